@@ -1,0 +1,137 @@
+#include "Platform/FileSystem.hpp"
+
+#include "Platform/FileDescriptor.hpp"
+#include "Platform/SystemError.hpp"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+namespace {
+
+void writeAll(int fd, const std::string& bytes, const std::string& path) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throwSystemError("write " + path);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+void removeEntryAt(int parentFd, const std::string& name, const std::string& path);
+
+struct DirectoryCloser {
+    void operator()(DIR* directory) const { ::closedir(directory); }
+};
+
+// Names in the open folder, without "." and "..". The descriptor stays open.
+std::vector<std::string> entriesAt(int directoryFd, const std::string& path) {
+    int listFd = ::dup(directoryFd);
+    if (listFd < 0) throwSystemError("dup " + path);
+    std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(listFd));
+    if (!directory) {
+        ::close(listFd);
+        throwSystemError("opendir " + path);
+    }
+    ::rewinddir(directory.get());
+    std::vector<std::string> names;
+    while (dirent* entry = ::readdir(directory.get())) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    return names;
+}
+
+void removeDirectoryContents(int directoryFd, const std::string& path) {
+    for (const auto& name : entriesAt(directoryFd, path)) removeEntryAt(directoryFd, name, path + "/" + name);
+}
+
+void removeEntryAt(int parentFd, const std::string& name, const std::string& path) {
+    if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT) return;
+    if (errno != EISDIR && errno != EPERM) throwSystemError("remove " + path);
+    FileDescriptor child(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!child.valid()) throwSystemError("open " + path);
+    removeDirectoryContents(child.get(), path);
+    if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) throwSystemError("remove " + path);
+}
+
+std::pair<std::string, std::string> splitParent(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+}  // namespace
+
+std::vector<std::string> directoryEntries(const std::string& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid()) throwSystemError("open " + path);
+    return entriesAt(fd.get(), path);
+}
+
+std::string readWholeFile(const std::string& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) throwSystemError("open " + path);
+    std::string bytes;
+    char buffer[65536];
+    while (true) {
+        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throwSystemError("read " + path);
+        }
+        if (count == 0) return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+void writeFileAtomically(const std::string& path, const std::string& bytes, mode_t mode) {
+    auto [folder, name] = splitParent(path);
+    std::string temporary = folder + "/." + name + ".XXXXXX";
+    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd.valid()) throwSystemError("create " + temporary);
+    try {
+        writeAll(fd.get(), bytes, temporary);
+        if (::fchmod(fd.get(), mode) != 0) throwSystemError("chmod " + temporary);
+        if (::fsync(fd.get()) != 0) throwSystemError("fsync " + temporary);
+        fd.reset();
+        if (::rename(temporary.c_str(), path.c_str()) != 0) throwSystemError("rename " + temporary);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+}
+
+void createDirectories(const std::string& path, mode_t mode) {
+    if (path.empty()) return;
+    std::size_t position = 0;
+    while (position != std::string::npos) {
+        position = path.find('/', position + 1);
+        std::string prefix = path.substr(0, position);
+        if (prefix.empty() || ::mkdir(prefix.c_str(), mode) == 0 || errno == EEXIST) continue;
+        throwSystemError("mkdir " + prefix);
+    }
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) throwSystemError("stat " + path);
+    if (!S_ISDIR(status.st_mode)) throw SystemError("mkdir " + path, ENOTDIR);
+}
+
+void removeRecursively(const std::string& path) {
+    auto [folder, name] = splitParent(path);
+    FileDescriptor parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.valid()) {
+        if (errno == ENOENT) return;
+        throwSystemError("open " + folder);
+    }
+    removeEntryAt(parent.get(), name, path);
+}
+
+}  // namespace platform

@@ -1,0 +1,42 @@
+#pragma once
+// An application bundle: a folder "Name.app" with Contents/Info.plist,
+// Contents/MacOS/<CFBundleExecutable> and any other files.
+
+#include "Platform/FileURL.hpp"
+#include "Platform/PropertyList.hpp"
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+class Bundle {
+public:
+    // Opens the folder at url. Returns nothing when url is not a folder. A missing
+    // Info.plist gives an empty info dictionary; one that does not parse throws
+    // PropertyListError.
+    static std::optional<Bundle> open(const FileURL& url);
+
+    // The bundle holding the running executable; for an executable outside any
+    // bundle, its folder with the executable's embedded Info.plist (or an empty one).
+    static Bundle main();
+
+    const FileURL& bundleURL() const noexcept { return url_; }
+    const PropertyDictionary& infoDictionary() const noexcept { return info_; }
+    std::optional<std::string> bundleIdentifier() const;
+
+private:
+    Bundle(FileURL url, PropertyDictionary info) : url_(std::move(url)), info_(std::move(info)) {}
+
+    FileURL url_;
+    PropertyDictionary info_;
+};
+
+// Path of the running executable.
+std::string currentExecutablePath();
+
+// Reads the dictionary embedded in an executable's ELF section (such as "__info_plist");
+// empty when the section is absent.
+PropertyDictionary embeddedPropertyList(const std::string& executablePath, const std::string& sectionName);
+
+}  // namespace platform

@@ -1,0 +1,14 @@
+#pragma once
+// Reads a named section of a 64-bit ELF file, where executables outside a bundle keep
+// their Info.plist and launchd property list.
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The section's bytes, or nothing when the file has no such section. A file that is
+// not a well-formed ELF64 image throws std::runtime_error.
+std::optional<std::string> readElfSection(const std::string& path, const std::string& sectionName);
+
+}  // namespace platform

@@ -1,0 +1,27 @@
+#pragma once
+// Small file operations the rest of the system builds on.
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace platform {
+
+std::string readWholeFile(const std::string& path);
+
+// Names of the entries in a folder, without "." and "..", in no set order.
+std::vector<std::string> directoryEntries(const std::string& path);
+
+// Writes a temporary file in the same folder, fsyncs it and renames it over the target,
+// so a crash leaves either the old or the new file, never a torn one.
+void writeFileAtomically(const std::string& path, const std::string& bytes, mode_t mode = 0644);
+
+// Creates the folder and any missing parents.
+void createDirectories(const std::string& path, mode_t mode = 0755);
+
+// Removes a file or a whole tree without following any symbolic link: the walk goes by
+// directory descriptor, so a folder swapped for a link mid-walk is not followed.
+// A missing path is not an error.
+void removeRecursively(const std::string& path);
+
+}  // namespace platform

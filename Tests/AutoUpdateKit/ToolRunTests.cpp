@@ -1,0 +1,77 @@
+#include "ToolRun.hpp"
+
+#include "Platform/SystemError.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using autoupdatekit::runTool;
+
+TEST(ToolRun, SilentSuccessGivesEmptyText) {
+    auto result = runTool("/bin/true", {});
+    EXPECT_TRUE(result.succeeded());
+    EXPECT_EQ(result.output, "");
+}
+
+TEST(ToolRun, FailureWithInvalidUTF8GivesEmptyTextAndTheStatus) {
+    auto result = runTool("/bin/sh", {"-c", "printf 'bad \\377 byte'; exit 1"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "");
+}
+
+TEST(ToolRun, OutputAndErrorShareOnePipeInWriteOrder) {
+    auto result = runTool("/bin/sh", {"-c", "echo one; echo two >&2; echo three; echo \"caf\xC3\xA9\" >&2; exit 3"});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.output, "one\ntwo\nthree\ncaf\xC3\xA9\n");
+}
+
+TEST(ToolRun, ArgumentsWithSpacesAndQuotesArriveAsOneArgumentEach) {
+    std::vector<std::string> arguments = {"[%s]\n", "a path/with spaces", "it's \"quoted\"", "$HOME `id` ;|&", ""};
+    auto result = runTool("/usr/bin/printf", arguments);
+    EXPECT_EQ(result.output, "[a path/with spaces]\n[it's \"quoted\"]\n[$HOME `id` ;|&]\n[]\n");
+}
+
+TEST(ToolRun, MissingExecutableIsTheLaunchErrorNotAFailedRun) {
+    try {
+        runTool("/nonexistent/tool", {"--verify"});
+        FAIL() << "expected a launch error";
+    } catch (const platform::LaunchError& error) {
+        EXPECT_EQ(error.code(), ENOENT);
+        EXPECT_NE(std::string(error.what()).find("/nonexistent/tool"), std::string::npos);
+    }
+    EXPECT_THROW(runTool("/etc/hostname", {}), platform::LaunchError);
+}
+
+TEST(ToolRun, ChildWritingMoreThanAPipeHoldsNeverStalls) {
+    // 8 MiB through a 64 KiB pipe, on both streams.
+    auto result = runTool("/bin/sh", {"-c", "head -c 4194304 /dev/zero | tr '\\0' a; head -c 4194304 /dev/zero | tr '\\0' b >&2"});
+    ASSERT_TRUE(result.succeeded());
+    ASSERT_EQ(result.output.size(), 8u * 1024 * 1024);
+    EXPECT_EQ(result.output.find('b'), 4u * 1024 * 1024);
+}
+
+TEST(ToolRun, DescriptorsOfTheCallerDoNotLeakIntoTheChild) {
+    int leaked = ::open("/dev/null", O_RDONLY);  // deliberately inheritable
+    ASSERT_GE(leaked, 3);
+    std::string probe = "[ -e /proc/self/fd/" + std::to_string(leaked) + " ] && echo leaked || echo closed";
+    auto result = runTool("/bin/sh", {"-c", probe});
+    ::close(leaked);
+    EXPECT_EQ(result.output, "closed\n");
+}
+
+TEST(ToolRun, SignalDeathIsANonzeroStatus) {
+    auto result = runTool("/bin/sh", {"-c", "kill -KILL $$"});
+    EXPECT_EQ(result.status, 128 + 9);
+}
+
+TEST(ToolRun, GrandchildHoldingThePipeDoesNotHoldTheCaller) {
+    // The tool exits at once but leaves a sleeper with its output; the capture gives up
+    // on the end of the pipe after a bounded grace period.
+    auto start = std::chrono::steady_clock::now();
+    auto result = runTool("/bin/sh", {"-c", "echo started; sleep 30 & exit 0"});
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(result.succeeded());
+    EXPECT_EQ(result.output, "started\n");
+    EXPECT_LT(elapsed, std::chrono::seconds(20));
+}

@@ -1,0 +1,86 @@
+#include "Platform/Bundle.hpp"
+#include "Platform/PropertyList.hpp"
+
+#include "BundleBuilder.hpp"
+#include "Files.hpp"
+#include "TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+PropertyValue sampleValue() {
+    PropertyDictionary nested{{"flag", true}, {"list", PropertyArray{"a", std::int64_t{-1}, 2.5}}};
+    return PropertyDictionary{
+        {"CFBundleIdentifier", "com.example.app"},
+        {"pid", std::int64_t{-42}},
+        {"large", std::int64_t{9007199254740993}},
+        {"real", 0.125},
+        {"no", false},
+        {"date", PropertyDate{1765000000}},
+        {"data", PropertyData{0, 1, 2, 255}},
+        {"unicode", "caf\xC3\xA9 <&> \xF0\x9F\x9A\x80"},
+        {"nested", nested},
+        {"empty", PropertyDictionary{}},
+    };
+}
+
+}  // namespace
+
+TEST(PropertyList, XmlAndBinaryRoundTripEveryValueType) {
+    PropertyValue value = sampleValue();
+    EXPECT_EQ(PropertyList::read(PropertyList::xml(value)), value);
+    EXPECT_EQ(PropertyList::read(PropertyList::binary(value)), value);
+    EXPECT_EQ(PropertyList::binary(value).substr(0, 8), "bplist00");
+    EXPECT_NE(PropertyList::xml(value).find("<string>com.example.app</string>"), std::string::npos);
+}
+
+TEST(PropertyList, InvalidInputIsAnErrorNotACrash) {
+    const std::string inputs[] = {
+        "",
+        "not a plist",
+        "<?xml version=\"1.0\"?><plist><dict><key>a</key>",
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><integer>1</integer>",
+        std::string("bplist00\x00\x01\x02", 11),
+        std::string("bplist00") + std::string(40, '\xff'),
+    };
+    for (const auto& input : inputs) {
+        EXPECT_THROW(PropertyList::read(input), PropertyListError) << input;
+    }
+    // A truncated binary list of real content.
+    std::string binary = PropertyList::binary(sampleValue());
+    for (std::size_t length : {binary.size() - 1, binary.size() / 2, std::size_t{9}}) {
+        EXPECT_THROW(PropertyList::read(binary.substr(0, length)), PropertyListError) << length;
+    }
+}
+
+TEST(Bundle, OpensXmlAndBinaryInfoAndReportsBrokenOnes) {
+    testsupport::TemporaryDirectory folder;
+    std::string app = testsupport::buildBundle(folder.path(), "Sample");
+    auto bundle = Bundle::open(FileURL(app));
+    ASSERT_TRUE(bundle);
+    EXPECT_EQ(bundle->bundleIdentifier(), "com.example.sample");
+    EXPECT_EQ(bundle->bundleURL().path(), app);
+
+    std::string info = app + "/Contents/Info.plist";
+    testsupport::writeFile(info, PropertyList::binary(PropertyDictionary{{"CFBundleIdentifier", "com.example.binary"}}));
+    EXPECT_EQ(Bundle::open(FileURL(app))->bundleIdentifier(), "com.example.binary");
+
+    testsupport::writeFile(info, PropertyList::binary(PropertyDictionary{{"CFBundleIdentifier", std::int64_t{7}}}));
+    EXPECT_EQ(Bundle::open(FileURL(app))->bundleIdentifier(), std::nullopt);
+
+    testsupport::writeFile(info, "<plist><dict>broken");
+    EXPECT_THROW(Bundle::open(FileURL(app)), PropertyListError);
+
+    ::unlink(info.c_str());
+    EXPECT_TRUE(Bundle::open(FileURL(app))->infoDictionary().empty());
+    EXPECT_FALSE(Bundle::open(FileURL(folder / "missing.app")));
+}
+
+TEST(Bundle, MainOfAnExecutableOutsideABundleIsItsFolder) {
+    Bundle main = Bundle::main();
+    EXPECT_EQ(main.bundleURL().path(), FileURL(currentExecutablePath()).deletingLastPathComponent().path());
+    EXPECT_TRUE(main.infoDictionary().empty());
+}

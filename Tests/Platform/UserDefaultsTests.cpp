@@ -1,0 +1,86 @@
+#include "Platform/PropertyList.hpp"
+#include "Platform/Process.hpp"
+#include "Platform/ToolPaths.hpp"
+#include "Platform/UserDefaults.hpp"
+
+#include "Files.hpp"
+#include "TemporaryDirectory.hpp"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+// Points HOME at a private folder for the test's lifetime.
+class PrivateHome : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* home = std::getenv("HOME");
+        savedHome_ = home ? home : "";
+        ::setenv("HOME", folder_.path().c_str(), 1);
+    }
+    void TearDown() override { ::setenv("HOME", savedHome_.c_str(), 1); }
+
+    testsupport::TemporaryDirectory folder_;
+    std::string savedHome_;
+};
+
+}  // namespace
+
+TEST_F(PrivateHome, ValuesPersistInTheDomainFile) {
+    UserDefaults defaults("com.example.app");
+    EXPECT_EQ(defaults.filePath(), folder_.path() + "/Library/Preferences/com.example.app.plist");
+    EXPECT_EQ(defaults.string("AutoUpdateManifestURL"), std::nullopt);
+
+    defaults.set("AutoUpdateManifestURL", PropertyValue("https://example.com/m.json"));
+    defaults.set("Count", PropertyValue(std::int64_t{3}));
+    EXPECT_TRUE(defaults.synchronize());
+
+    UserDefaults reread("com.example.app");
+    EXPECT_EQ(reread.string("AutoUpdateManifestURL"), "https://example.com/m.json");
+    EXPECT_EQ(reread.string("Count"), std::nullopt);
+    EXPECT_EQ(reread.object("Count"), PropertyValue(std::int64_t{3}));
+
+    reread.removeObject("Count");
+    EXPECT_EQ(UserDefaults("com.example.app").object("Count"), std::nullopt);
+    EXPECT_EQ(testsupport::lstatOf(defaults.filePath()).st_mode & 0777, 0600u);
+}
+
+TEST_F(PrivateHome, CorruptFileIsReportedAndNeverReplaced) {
+    UserDefaults defaults("com.example.app");
+    testsupport::writeFile(defaults.filePath(), "garbage that is not a plist");
+    EXPECT_THROW(defaults.string("AutoUpdateManifestURL"), PropertyListError);
+    EXPECT_THROW(defaults.set("Key", PropertyValue("v")), PropertyListError);
+    EXPECT_EQ(testsupport::readFile(defaults.filePath()), "garbage that is not a plist");
+
+    auto result = runCapturingOutput(paths::defaults, {"write", "com.example.app", "Key", "v"});
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.bytes.find("not a valid property list"), std::string::npos) << result.bytes;
+    EXPECT_EQ(testsupport::readFile(defaults.filePath()), "garbage that is not a plist");
+}
+
+TEST_F(PrivateHome, DomainsThatCouldLeaveThePreferencesFolderAreRefused) {
+    EXPECT_THROW(UserDefaults("../evil"), std::invalid_argument);
+    EXPECT_THROW(UserDefaults(".hidden"), std::invalid_argument);
+    EXPECT_THROW(UserDefaults(""), std::invalid_argument);
+    EXPECT_NE(runCapturingOutput(paths::defaults, {"write", "a/b", "Key", "v"}).status, 0);
+}
+
+TEST_F(PrivateHome, DefaultsToolSharesTheStoreWithTheLibrary) {
+    const std::string domain = "com.example.tool";
+    auto run = [](std::vector<std::string> arguments) { return runCapturingOutput(paths::defaults, arguments); };
+
+    ASSERT_EQ(run({"write", domain, "AutoUpdateSuppressedUpdateIdentifier", "2.0-7 with space"}).status, 0);
+    EXPECT_EQ(UserDefaults(domain).string("AutoUpdateSuppressedUpdateIdentifier"), "2.0-7 with space");
+    auto read = run({"read", domain, "AutoUpdateSuppressedUpdateIdentifier"});
+    EXPECT_EQ(read.status, 0);
+    EXPECT_EQ(read.bytes, "2.0-7 with space\n");
+
+    ASSERT_EQ(run({"delete", domain, "AutoUpdateSuppressedUpdateIdentifier"}).status, 0);
+    EXPECT_EQ(UserDefaults(domain).object("AutoUpdateSuppressedUpdateIdentifier"), std::nullopt);
+    EXPECT_NE(run({"delete", domain, "AutoUpdateSuppressedUpdateIdentifier"}).status, 0);
+    EXPECT_NE(run({"read", domain, "Missing"}).status, 0);
+    EXPECT_NE(run({"frobnicate", domain}).status, 0);
+}

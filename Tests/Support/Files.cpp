@@ -1,0 +1,51 @@
+#include "Files.hpp"
+
+#include "Platform/FileSystem.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <unistd.h>
+#include <vector>
+
+namespace testsupport {
+namespace {
+
+void collect(const std::string& root, const std::string& relative, std::vector<std::string>& out) {
+    std::string folder = relative.empty() ? root : root + "/" + relative;
+    for (const auto& name : platform::directoryEntries(folder)) {
+        std::string path = relative.empty() ? name : relative + "/" + name;
+        out.push_back(path);
+        if (S_ISDIR(lstatOf(root + "/" + path).st_mode)) collect(root, path, out);
+    }
+}
+
+}  // namespace
+
+void writeFile(const std::string& path, const std::string& bytes, mode_t mode) {
+    platform::createDirectories(path.substr(0, path.rfind('/')));
+    platform::writeFileAtomically(path, bytes, mode);
+}
+
+std::string readFile(const std::string& path) { return platform::readWholeFile(path); }
+
+bool exists(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+struct stat lstatOf(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) throw std::runtime_error("lstat " + path);
+    return status;
+}
+
+std::string listTree(const std::string& folder) {
+    std::vector<std::string> entries;
+    collect(folder, "", entries);
+    std::sort(entries.begin(), entries.end());
+    std::string text;
+    for (const auto& entry : entries) text += entry + "\n";
+    return text;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,16 @@
+#pragma once
+// Small file helpers for tests: write, read and inspect real files.
+
+#include <string>
+#include <sys/stat.h>
+
+namespace testsupport {
+
+void writeFile(const std::string& path, const std::string& bytes, mode_t mode = 0644);
+std::string readFile(const std::string& path);
+bool exists(const std::string& path);
+struct stat lstatOf(const std::string& path);
+// Entries below the folder, as sorted relative paths.
+std::string listTree(const std::string& folder);
+
+}  // namespace testsupport

@@ -1,0 +1,37 @@
+#include "ArchiveSupport.hpp"
+
+namespace ditto {
+
+void fail(archive* handle, const std::string& context) {
+    const char* message = archive_error_string(handle);
+    throw DittoError(context + ": " + (message ? message : "unknown error"));
+}
+
+Reader openDiskReader(const std::string& path) {
+    Reader reader(archive_read_disk_new());
+    if (!reader) throw DittoError("out of memory");
+    archive_read_disk_set_symlink_physical(reader.get());
+    if (archive_read_disk_open(reader.get(), path.c_str()) != ARCHIVE_OK) fail(reader.get(), path);
+    return reader;
+}
+
+void copyData(archive* reader, archive* writer, const std::string& entryName) {
+    const void* block = nullptr;
+    std::size_t size = 0;
+    la_int64_t offset = 0;
+    while (true) {
+        int status = archive_read_data_block(reader, &block, &size, &offset);
+        if (status == ARCHIVE_EOF) return;
+        if (status != ARCHIVE_OK) fail(reader, entryName);
+        if (archive_write_data_block(writer, block, size, offset) != ARCHIVE_OK) fail(writer, entryName);
+    }
+}
+
+void refuseSpecialFile(archive_entry* entry, const std::string& entryName) {
+    auto type = archive_entry_filetype(entry);
+    if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) {
+        throw DittoError(entryName + ": special files are not copied");
+    }
+}
+
+}  // namespace ditto

@@ -1,0 +1,6 @@
+# Every dependency comes from a Debian package (see scripts/install-dependencies).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
+pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
+find_package(Threads REQUIRED)
