@@ -1,0 +1,18 @@
+#pragma once
+// Generated benchmark data: a large application bundle and its zip, made once per run
+// under /tmp and removed at exit. Nothing is committed.
+
+#include <string>
+
+namespace bench {
+
+struct BundleCorpus {
+    std::string folder;   // scratch folder for the run
+    std::string bundle;   // <folder>/Large.app: 5,000 files, 200 MiB
+    std::string archive;  // <folder>/Large.zip, made with ditto -c -k --keepParent
+};
+
+// Builds the corpus on first use.
+const BundleCorpus& largeBundle();
+
+}  // namespace bench

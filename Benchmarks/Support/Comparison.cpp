@@ -1,0 +1,63 @@
+#include "Comparison.hpp"
+
+#include "Platform/Process.hpp"
+
+#include <cstdio>
+#include <map>
+
+namespace bench {
+namespace {
+
+std::vector<Goal>& goals() {
+    static std::vector<Goal> registered;
+    return registered;
+}
+
+// Keeps each benchmark's mean wall time per iteration while the console reporter prints.
+class CollectingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
+                seconds[run.run_name.function_name] = run.real_accumulated_time / static_cast<double>(run.iterations);
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> seconds;
+};
+
+}  // namespace
+
+bool registerGoal(Goal goal) {
+    goals().push_back(std::move(goal));
+    return true;
+}
+
+void runOrSkip(benchmark::State& state, const std::string& executable, const std::vector<std::string>& arguments) {
+    auto result = platform::runCapturingOutput(executable, arguments);
+    if (result.status != 0) state.SkipWithError((executable + " failed: " + result.bytes).c_str());
+}
+
+int runAndReport(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    CollectingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    int status = 0;
+    std::printf("\n%-34s %10s %10s %7s %-28s %s\n", "operation", "ours (s)", "peer (s)", "ratio", "goal", "result");
+    for (const auto& goal : goals()) {
+        auto ours = reporter.seconds.find(goal.operation + "/ours");
+        auto peer = reporter.seconds.find(goal.operation + "/peer");
+        if (ours == reporter.seconds.end() || peer == reporter.seconds.end()) continue;
+        double ratio = ours->second / peer->second;
+        bool met = ratio <= goal.maximumRatio;
+        if (!met) status = 1;
+        std::printf("%-34s %10.3f %10.3f %7.2f %-28s %s\n", goal.operation.c_str(), ours->second, peer->second, ratio,
+                    goal.description.c_str(), met ? "pass" : "FAIL");
+    }
+    benchmark::Shutdown();
+    return status;
+}
+
+}  // namespace bench

@@ -1,0 +1,3 @@
+#include "Support/Comparison.hpp"
+
+int main(int argc, char** argv) { return bench::runAndReport(argc, argv); }
