@@ -1,0 +1,67 @@
+#pragma once
+// The seal of a signed bundle, stored as a property list at
+// Contents/_CodeSignature/CodeResources (or _CodeSignature/CodeResources for a bundle
+// without a Contents folder, such as a framework). It lists every other entry of the
+// bundle with its type, mode bits, SHA-256 (files) or target (links), the seals of
+// nested bundles, and for a team signature the team, the signer's Ed25519 public key
+// and a signature over the canonical bytes of all of that.
+
+#include "Platform/Crypto.hpp"
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace platform::codesigning {
+
+struct SealedEntry {
+    enum class Type { file, directory, symbolicLink };
+    std::string path;     // relative to the bundle, "/"-separated
+    Type type = Type::file;
+    unsigned mode = 0;    // permission bits (07777); 0 for links
+    std::string content;  // lower-case hex SHA-256 of a file, target of a link
+    bool operator==(const SealedEntry&) const = default;
+};
+
+struct NestedSeal {
+    std::string path;        // relative path of the nested bundle
+    std::string sealDigest;  // lower-case hex SHA-256 of its seal file
+    bool operator==(const NestedSeal&) const = default;
+};
+
+struct CodeSeal {
+    std::string identifier;
+    std::optional<std::string> teamIdentifier;  // absent for an ad-hoc seal
+    std::optional<Bytes> publicKey;             // absent for an ad-hoc seal
+    std::vector<SealedEntry> entries;           // sorted by path
+    std::vector<NestedSeal> nested;             // sorted by path
+    Bytes signature;                            // empty for an ad-hoc seal
+
+    // The bytes the signature covers: everything above but the signature, unambiguous.
+    std::string canonicalBytes() const;
+    std::string propertyList() const;
+    // Throws SealFormatError for anything but a well-formed seal.
+    static CodeSeal fromPropertyList(const std::string& bytes);
+};
+
+class SealFormatError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Folder of the bundle's own seal, relative to the bundle.
+std::string sealFolder(const std::string& bundlePath);
+std::string sealPath(const std::string& bundlePath);
+
+struct BundleContents {
+    std::vector<SealedEntry> entries;
+    std::vector<std::string> nestedBundles;  // relative paths of nested .app and .framework folders
+    std::vector<std::string> unsupported;    // special files (FIFOs, devices, sockets)
+};
+
+// Walks the bundle without following links and hashes every file (in parallel, in
+// constant memory per thread). The bundle's own seal file is left out.
+BundleContents scanBundle(const std::string& bundlePath);
+
+}  // namespace platform::codesigning
