@@ -53,6 +53,9 @@ BundleCorpus build() {
                                   "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
                                   "<string>com.example.large</string><key>CFBundleExecutable</key>"
                                   "<string>Large</string></dict></plist>");
+    // Ad-hoc sealed, so verification needs no trust store.
+    auto sealed = platform::runCapturingOutput(platform::paths::codesign, {"--sign", "-", corpus.bundle});
+    if (sealed.status != 0) throw std::runtime_error("signing failed: " + sealed.bytes);
     auto zipped = platform::runCapturingOutput(platform::paths::ditto,
                                                {"-c", "-k", "--keepParent", corpus.bundle, corpus.archive});
     if (zipped.status != 0) throw std::runtime_error("zip failed: " + zipped.bytes);

@@ -8,7 +8,7 @@ namespace bench {
 
 struct BundleCorpus {
     std::string folder;   // scratch folder for the run
-    std::string bundle;   // <folder>/Large.app: 5,000 files, 200 MiB
+    std::string bundle;   // <folder>/Large.app: 5,000 files, 200 MiB, ad-hoc sealed
     std::string archive;  // <folder>/Large.zip, made with ditto -c -k --keepParent
 };
 
