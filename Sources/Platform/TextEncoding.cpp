@@ -1,6 +1,7 @@
 #include "Platform/TextEncoding.hpp"
 
 #include <cstdint>
+#include <unicode/uchar.h>
 
 namespace platform {
 
@@ -38,6 +39,48 @@ bool isValidUTF8(std::string_view bytes) noexcept {
         i += length;
     }
     return true;
+}
+
+namespace {
+
+bool isAsciiWhitespace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool isContinuation(char c) { return (static_cast<std::uint8_t>(c) & 0xC0u) == 0x80u; }
+
+// The code point starting at position of valid UTF-8 text.
+std::uint32_t codePointAt(std::string_view text, std::size_t position, std::size_t& length) {
+    auto lead = static_cast<std::uint8_t>(text[position]);
+    length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    std::uint32_t value = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (std::size_t index = 1; index < length; ++index) {
+        value = (value << 6) | (static_cast<std::uint8_t>(text[position + index]) & 0x3Fu);
+    }
+    return value;
+}
+
+bool isWhitespaceAt(std::string_view text, std::size_t position, std::size_t& length) {
+    return u_isUWhiteSpace(static_cast<UChar32>(codePointAt(text, position, length)));
+}
+
+}  // namespace
+
+std::string trimmingWhitespaceAndNewlines(std::string_view text) {
+    std::size_t start = 0;
+    std::size_t end = text.size();
+    if (!isValidUTF8(text)) {
+        while (start < end && isAsciiWhitespace(text[start])) ++start;
+        while (end > start && isAsciiWhitespace(text[end - 1])) --end;
+        return std::string(text.substr(start, end - start));
+    }
+    std::size_t length = 0;
+    while (start < end && isWhitespaceAt(text, start, length)) start += length;
+    while (end > start) {
+        std::size_t previous = end - 1;
+        while (previous > start && isContinuation(text[previous])) --previous;
+        if (!isWhitespaceAt(text, previous, length)) break;
+        end = previous;
+    }
+    return std::string(text.substr(start, end - start));
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 // UUIDs and timestamps in the forms the system writes.
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -11,5 +12,9 @@ std::string makeUUIDString();
 
 // "2026-12-07T00:20:04Z": ISO 8601, UTC, whole seconds.
 std::string iso8601UTC(std::chrono::system_clock::time_point time);
+
+// Parses ISO 8601 internet date-time text: "YYYY-MM-DDTHH:MM:SS" then "Z" or a numeric
+// offset ("+01:00", "-0530"). Fractional seconds and anything else give nothing.
+std::optional<std::chrono::system_clock::time_point> parseISO8601(const std::string& text);
 
 }  // namespace platform

@@ -1,0 +1,152 @@
+#include "AutoUpdateKit/ManifestCoding.hpp"
+
+#include "ManifestSamples.hpp"
+
+#include "Platform/Identifiers.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace autoupdatekit;
+using testsupport::samplePayload;
+
+namespace {
+
+const std::string workedExample =
+    "{\n"
+    "  \"appName\" : \"Sample\",\n"
+    "  \"archiveFileName\" : \"Sample-2.4.0.zip\",\n"
+    "  \"archiveSHA256\" : \"9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08\",\n"
+    "  \"archiveSize\" : 18432512,\n"
+    "  \"archiveURL\" : \"https://updates.example.com/sample/Sample-2.4.0.zip\",\n"
+    "  \"build\" : \"241\",\n"
+    "  \"bundleIdentifier\" : \"com.example.sample\",\n"
+    "  \"minimumSystemVersion\" : \"12.0\",\n"
+    "  \"releaseDate\" : \"2025-03-14T09:30:00Z\",\n"
+    "  \"schemaVersion\" : 1,\n"
+    "  \"version\" : \"2.4.0\"\n"
+    "}";
+
+SignedUpdateManifest decode(const std::string& json) { return ManifestCoding::makeDecoder().decodeManifest(json); }
+
+}  // namespace
+
+TEST(ManifestCoding, CanonicalBytesOfTheWorkedExampleMatchToTheByte) {
+    EXPECT_EQ(ManifestCoding::canonicalPayloadData(samplePayload()), workedExample);
+}
+
+TEST(ManifestCoding, DocumentIndentsThePayloadOneLevelDeeper) {
+    std::string signature(86, 'A');
+    signature += "==";
+    std::string document = ManifestCoding::manifestData({samplePayload(), signature});
+    std::string expected = "{\n  \"payload\" : {\n";
+    std::string members = workedExample.substr(2, workedExample.size() - 4);  // the member lines
+    std::size_t start = 0;
+    while (start < members.size()) {
+        std::size_t end = members.find('\n', start);
+        expected += "  " + members.substr(start, end - start) + "\n";
+        start = end == std::string::npos ? members.size() : end + 1;
+    }
+    expected += "  },\n  \"signature\" : \"" + signature + "\"\n}";
+    EXPECT_EQ(document, expected);
+    EXPECT_EQ(decode(document), (SignedUpdateManifest{samplePayload(), signature}));
+}
+
+TEST(ManifestCoding, NullAndAbsentOptionalsAreTheSameAndNeverWritten) {
+    auto payload = samplePayload();
+    payload.minimumSystemVersion.reset();
+    std::string canonical = ManifestCoding::canonicalPayloadData(payload);
+    EXPECT_EQ(canonical.find("minimumSystemVersion"), std::string::npos);
+    EXPECT_EQ(canonical.find("releaseNotes"), std::string::npos);
+    EXPECT_EQ(canonical.find("null"), std::string::npos);
+    EXPECT_NE(canonical.back(), '\n');
+
+    std::string withNulls = R"({"signature":"x","payload":{"appName":"Sample","archiveFileName":"Sample-2.4.0.zip",
+      "archiveSHA256":"9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08","archiveSize":18432512,
+      "archiveURL":"https://updates.example.com/sample/Sample-2.4.0.zip","build":"241","bundleIdentifier":"com.example.sample",
+      "minimumSystemVersion":null,"releaseNotes":null,"releaseDate":"2025-03-14T09:30:00Z","schemaVersion":1,"version":"2.4.0"}})";
+    auto decoded = decode(withNulls);
+    EXPECT_EQ(decoded.payload, payload);
+    EXPECT_EQ(ManifestCoding::canonicalPayloadData(decoded.payload), canonical);
+}
+
+TEST(ManifestCoding, LayoutEscapingOffsetsAndUnknownKeysDoNotChangeTheCanonicalBytes) {
+    std::string reordered = "{ \"extra\" : [1, 2, {\"deep\": true}], \"signature\" : \"c2ln\",\n\t\"payload\" : {"
+                            "\"version\":\"2.4.0\",\"schemaVersion\":1,\"unknown\":\"ignored\","
+                            "\"releaseDate\":\"2025-03-14T10:30:00+01:00\",\"minimumSystemVersion\":\"12.0\","
+                            "\"bundleIdentifier\":\"com.example.sample\",\"build\":\"2\\u00341\","
+                            "\"archiveURL\":\"https:\\/\\/updates.example.com\\/sample\\/Sample-2.4.0.zip\","
+                            "\"archiveSize\":18432512,"
+                            "\"archiveSHA256\":\"9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08\","
+                            "\"archiveFileName\":\"Sample-2.4.0.zip\",\"appName\":\"Sample\"}}";
+    auto decoded = decode(reordered);
+    EXPECT_EQ(decoded.payload, samplePayload());
+    EXPECT_EQ(decoded.signature, "c2ln");
+    EXPECT_EQ(ManifestCoding::canonicalPayloadData(decoded.payload), workedExample);
+    EXPECT_EQ(platform::iso8601UTC(*platform::parseISO8601("2025-03-14T04:00:00-0530")), "2025-03-14T09:30:00Z");
+}
+
+TEST(ManifestCoding, StringsAreWrittenRawExceptForTheEscapes) {
+    auto payload = samplePayload();
+    payload.releaseNotes = "Fixes:\n\t\"quotes\" \\ back/slash\r\x01 caf\xC3\xA9 \xF0\x9F\x9A\x80";
+    std::string canonical = ManifestCoding::canonicalPayloadData(payload);
+    EXPECT_NE(canonical.find("\"releaseNotes\" : \"Fixes:\\n\\t\\\"quotes\\\" \\\\ back/slash\\r\\u0001 caf\xC3\xA9 \xF0\x9F\x9A\x80\",\n"),
+              std::string::npos)
+        << canonical;
+    EXPECT_EQ(ManifestCoding::makeDecoder().decodePayload(canonical), payload);
+
+    payload.releaseNotes = std::string("bad \xFF byte");
+    EXPECT_THROW(ManifestCoding::canonicalPayloadData(payload), EncodingError);
+}
+
+TEST(ManifestCoding, BadDocumentsFailWithTheDecodersOwnError) {
+    auto replaced = [](const std::string& from, const std::string& to) {
+        std::string document = ManifestCoding::manifestData({samplePayload(), "c2ln"});
+        std::size_t at = document.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return document.replace(at, from.size(), to);
+    };
+    struct Case {
+        std::string document;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"", "not valid JSON"},
+        {"{\"payload\": {", "not valid JSON"},
+        {"[1, 2]", "top level but found an array"},
+        {"{\"signature\": \"x\"}", "No value associated with key \"payload\""},
+        {"{\"payload\": \"x\", \"signature\": \"x\"}", "dictionary for key \"payload\" but found a string"},
+        {replaced("\"signature\" : \"c2ln\"", "\"signature\" : 7"), "string for key \"signature\" but found a number"},
+        {replaced("\"appName\" : \"Sample\",", ""), "No value associated with key \"appName\""},
+        {replaced("\"build\" : \"241\"", "\"build\" : 241"), "string for key \"build\" but found a number"},
+        {replaced("18432512", "1.5"), "not a 64-bit integer"},
+        {replaced("18432512", "1e3"), "not a 64-bit integer"},
+        {replaced("18432512", "9223372036854775808"), "does not fit in a 64-bit integer"},
+        {replaced("18432512", "\"18432512\""), "integer for key \"archiveSize\" but found a string"},
+        {replaced("2025-03-14T09:30:00Z", "2025-03-14T09:30:00.5Z"), "releaseDate"},
+        {replaced("2025-03-14T09:30:00Z", "2025-02-30T09:30:00Z"), "releaseDate"},
+        {replaced("2025-03-14T09:30:00Z", "2025-03-14 09:30:00Z"), "releaseDate"},
+        {replaced("https://updates.example.com/sample/Sample-2.4.0.zip", ""), "Invalid URL string \"\""},
+        {replaced("https://updates.example.com/sample/Sample-2.4.0.zip", "not a url"), "Invalid URL string"},
+        {std::string(100000, '['), "nested too deeply"},
+        {"{\"payload\": " + std::string(5000, '[') + std::string(5000, ']') + "}", "nested too deeply"},
+    };
+    for (const auto& c : cases) {
+        try {
+            decode(c.document);
+            ADD_FAILURE() << "decoded: " << c.document.substr(0, 200);
+        } catch (const DecodingError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+        }
+    }
+}
+
+TEST(ManifestCoding, ArchiveURLTextComesBackUnchanged) {
+    for (const std::string url : {"https://example.com/a%20b/Sample.zip?token=abc&x=1#frag", "http://127.0.0.1:8080/x.zip",
+                                  "https://user@example.com/\xC3\xA4.zip", "file:///srv/updates/Sample.zip"}) {
+        auto payload = samplePayload();
+        payload.archiveURL = *platform::WebURL::parse(url);
+        auto reread = ManifestCoding::makeDecoder().decodePayload(ManifestCoding::canonicalPayloadData(payload));
+        EXPECT_EQ(reread.archiveURL.absoluteString(), url);
+    }
+    EXPECT_FALSE(platform::WebURL::parse("https://example.com/x.zip\n"));
+}
