@@ -45,7 +45,7 @@ int runAndReport(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     int status = 0;
-    std::printf("\n%-34s %10s %10s %7s %-28s %s\n", "operation", "ours (s)", "peer (s)", "ratio", "goal", "result");
+    std::printf("\n%-36s %11s %11s %7s %-30s %s\n", "operation", "ours (ms)", "peer (ms)", "ratio", "goal", "result");
     for (const auto& goal : goals()) {
         auto ours = reporter.seconds.find(goal.operation + "/ours");
         auto peer = reporter.seconds.find(goal.operation + "/peer");
@@ -53,7 +53,7 @@ int runAndReport(int argc, char** argv) {
         double ratio = ours->second / peer->second;
         bool met = ratio <= goal.maximumRatio;
         if (!met) status = 1;
-        std::printf("%-34s %10.3f %10.3f %7.2f %-28s %s\n", goal.operation.c_str(), ours->second, peer->second, ratio,
+        std::printf("%-36s %11.3f %11.3f %7.2f %-30s %s\n", goal.operation.c_str(), ours->second * 1e3, peer->second * 1e3, ratio,
                     goal.description.c_str(), met ? "pass" : "FAIL");
     }
     benchmark::Shutdown();

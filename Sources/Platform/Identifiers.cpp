@@ -1,6 +1,7 @@
 #include "Platform/Identifiers.hpp"
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <uuid/uuid.h>
 
@@ -14,13 +15,14 @@ std::string makeUUIDString() {
     return text;
 }
 
-std::string iso8601UTC(std::chrono::system_clock::time_point time) {
-    std::time_t seconds = std::chrono::system_clock::to_time_t(
-        std::chrono::floor<std::chrono::seconds>(time));
+std::string iso8601UTC(std::chrono::sys_seconds time) {
+    auto seconds = static_cast<std::time_t>(time.time_since_epoch().count());
     std::tm parts {};
     ::gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    // Formatted by hand: strftime's %Y does not pad years below 1000 to four digits.
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02dZ", static_cast<long long>(parts.tm_year) + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
     return text;
 }
 
@@ -69,7 +71,7 @@ std::optional<int> offsetSeconds(const std::string& zone) {
 
 }  // namespace
 
-std::optional<std::chrono::system_clock::time_point> parseISO8601(const std::string& text) {
+std::optional<std::chrono::sys_seconds> parseISO8601(const std::string& text) {
     if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':') {
         return std::nullopt;
     }
@@ -86,7 +88,7 @@ std::optional<std::chrono::system_clock::time_point> parseISO8601(const std::str
         return std::nullopt;
     }
     std::int64_t seconds = daysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second - *offset;
-    return std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
+    return std::chrono::sys_seconds(std::chrono::seconds(seconds));
 }
 
 }  // namespace platform

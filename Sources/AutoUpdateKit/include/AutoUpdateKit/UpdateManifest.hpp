@@ -21,7 +21,7 @@ struct UpdateManifestPayload {
     std::string archiveFileName;
     std::string archiveSHA256;
     std::int64_t archiveSize = 0;
-    std::chrono::system_clock::time_point releaseDate;
+    std::chrono::sys_seconds releaseDate;
     std::optional<std::string> releaseNotes;
 
     bool operator==(const UpdateManifestPayload&) const = default;

@@ -1,0 +1,108 @@
+#include "Files.hpp"
+#include "TemporaryDirectory.hpp"
+
+#include "Platform/Process.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+// The tool sits beside the stand-in tools in the build tree.
+std::string toolPath() { return std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdate-manifest"; }
+
+platform::CapturedOutput tool(std::vector<std::string> arguments) {
+    return platform::runCapturingOutput(toolPath(), arguments);
+}
+
+// Runs the tool with a file on standard input.
+platform::CapturedOutput toolWithInput(const std::string& input, const std::string& arguments) {
+    return platform::runCapturingOutput("/bin/sh", {"-c", "exec \"$0\" " + arguments + " < \"$1\"", toolPath(), input});
+}
+
+class ManifestTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(tool({"keygen", folder_ / "publisher"}).status, 0);
+        writeFile(folder_ / "Sample.zip", std::string(70000, 'z'));
+        writeFile(folder_ / "notes.txt", "Fixes a crash.\nNew: caf\xC3\xA9 mode.");
+    }
+
+    std::vector<std::string> makeArguments() {
+        return {"make", "--archive", folder_ / "Sample.zip", "--url", "https://updates.example.com/Sample.zip",
+                "--app-name", "Sample", "--bundle-id", "com.example.sample", "--version", "2.0", "--build", "7",
+                "--minimum-system-version", "12", "--release-date", "2025-03-14T10:30:00+01:00",
+                "--release-notes-file", folder_ / "notes.txt"};
+    }
+
+    testsupport::TemporaryDirectory folder_;
+};
+
+}  // namespace
+
+TEST_F(ManifestTool, KeygenWritesAPrivateKeyOnlyTheOwnerReadsAndNeverOverwrites) {
+    EXPECT_EQ(testsupport::lstatOf(folder_ / "publisher.key").st_mode & 0777, 0600u);
+    EXPECT_EQ(readFile(folder_ / "publisher.key").size(), 45u);
+    EXPECT_EQ(readFile(folder_ / "publisher.pub").size(), 45u);
+    std::string before = readFile(folder_ / "publisher.key");
+    auto again = tool({"keygen", folder_ / "publisher"});
+    EXPECT_NE(again.status, 0);
+    EXPECT_NE(again.bytes.find("refusing to overwrite"), std::string::npos);
+    EXPECT_EQ(readFile(folder_ / "publisher.key"), before);
+}
+
+TEST_F(ManifestTool, MakeSignVerifyAndPrintAgree) {
+    auto made = tool(makeArguments());
+    ASSERT_EQ(made.status, 0) << made.bytes;
+    EXPECT_NE(made.bytes.find("\"archiveSize\" : 70000,"), std::string::npos) << made.bytes;
+    EXPECT_NE(made.bytes.find("\"archiveFileName\" : \"Sample.zip\","), std::string::npos);
+    EXPECT_NE(made.bytes.find("\"releaseDate\" : \"2025-03-14T09:30:00Z\","), std::string::npos);
+    EXPECT_NE(made.bytes.find("\"releaseNotes\" : \"Fixes a crash.\\nNew: caf\xC3\xA9 mode.\","), std::string::npos);
+    auto digest = tool({"make", "--archive", folder_ / "Sample.zip", "--url", "https://x.example/a.zip", "--app-name", "A",
+                        "--bundle-id", "a", "--version", "1", "--build", "1"});
+    auto expected = platform::runCapturingOutput("/usr/bin/sha256sum", {folder_ / "Sample.zip"});
+    EXPECT_NE(digest.bytes.find(expected.bytes.substr(0, 64)), std::string::npos);
+    writeFile(folder_ / "payload.json", made.bytes);
+
+    auto signed_ = toolWithInput(folder_ / "payload.json", "sign --key '" + folder_ / "publisher.key" + "' -");
+    ASSERT_EQ(signed_.status, 0) << signed_.bytes;
+    writeFile(folder_ / "manifest.json", signed_.bytes);
+    EXPECT_EQ(signed_.bytes.substr(0, 17), "{\n  \"payload\" : {");
+    EXPECT_NE(signed_.bytes.back(), '\n');
+
+    EXPECT_EQ(tool({"verify", "--public-key", folder_ / "publisher.pub", folder_ / "manifest.json"}).status, 0);
+    auto canonical = tool({"print", "--canonical", folder_ / "manifest.json"});
+    EXPECT_EQ(canonical.bytes, made.bytes);
+    auto shown = tool({"print", folder_ / "manifest.json"});
+    EXPECT_NE(shown.bytes.find("Update identifier:      2.0-7\n"), std::string::npos) << shown.bytes;
+}
+
+TEST_F(ManifestTool, VerifyTellsABadSignatureFromAnUnreadableManifest) {
+    writeFile(folder_ / "payload.json", tool(makeArguments()).bytes);
+    std::string document = tool({"sign", "--key", folder_ / "publisher.key", folder_ / "payload.json"}).bytes;
+    std::string tampered = document;
+    tampered.replace(tampered.find("\"7\""), 3, "\"8\"");
+    writeFile(folder_ / "tampered.json", tampered);
+    auto result = tool({"verify", "--public-key", folder_ / "publisher.pub", folder_ / "tampered.json"});
+    EXPECT_EQ(result.status, 1);
+
+    writeFile(folder_ / "broken.json", "{\"payload\": 1}");
+    result = tool({"verify", "--public-key", folder_ / "publisher.pub", folder_ / "broken.json"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.bytes.find("dictionary for key \"payload\""), std::string::npos) << result.bytes;
+
+    writeFile(folder_ / "manifest.json", document);
+    writeFile(folder_ / "short.pub", "AAAA\n");
+    result = tool({"verify", "--public-key", folder_ / "short.pub", folder_ / "manifest.json"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.bytes.find("32 bytes"), std::string::npos) << result.bytes;
+
+    EXPECT_EQ(tool({"verify", folder_ / "manifest.json"}).status, 2);
+    EXPECT_EQ(tool({"frobnicate"}).status, 2);
+    auto help = tool({"sign", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.bytes.find("usage: autoupdate-manifest sign"), std::string::npos);
+}

@@ -1,0 +1,40 @@
+#include "CommandLine.hpp"
+
+#include "Platform/FileSystem.hpp"
+
+
+namespace commandline {
+
+std::optional<std::string> ParsedArguments::value(const std::string& name) const {
+    auto found = values.find(name);
+    return found == values.end() ? std::nullopt : std::optional<std::string>(found->second);
+}
+
+std::string ParsedArguments::required(const std::string& name) const {
+    auto found = value(name);
+    if (!found) throw UsageError("missing " + name);
+    return *found;
+}
+
+ParsedArguments parse(const std::vector<std::string>& arguments, const std::set<std::string>& valueOptions,
+                      const std::set<std::string>& flagOptions) {
+    ParsedArguments parsed;
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (argument.size() < 2 || argument[0] != '-') {
+            parsed.positionals.push_back(argument);
+        } else if (valueOptions.count(argument)) {
+            if (index + 1 >= arguments.size()) throw UsageError(argument + " needs a value");
+            if (!parsed.values.emplace(argument, arguments[++index]).second) throw UsageError(argument + " given twice");
+        } else if (flagOptions.count(argument)) {
+            parsed.flags.insert(argument);
+        } else {
+            throw UsageError("unknown option " + argument);
+        }
+    }
+    return parsed;
+}
+
+std::string readInput(const std::string& path) { return platform::readWholeFile(path == "-" ? "/dev/stdin" : path); }
+
+}  // namespace commandline

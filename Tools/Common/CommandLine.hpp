@@ -1,0 +1,37 @@
+#pragma once
+// Option parsing and input reading shared by the project's command-line programs.
+
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace commandline {
+
+// Bad usage: the program prints the message and its usage, and exits 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct ParsedArguments {
+    std::map<std::string, std::string> values;  // "--name value" options
+    std::set<std::string> flags;                // "--name" options without a value
+    std::vector<std::string> positionals;
+
+    bool has(const std::string& flag) const { return flags.count(flag) != 0; }
+    std::optional<std::string> value(const std::string& name) const;
+    std::string required(const std::string& name) const;
+};
+
+// Options in valueOptions take the next argument; those in flagOptions stand alone.
+// Anything else starting with "--" is a UsageError; "-" alone is a positional.
+ParsedArguments parse(const std::vector<std::string>& arguments, const std::set<std::string>& valueOptions,
+                      const std::set<std::string>& flagOptions);
+
+// The file's bytes, or standard input's for "-".
+std::string readInput(const std::string& path);
+
+}  // namespace commandline

@@ -1,0 +1,217 @@
+#include "ManifestCommands.hpp"
+
+#include "CommandLine.hpp"
+
+#include "AutoUpdateKit/ManifestCoding.hpp"
+#include "AutoUpdateKit/ManifestSignature.hpp"
+#include "Platform/Crypto.hpp"
+#include "Platform/FileDescriptor.hpp"
+#include "Platform/FileURL.hpp"
+#include "Platform/Identifiers.hpp"
+#include "Platform/SystemError.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <iostream>
+#include <unistd.h>
+
+namespace manifestcommands {
+namespace {
+
+using autoupdatekit::ManifestCoding::canonicalPayloadData;
+using autoupdatekit::ManifestCoding::makeDecoder;
+using autoupdatekit::ManifestCoding::manifestData;
+using commandline::UsageError;
+
+void writeNewFile(const std::string& path, const std::string& bytes, mode_t mode) {
+    platform::FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!fd.valid()) platform::throwSystemError("create " + path);
+    if (::write(fd.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        platform::throwSystemError("write " + path);
+    }
+}
+
+int runKeygen(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {}, {});
+    if (parsed.positionals.size() != 1) throw UsageError("keygen takes one prefix");
+    std::string prefix = parsed.positionals[0];
+    for (const auto& path : {prefix + ".key", prefix + ".pub"}) {
+        if (::access(path.c_str(), F_OK) == 0) throw std::runtime_error(path + " exists; refusing to overwrite it");
+    }
+    auto key = platform::Ed25519PrivateKey::generate();
+    writeNewFile(prefix + ".key", platform::base64Encode(key.seed()) + "\n", 0600);
+    try {
+        writeNewFile(prefix + ".pub", platform::base64Encode(key.publicKey().raw()) + "\n", 0644);
+    } catch (...) {
+        ::unlink((prefix + ".key").c_str());
+        throw;
+    }
+    std::cout << "Wrote " << prefix << ".key (private, keep it secret) and " << prefix << ".pub (public)\n";
+    return 0;
+}
+
+struct ArchiveFacts {
+    std::string sha256;
+    std::int64_t size = 0;
+};
+
+// Hashes the archive in blocks, so any size works in constant memory.
+ArchiveFacts measureArchive(const std::string& path) {
+    platform::FileDescriptor owned;
+    int fd = STDIN_FILENO;
+    if (path != "-") {
+        owned = platform::FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!owned.valid()) platform::throwSystemError("open " + path);
+        fd = owned.get();
+    }
+    platform::Sha256 hash;
+    ArchiveFacts facts;
+    std::vector<char> buffer(1024 * 1024);
+    while (true) {
+        ssize_t count = ::read(fd, buffer.data(), buffer.size());
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) platform::throwSystemError("read " + path);
+        if (count == 0) break;
+        hash.update(buffer.data(), static_cast<std::size_t>(count));
+        facts.size += count;
+    }
+    auto digest = hash.finish();
+    facts.sha256 = platform::hexLowercase(digest.data(), digest.size());
+    return facts;
+}
+
+std::int64_t parseInteger(const std::string& text, const std::string& option) {
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) throw UsageError(option + " takes a 64-bit integer");
+    return value;
+}
+
+int runMake(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments,
+                                     {"--archive", "--url", "--app-name", "--bundle-id", "--version", "--build",
+                                      "--minimum-system-version", "--release-date", "--release-notes-file",
+                                      "--schema-version", "--archive-file-name"},
+                                     {});
+    if (!parsed.positionals.empty()) throw UsageError("unexpected argument " + parsed.positionals[0]);
+    std::string archive = parsed.required("--archive");
+    std::string fileName = parsed.value("--archive-file-name").value_or(archive == "-" ? "" : platform::FileURL(archive).lastPathComponent());
+    if (fileName.empty()) throw UsageError("--archive - needs --archive-file-name");
+    auto url = platform::WebURL::parse(parsed.required("--url"));
+    if (!url) throw UsageError("--url is not an absolute URL");
+    auto releaseDate = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    if (auto text = parsed.value("--release-date")) {
+        auto date = platform::parseISO8601(*text);
+        if (!date) throw UsageError("--release-date takes ISO 8601 text such as 2025-03-14T09:30:00Z");
+        releaseDate = std::chrono::floor<std::chrono::seconds>(*date);
+    }
+    std::optional<std::string> notes;
+    if (auto file = parsed.value("--release-notes-file")) notes = commandline::readInput(*file);
+    ArchiveFacts facts = measureArchive(archive);
+
+    autoupdatekit::UpdateManifestPayload payload{
+        parsed.value("--schema-version") ? parseInteger(*parsed.value("--schema-version"), "--schema-version") : 1,
+        parsed.required("--app-name"),
+        parsed.required("--bundle-id"),
+        parsed.required("--version"),
+        parsed.required("--build"),
+        parsed.value("--minimum-system-version"),
+        *url,
+        fileName,
+        facts.sha256,
+        facts.size,
+        releaseDate,
+        notes,
+    };
+    std::cout << canonicalPayloadData(payload);
+    return 0;
+}
+
+int runSign(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {"--key"}, {});
+    if (parsed.positionals.size() != 1) throw UsageError("sign takes one payload file");
+    std::string key = commandline::readInput(parsed.required("--key"));
+    auto payload = makeDecoder().decodePayload(commandline::readInput(parsed.positionals[0]));
+    std::string signature = autoupdatekit::ManifestSignature::sign(payload, key);
+    std::cout << manifestData({payload, signature});
+    return 0;
+}
+
+int runVerify(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {"--public-key"}, {});
+    if (parsed.positionals.size() != 1) throw UsageError("verify takes one manifest file");
+    std::string key = commandline::readInput(parsed.required("--public-key"));
+    auto manifest = makeDecoder().decodeManifest(commandline::readInput(parsed.positionals[0]));
+    if (!autoupdatekit::ManifestSignature::verify(manifest, key)) {
+        std::cout << "signature does not verify\n";
+        return 1;
+    }
+    std::cout << "signature verifies\n";
+    return 0;
+}
+
+int runPrint(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {}, {"--canonical"});
+    if (parsed.positionals.size() != 1) throw UsageError("print takes one manifest file");
+    auto manifest = makeDecoder().decodeManifest(commandline::readInput(parsed.positionals[0]));
+    const auto& payload = manifest.payload;
+    if (parsed.has("--canonical")) {
+        std::cout << canonicalPayloadData(payload);
+        return 0;
+    }
+    std::cout << "App name:               " << payload.appName << "\n"
+              << "Bundle identifier:      " << payload.bundleIdentifier << "\n"
+              << "Version:                " << payload.version << " (build " << payload.build << ")\n"
+              << "Update identifier:      " << payload.version << "-" << payload.build << "\n"
+              << "Minimum system version: " << payload.minimumSystemVersion.value_or("none") << "\n"
+              << "Archive URL:            " << payload.archiveURL.absoluteString() << "\n"
+              << "Archive file name:      " << payload.archiveFileName << "\n"
+              << "Archive size:           " << payload.archiveSize << " bytes\n"
+              << "Archive SHA-256:        " << payload.archiveSHA256 << "\n"
+              << "Release date:           " << platform::iso8601UTC(payload.releaseDate) << "\n"
+              << "Schema version:         " << payload.schemaVersion << "\n"
+              << "Signature:              " << manifest.signature << "\n";
+    if (payload.releaseNotes) std::cout << "Release notes:\n" << *payload.releaseNotes << "\n";
+    return 0;
+}
+
+}  // namespace
+
+const Command keygen{
+    "usage: autoupdate-manifest keygen <prefix>\n"
+    "Writes <prefix>.key (base64 Ed25519 private key, mode 0600) and <prefix>.pub\n"
+    "(base64 public key, for the app's AutoUpdateManifestPublicKey). Existing files\n"
+    "are never overwritten.\n",
+    runKeygen, 1};
+
+const Command make{
+    "usage: autoupdate-manifest make --archive <zip> --url <url> --app-name <name>\n"
+    "         --bundle-id <id> --version <version> --build <build>\n"
+    "         [--minimum-system-version <version>] [--release-date <iso8601>]\n"
+    "         [--release-notes-file <file>] [--schema-version <n>]\n"
+    "         [--archive-file-name <name>]\n"
+    "Writes the release's payload as JSON to standard output. The archive's SHA-256 and\n"
+    "size are computed from the file, its file name taken from its path (give\n"
+    "--archive-file-name when the archive is '-'); the date defaults to now.\n",
+    runMake, 1};
+
+const Command sign{
+    "usage: autoupdate-manifest sign --key <keyfile> <payload.json>\n"
+    "Signs the payload with the private key and writes the manifest document (payload\n"
+    "and signature) to standard output.\n",
+    runSign, 1};
+
+const Command verify{
+    "usage: autoupdate-manifest verify --public-key <pubfile> <manifest.json>\n"
+    "Exits 0 when the signature verifies, 1 when it does not, and 2 with the reason\n"
+    "when the manifest or the key cannot be read.\n",
+    runVerify, 2};
+
+const Command print{
+    "usage: autoupdate-manifest print [--canonical] <manifest.json>\n"
+    "Shows the manifest's fields; with --canonical, writes exactly the canonical payload\n"
+    "bytes that the signature covers.\n",
+    runPrint, 1};
+
+}  // namespace manifestcommands
