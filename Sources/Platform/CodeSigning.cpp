@@ -92,17 +92,9 @@ std::optional<std::string> firstDifference(const std::vector<SealedEntry>& seale
 bool staysInside(const std::string& linkPath, const std::string& target) {
     if (target.empty() || target.front() == '/') return false;
     long depth = static_cast<long>(std::count(linkPath.begin(), linkPath.end(), '/'));
-    std::size_t start = 0;
-    while (start <= target.size()) {
-        std::size_t end = target.find('/', start);
-        if (end == std::string::npos) end = target.size();
-        std::string part = target.substr(start, end - start);
-        if (part == "..") {
-            if (--depth < 0) return false;
-        } else if (!part.empty() && part != ".") {
-            ++depth;
-        }
-        start = end + 1;
+    for (const auto& part : pathComponents(target)) {
+        depth += part == ".." ? -1 : 1;
+        if (depth < 0) return false;
     }
     return true;
 }

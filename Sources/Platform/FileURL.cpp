@@ -33,19 +33,24 @@ FileURL::FileURL(const std::string& path) {
     }
 }
 
+std::vector<std::string> pathComponents(const std::string& path) {
+    std::vector<std::string> components;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string component = path.substr(start, end - start);
+        if (!component.empty() && component != ".") components.push_back(std::move(component));
+        start = end + 1;
+    }
+    return components;
+}
+
 FileURL FileURL::standardized() const {
     std::vector<std::string> components;
-    std::size_t start = 1;
-    while (start <= path_.size()) {
-        std::size_t end = path_.find('/', start);
-        if (end == std::string::npos) end = path_.size();
-        std::string component = path_.substr(start, end - start);
-        if (component == "..") {
-            if (!components.empty()) components.pop_back();
-        } else if (!component.empty() && component != ".") {
-            components.push_back(std::move(component));
-        }
-        start = end + 1;
+    for (auto& component : pathComponents(path_)) {
+        if (component != "..") components.push_back(std::move(component));
+        else if (!components.empty()) components.pop_back();
     }
     std::string result;
     for (const auto& component : components) result += "/" + component;

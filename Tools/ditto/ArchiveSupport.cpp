@@ -15,6 +15,15 @@ Reader openDiskReader(const std::string& path) {
     return reader;
 }
 
+bool nextDiskEntry(archive* reader, archive_entry* entry, const std::string& root) {
+    int result = archive_read_next_header2(reader, entry);
+    if (result == ARCHIVE_EOF) return false;
+    if (result != ARCHIVE_OK) fail(reader, root);
+    refuseSpecialFile(entry, archive_entry_pathname(entry));
+    if (archive_entry_filetype(entry) == AE_IFDIR) archive_read_disk_descend(reader);
+    return true;
+}
+
 void copyData(archive* reader, archive* writer, const std::string& entryName) {
     const void* block = nullptr;
     std::size_t size = 0;

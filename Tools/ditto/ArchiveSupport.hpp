@@ -34,6 +34,10 @@ using Entry = std::unique_ptr<archive_entry, EntryDeleter>;
 // Reads on-disk trees without following symbolic links.
 Reader openDiskReader(const std::string& path);
 
+// Reads the next entry of an on-disk tree into entry and descends into folders; special
+// files are refused. Returns false at the end of the tree.
+bool nextDiskEntry(archive* reader, archive_entry* entry, const std::string& root);
+
 // Copies the current entry's data from reader to writer.
 void copyData(archive* reader, archive* writer, const std::string& entryName);
 

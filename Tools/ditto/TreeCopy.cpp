@@ -44,13 +44,8 @@ void copyTree(const std::string& source, const std::string& destination) {
     archive_entry_linkresolver_set_strategy(resolver.get(), ARCHIVE_FORMAT_TAR_USTAR);
 
     Entry entry(archive_entry_new());
-    while (true) {
-        int result = archive_read_next_header2(reader.get(), entry.get());
-        if (result == ARCHIVE_EOF) break;
-        if (result != ARCHIVE_OK) fail(reader.get(), source);
+    while (nextDiskEntry(reader.get(), entry.get(), source)) {
         std::string path = archive_entry_pathname(entry.get());
-        refuseSpecialFile(entry.get(), path);
-        if (archive_entry_filetype(entry.get()) == AE_IFDIR) archive_read_disk_descend(reader.get());
         archive_entry_set_pathname(entry.get(), (destination + path.substr(source.size())).c_str());
 
         archive_entry* current = entry.get();

@@ -32,20 +32,6 @@ Reader openZip(const std::string& archivePath) {
     return reader;
 }
 
-// The entry's path as components, with empty and "." components dropped.
-std::vector<std::string> components(const std::string& path) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        std::string part = path.substr(start, end - start);
-        if (!part.empty() && part != ".") parts.push_back(std::move(part));
-        start = end + 1;
-    }
-    return parts;
-}
-
 // Checks every entry before anything is written.
 void checkEntries(const std::string& archivePath) {
     Reader reader = openZip(archivePath);
@@ -57,7 +43,7 @@ void checkEntries(const std::string& archivePath) {
         if (result != ARCHIVE_OK && result != ARCHIVE_WARN) fail(reader.get(), archivePath);
         const char* rawName = archive_entry_pathname(entry);
         std::string name = rawName ? rawName : "";
-        auto parts = components(name);
+        auto parts = platform::pathComponents(name);
         if (parts.empty()) throw DittoError(archivePath + ": entry with an empty name");
         if (name.front() == '/') throw DittoError(archivePath + ": entry \"" + name + "\" has an absolute path");
         std::string prefix;
@@ -167,13 +153,8 @@ void createZip(const std::string& source, const std::string& archivePath, bool k
         if (archive_write_open_fd(writer.get(), fd.get()) != ARCHIVE_OK) fail(writer.get(), archivePath);
         Reader reader = openDiskReader(source);
         Entry entry(archive_entry_new());
-        while (true) {
-            int result = archive_read_next_header2(reader.get(), entry.get());
-            if (result == ARCHIVE_EOF) break;
-            if (result != ARCHIVE_OK) fail(reader.get(), source);
+        while (nextDiskEntry(reader.get(), entry.get(), source)) {
             std::string path = archive_entry_pathname(entry.get());
-            refuseSpecialFile(entry.get(), path);
-            if (archive_entry_filetype(entry.get()) == AE_IFDIR) archive_read_disk_descend(reader.get());
             std::string relative = path.substr(source.size());
             std::string name = keepParent ? parentName + relative : relative.substr(relative.empty() ? 0 : 1);
             if (name.empty()) continue;

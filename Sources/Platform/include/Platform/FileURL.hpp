@@ -3,6 +3,7 @@
 // when the URL is made; symbolic links are never resolved.
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -26,5 +27,9 @@ public:
 private:
     std::string path_;
 };
+
+// The "/"-separated components of a path, with empty and "." components dropped
+// (".." is kept for the caller to judge).
+std::vector<std::string> pathComponents(const std::string& path);
 
 }  // namespace platform
