@@ -1,0 +1,190 @@
+#include "Platform/IPC/Service.hpp"
+
+#include "Platform/FileSystem.hpp"
+#include "Platform/UserDirectories.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace platform::ipc {
+namespace {
+
+constexpr const char* selectorKey = "selector";
+constexpr const char* argumentKey = "argument";
+constexpr const char* replyIDKey = "replyID";
+constexpr const char* replyKey = "reply";
+constexpr int activatedSocket = 3;
+
+thread_local std::optional<PeerCredentials> handlingPeer;
+
+std::string serviceFolder(std::uint64_t options) {
+    if (options & privilegedOption) return "/run/autoupdatekit";
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string base = runtime && runtime[0] == '/' ? runtime : "/run/user/" + std::to_string(::getuid());
+    return base + "/autoupdatekit";
+}
+
+sockaddr_un addressFor(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) throw IPCError("socket path too long: " + path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return address;
+}
+
+// The socket a supervisor handed over, if this process was started for one.
+FileDescriptor activatedListenSocket() {
+    const char* pid = std::getenv("LISTEN_PID");
+    const char* fds = std::getenv("LISTEN_FDS");
+    if (!pid || !fds || std::atol(pid) != ::getpid() || std::atoi(fds) < 1) return FileDescriptor();
+    ::unsetenv("LISTEN_PID");
+    ::unsetenv("LISTEN_FDS");
+    ::unsetenv("LISTEN_FDNAMES");
+    ::fcntl(activatedSocket, F_SETFD, FD_CLOEXEC);
+    return FileDescriptor(activatedSocket);
+}
+
+FileDescriptor bindServiceSocket(const std::string& serviceName, std::uint64_t options) {
+    std::string path = socketPath(serviceName, options);
+    std::string folder = path.substr(0, path.rfind('/'));
+    createDirectories(folder, (options & privilegedOption) ? 0755 : 0700);
+    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) throw IPCError(std::string("socket: ") + std::strerror(errno));
+    sockaddr_un address = addressFor(path);
+    ::unlink(path.c_str());
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        throw IPCError("bind " + path + ": " + std::strerror(errno));
+    }
+    // Any local user may connect; what a request may do is limited by the service.
+    ::chmod(path.c_str(), (options & privilegedOption) ? 0666 : 0600);
+    if (::listen(fd.get(), 128) != 0) throw IPCError(std::string("listen: ") + std::strerror(errno));
+    return fd;
+}
+
+// Serves one accepted connection until the peer closes it or sends something broken.
+void serveConnection(std::shared_ptr<FileDescriptor> socket, std::shared_ptr<ExportedObject> exported, PeerCredentials peer) {
+    auto sendLock = std::make_shared<std::mutex>();
+    try {
+        while (auto message = readMessage(socket->get())) {
+            const std::string* selector = PropertyList::stringValue(*message, selectorKey);
+            auto replyID = message->find(replyIDKey);
+            if (selector == nullptr || replyID == message->end() || !replyID->second.getIf<std::int64_t>()) return;
+            auto argument = message->find(argumentKey);
+            PropertyValue argumentValue = argument == message->end() ? PropertyValue() : argument->second;
+            std::int64_t id = *replyID->second.getIf<std::int64_t>();
+            ReplyCallback reply = [socket, sendLock, id](const PropertyDictionary& archived) {
+                std::lock_guard<std::mutex> guard(*sendLock);
+                try {
+                    writeMessage(socket->get(), PropertyDictionary{{replyIDKey, id}, {replyKey, archived}});
+                } catch (const IPCError&) {
+                    // The client went away; its reply is simply not delivered.
+                }
+            };
+            handlingPeer = peer;
+            bool handled = exported->handle(*selector, argumentValue, peer, std::move(reply));
+            handlingPeer.reset();
+            if (!handled) return;
+        }
+    } catch (const IPCError&) {
+        // A malformed, oversized or truncated message ends this connection only.
+    }
+}
+
+}  // namespace
+
+std::optional<PeerCredentials> currentPeerCredentials() { return handlingPeer; }
+
+std::string socketPath(const std::string& serviceName, std::uint64_t options) {
+    if (serviceName.empty() || serviceName.front() == '.' || serviceName.find('/') != std::string::npos) {
+        throw IPCError("invalid service name \"" + serviceName + "\"");
+    }
+    return serviceFolder(options) + "/" + serviceName + ".sock";
+}
+
+Listener::Listener(std::string serviceName, std::uint64_t options)
+    : serviceName_(std::move(serviceName)), socket_(activatedListenSocket()) {
+    if (!socket_.valid()) socket_ = bindServiceSocket(serviceName_, options);
+}
+
+Listener::~Listener() {
+    ::shutdown(socket_.get(), SHUT_RDWR);
+    if (acceptThread_.joinable()) acceptThread_.join();
+}
+
+void Listener::resume() {
+    if (!acceptThread_.joinable()) acceptThread_ = std::thread([this] { acceptLoop(); });
+}
+
+void Listener::acceptLoop() {
+    while (true) {
+        int client = ::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) {
+            if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE || errno == ENOBUFS) continue;
+            return;  // the listening socket was shut down
+        }
+        auto socket = std::make_shared<FileDescriptor>(client);
+        ucred credentials{};
+        socklen_t length = sizeof credentials;
+        if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) continue;
+        PeerCredentials peer{credentials.pid, credentials.uid, credentials.gid};
+        std::shared_ptr<ExportedObject> exported = acceptHandler_ ? acceptHandler_(peer) : nullptr;
+        if (!exported) continue;
+        std::thread(serveConnection, socket, exported, peer).detach();
+    }
+}
+
+Connection::Connection(std::string serviceName, std::uint64_t options)
+    : serviceName_(std::move(serviceName)), options_(options) {}
+
+void Connection::resume() {
+    try {
+        std::string path = socketPath(serviceName_, options_);
+        FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!fd.valid()) throw IPCError(std::string("socket: ") + std::strerror(errno));
+        sockaddr_un address = addressFor(path);
+        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            throw IPCError("Couldn't communicate with a helper application: no service named " + serviceName_ + " (" +
+                           std::strerror(errno) + ")");
+        }
+        socket_ = std::move(fd);
+    } catch (const IPCError& error) {
+        connectError_ = error.what();
+    }
+}
+
+void Connection::send(const std::string& selector, const std::optional<PropertyDictionary>& argument,
+                      const std::function<void(const PropertyValue& reply)>& onReply,
+                      const std::function<void(const std::string& description)>& onError) {
+    if (invalidated_) return onError("The connection to service " + serviceName_ + " was invalidated.");
+    if (connectError_) return onError(*connectError_);
+    if (!socket_.valid()) return onError("The connection to service " + serviceName_ + " was not resumed.");
+    std::int64_t id = nextReplyID_++;
+    PropertyDictionary message{{selectorKey, selector}, {replyIDKey, id}};
+    if (argument) message[argumentKey] = *argument;
+    try {
+        writeMessage(socket_.get(), message);
+        while (auto received = readMessage(socket_.get())) {
+            auto replyID = received->find(replyIDKey);
+            if (replyID == received->end() || replyID->second != PropertyValue(id)) continue;
+            auto reply = received->find(replyKey);
+            return onReply(reply == received->end() ? PropertyValue() : reply->second);
+        }
+        onError("The connection to service " + serviceName_ + " was interrupted before the reply.");
+    } catch (const IPCError& error) {
+        onError("The connection to service " + serviceName_ + " was interrupted: " + error.what());
+    }
+}
+
+void Connection::invalidate() {
+    invalidated_ = true;
+    socket_.reset();
+}
+
+}  // namespace platform::ipc

@@ -1,0 +1,105 @@
+#pragma once
+// Local IPC services over Unix stream sockets, standing in for the platform's XPC.
+//
+// A service name maps to a socket: with the privileged option (0x1000) the system
+// domain, /run/autoupdatekit/<name>.sock; otherwise the user's domain,
+// $XDG_RUNTIME_DIR/autoupdatekit/<name>.sock (or /run/user/<uid>/autoupdatekit/).
+// A request message holds "selector", an optional archived "argument" and a
+// "replyID"; its reply holds the same "replyID" and the archived "reply".
+
+#include "Platform/FileDescriptor.hpp"
+#include "Platform/IPC/MessageStream.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+
+namespace platform::ipc {
+
+inline constexpr std::uint64_t privilegedOption = 0x1000;
+
+// The socket path of a service. A name that is empty, starts with "." or holds "/"
+// throws IPCError.
+std::string socketPath(const std::string& serviceName, std::uint64_t options);
+
+// Who is on the other end of a connection, taken when it was accepted.
+struct PeerCredentials {
+    pid_t processIdentifier = 0;
+    uid_t userIdentifier = 0;
+    gid_t groupIdentifier = 0;
+};
+
+// The peer of the connection whose message the calling thread is handling, as the
+// platform's "current connection" gives it; nothing outside a handler.
+std::optional<PeerCredentials> currentPeerCredentials();
+
+// Called exactly once per message with the archived reply.
+using ReplyCallback = std::function<void(const PropertyDictionary& reply)>;
+
+// The object a listener exports on every connection. Its operations run on the
+// connection's own thread, one message after another.
+class ExportedObject {
+public:
+    virtual ~ExportedObject() = default;
+    // Returns false when the argument does not decode for the selector; the connection
+    // is then ended without a reply.
+    virtual bool handle(const std::string& selector, const PropertyValue& argument, const PeerCredentials& peer,
+                        ReplyCallback reply) = 0;
+};
+
+class Listener {
+public:
+    // Uses the socket handed over by a supervisor (LISTEN_PID/LISTEN_FDS, descriptor 3)
+    // when there is one, else binds the service's socket itself.
+    Listener(std::string serviceName, std::uint64_t options);
+    ~Listener();
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    // Decides per connection what it exports; returns nothing to refuse it.
+    using AcceptHandler = std::function<std::shared_ptr<ExportedObject>(const PeerCredentials& peer)>;
+    void setAcceptHandler(AcceptHandler handler) { acceptHandler_ = std::move(handler); }
+
+    // Starts accepting on a thread of its own; each connection is served on its own thread.
+    void resume();
+
+private:
+    void acceptLoop();
+
+    std::string serviceName_;
+    FileDescriptor socket_;
+    AcceptHandler acceptHandler_;
+    std::thread acceptThread_;
+};
+
+// One client connection to a service.
+class Connection {
+public:
+    Connection(std::string serviceName, std::uint64_t options);
+
+    // Connects. A failure is kept and reported to the error handler of the next send.
+    void resume();
+
+    // Sends the message and waits for its reply: exactly one of onReply and onError
+    // is called, once, before this returns.
+    void send(const std::string& selector, const std::optional<PropertyDictionary>& argument,
+              const std::function<void(const PropertyValue& reply)>& onReply,
+              const std::function<void(const std::string& description)>& onError);
+
+    // Closes the connection; later sends report an invalid connection.
+    void invalidate();
+
+private:
+    std::string serviceName_;
+    std::uint64_t options_;
+    FileDescriptor socket_;
+    std::optional<std::string> connectError_;
+    std::int64_t nextReplyID_ = 1;
+    bool invalidated_ = false;
+};
+
+}  // namespace platform::ipc

@@ -1,0 +1,3 @@
+#include "PrivilegedUpdateHelperMain.hpp"
+
+int main() { privilegedhelper::PrivilegedUpdateHelperMain::run(); }

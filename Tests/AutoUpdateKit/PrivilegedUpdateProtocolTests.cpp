@@ -1,0 +1,101 @@
+#include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
+
+#include "Platform/PropertyList.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace autoupdatekit;
+using platform::PropertyDictionary;
+using platform::PropertyValue;
+using platform::ipc::KeyedArchiver;
+using platform::ipc::KeyedUnarchiver;
+
+namespace {
+
+PrivilegedUpdateRequest sampleRequest(std::int32_t pid = -42) {
+    return PrivilegedUpdateRequest("/Applications/Sample.app", "/home/u/.cache/x/Extracted/Sample.app", "com.example.sample",
+                                   "TEAMA1", "2.0-7", pid, true);
+}
+
+// Archives the request and carries it through a binary property list, as on the wire.
+PropertyValue wireArchive(const PrivilegedUpdateRequest& request) {
+    KeyedArchiver coder(PrivilegedUpdateRequest::className);
+    request.encode(coder);
+    return platform::PropertyList::read(platform::PropertyList::binary(PropertyValue(coder.archive())));
+}
+
+std::optional<PrivilegedUpdateRequest> decodeRequest(const PropertyValue& archive) {
+    return PrivilegedUpdateRequest::decode(KeyedUnarchiver(archive, PrivilegedUpdateRequest::className));
+}
+
+PropertyDictionary archiveWithout(const std::string& key) {
+    auto archive = *wireArchive(sampleRequest()).getIf<PropertyDictionary>();
+    archive.erase(key);
+    return archive;
+}
+
+}  // namespace
+
+TEST(PrivilegedUpdateProtocol, RequestsSurviveTheWireIncludingANegativeProcessIdentifier) {
+    for (std::int32_t pid : {-42, 0, 1, 2147483647, -2147483647 - 1}) {
+        EXPECT_EQ(decodeRequest(wireArchive(sampleRequest(pid))), sampleRequest(pid)) << pid;
+    }
+    auto archive = *wireArchive(sampleRequest()).getIf<PropertyDictionary>();
+    EXPECT_EQ(archive.at("$class"), PropertyValue("AUKPrivilegedUpdateRequest"));
+    EXPECT_EQ(archive.at("launchAfterInstall"), PropertyValue(true));
+}
+
+TEST(PrivilegedUpdateProtocol, RequestDecodeRules) {
+    auto defaults = decodeRequest(PropertyValue(archiveWithout("launchAfterInstall")));
+    ASSERT_TRUE(defaults);
+    EXPECT_FALSE(defaults->launchAfterInstall());
+    auto noProcess = archiveWithout("requestingProcessIdentifier");
+    noProcess.erase("launchAfterInstall");
+    EXPECT_EQ(decodeRequest(PropertyValue(noProcess))->requestingProcessIdentifier(), 0);
+
+    for (const char* key : {"currentAppPath", "stagedAppPath", "expectedBundleIdentifier", "expectedTeamIdentifier", "updateIdentifier"}) {
+        EXPECT_FALSE(decodeRequest(PropertyValue(archiveWithout(key)))) << key;
+    }
+    auto numberForPath = archiveWithout("stagedAppPath");
+    numberForPath["stagedAppPath"] = std::int64_t{7};
+    EXPECT_FALSE(decodeRequest(PropertyValue(numberForPath)));
+    auto hugePid = archiveWithout("requestingProcessIdentifier");
+    hugePid["requestingProcessIdentifier"] = std::int64_t{1} << 40;
+    EXPECT_FALSE(decodeRequest(PropertyValue(hugePid)));
+    auto stringFlag = archiveWithout("launchAfterInstall");
+    stringFlag["launchAfterInstall"] = "yes";
+    EXPECT_FALSE(decodeRequest(PropertyValue(stringFlag)));
+    auto otherClass = archiveWithout("$class");
+    otherClass["$class"] = "AUKPrivilegedUpdateReply";
+    EXPECT_FALSE(decodeRequest(PropertyValue(otherClass)));
+    EXPECT_FALSE(decodeRequest(PropertyValue("not a dictionary")));
+
+    auto empty = archiveWithout("updateIdentifier");
+    empty["updateIdentifier"] = "";
+    EXPECT_EQ(decodeRequest(PropertyValue(empty))->updateIdentifier(), "");
+}
+
+TEST(PrivilegedUpdateProtocol, ReplyDecodeRules) {
+    KeyedArchiver coder(PrivilegedUpdateReply::className);
+    PrivilegedUpdateReply(true, "Install scheduled.").encode(coder);
+    auto decode = [](const PropertyDictionary& archive) {
+        return PrivilegedUpdateReply::decode(KeyedUnarchiver(PropertyValue(archive), PrivilegedUpdateReply::className));
+    };
+    EXPECT_EQ(decode(coder.archive()), PrivilegedUpdateReply(true, "Install scheduled."));
+    auto withoutAccepted = coder.archive();
+    withoutAccepted.erase("accepted");
+    EXPECT_EQ(decode(withoutAccepted), PrivilegedUpdateReply(false, "Install scheduled."));
+    auto withoutMessage = coder.archive();
+    withoutMessage.erase("message");
+    EXPECT_FALSE(decode(withoutMessage));
+}
+
+TEST(PrivilegedUpdateProtocol, PresetServiceNamesFollowOneForm) {
+    for (const std::string name : {PrivilegedUpdateDefaults::zorvaneMachServiceName, PrivilegedUpdateDefaults::mirelleMachServiceName,
+                                   PrivilegedUpdateDefaults::brackwellTollanMachServiceName}) {
+        EXPECT_EQ(name.substr(name.size() - 18), ".PrivilegedUpdater") << name;
+        EXPECT_EQ(name.rfind("com.brackwell.", 0), 0u) << name;
+    }
+    EXPECT_EQ(std::string(PrivilegedUpdateDefaults::zorvaneMachServiceName),
+              std::string(PrivilegedUpdateDefaults::zorvaneBundleIdentifier) + ".PrivilegedUpdater");
+}

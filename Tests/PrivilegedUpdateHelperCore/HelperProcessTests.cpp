@@ -1,0 +1,122 @@
+#include "PrivilegedUpdateInterface.hpp"
+
+#include "HelperProcess.hpp"
+#include "PrivateSystemPaths.hpp"
+
+#include "Platform/FileDescriptor.hpp"
+#include "Platform/IPC/Service.hpp"
+
+#include <cstring>
+#include <future>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+using namespace autoupdatekit;
+using testsupport::HelperProcess;
+
+namespace {
+
+struct Outcome {
+    std::optional<PrivilegedUpdateReply> reply;
+    std::string error;
+    int callbacks = 0;
+};
+
+// One call on its own connection, as the client makes them.
+Outcome scheduleOnce(const PrivilegedUpdateRequest& request) {
+    platform::ipc::Connection connection(testsupport::testHelperServiceName, platform::ipc::privilegedOption);
+    connection.resume();
+    Outcome outcome;
+    PrivilegedUpdateHelperProxy proxy(connection, [&](const std::string& description) {
+        outcome.error = description;
+        ++outcome.callbacks;
+    });
+    proxy.scheduleInstall(request, [&](const PrivilegedUpdateReply& reply) {
+        outcome.reply = reply;
+        ++outcome.callbacks;
+    });
+    connection.invalidate();
+    return outcome;
+}
+
+PrivilegedUpdateRequest request() {
+    return PrivilegedUpdateRequest("/Applications/Sample.app", "/tmp/Sample.app", "com.example.sample", "TEAMA1", "2.0-7", 0, false);
+}
+
+platform::FileDescriptor rawConnection() {
+    platform::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = platform::ipc::socketPath(testsupport::testHelperServiceName, platform::ipc::privilegedOption);
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
+void sendRaw(int fd, const std::string& bytes) {
+    EXPECT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+}  // namespace
+
+class HelperProcessTest : public testsupport::PrivateSystemPaths {};
+
+TEST_F(HelperProcessTest, ServesClientsAtOnceWithOneReplyEach) {
+    HelperProcess helper;
+    ASSERT_TRUE(helper.running());
+    std::vector<std::future<Outcome>> calls;
+    for (int client = 0; client < 16; ++client) calls.push_back(std::async(std::launch::async, [] { return scheduleOnce(request()); }));
+    for (auto& call : calls) {
+        Outcome outcome = call.get();
+        EXPECT_EQ(outcome.callbacks, 1);
+        ASSERT_TRUE(outcome.reply) << outcome.error;
+        EXPECT_FALSE(outcome.reply->accepted());
+    }
+}
+
+TEST_F(HelperProcessTest, SocketActivatedHelperServesTheHandedOverSocket) {
+    HelperProcess helper(HelperProcess::Start::socketActivated);
+    Outcome outcome = scheduleOnce(request());
+    EXPECT_TRUE(outcome.reply) << outcome.error;
+}
+
+TEST_F(HelperProcessTest, GarbageEndsOnlyItsOwnConnection) {
+    HelperProcess helper;
+    auto idle = rawConnection();  // connects and sends nothing
+    auto half = rawConnection();
+    sendRaw(half.get(), std::string("\x00\x00\x01\x00partial", 11));  // disconnects mid-message below
+    half.reset();
+
+    const std::string garbage[] = {
+        std::string("\xff\xff\xff\xff", 4),                                      // oversized length
+        std::string("\x00\x00\x00\x08", 4) + "notplist",                        // malformed body
+        std::string("\x00\x00\x00\x00", 4),                                      // empty message
+    };
+    for (const auto& bytes : garbage) {
+        auto connection = rawConnection();
+        sendRaw(connection.get(), bytes);
+        char buffer[16];
+        EXPECT_EQ(::recv(connection.get(), buffer, sizeof buffer, 0), 0) << "the helper should close this connection";
+    }
+    // A record of the wrong class for the selector ends that connection without a reply.
+    platform::ipc::Connection wrongClass(testsupport::testHelperServiceName, platform::ipc::privilegedOption);
+    wrongClass.resume();
+    std::string error;
+    platform::ipc::KeyedArchiver coder(PrivilegedUpdateReply::className);
+    PrivilegedUpdateReply(true, "x").encode(coder);
+    wrongClass.send(PrivilegedUpdateHelperProtocol::scheduleInstallSelector, coder.archive(),
+                    [](const platform::PropertyValue&) { ADD_FAILURE() << "no reply expected"; },
+                    [&](const std::string& description) { error = description; });
+    EXPECT_NE(error.find("interrupted"), std::string::npos) << error;
+
+    Outcome outcome = scheduleOnce(request());
+    EXPECT_TRUE(outcome.reply) << outcome.error;
+    EXPECT_TRUE(helper.running());
+}
+
+TEST_F(HelperProcessTest, ClientsLearnWhenNoHelperIsThereOrItDies) {
+    Outcome none = scheduleOnce(request());
+    EXPECT_FALSE(none.reply);
+    EXPECT_EQ(none.callbacks, 1);
+    EXPECT_NE(none.error.find("no service named com.example.sample.PrivilegedUpdater"), std::string::npos) << none.error;
+}

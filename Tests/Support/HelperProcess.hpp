@@ -1,0 +1,31 @@
+#pragma once
+// A real helper process for tests: started standalone (it binds its own socket) or
+// socket-activated (the test binds and hands over descriptor 3), killed at the end.
+
+#include <string>
+#include <sys/types.h>
+
+namespace testsupport {
+
+// The helper executable built with the sample test policy.
+std::string testHelperPath();
+inline constexpr const char* testHelperServiceName = "com.example.sample.PrivilegedUpdater";
+
+class HelperProcess {
+public:
+    enum class Start { standalone, socketActivated };
+
+    explicit HelperProcess(Start start = Start::standalone, const std::string& executable = testHelperPath());
+    ~HelperProcess();
+    HelperProcess(const HelperProcess&) = delete;
+    HelperProcess& operator=(const HelperProcess&) = delete;
+
+    pid_t pid() const noexcept { return pid_; }
+    // Whether the process is still running (reaps it when it has ended).
+    bool running();
+
+private:
+    pid_t pid_ = -1;
+};
+
+}  // namespace testsupport
