@@ -13,6 +13,11 @@ std::vector<Goal>& goals() {
     return registered;
 }
 
+std::vector<CounterGoal>& counterGoals() {
+    static std::vector<CounterGoal> registered;
+    return registered;
+}
+
 // Keeps each benchmark's mean wall time per iteration while the console reporter prints.
 class CollectingReporter : public benchmark::ConsoleReporter {
 public:
@@ -20,17 +25,24 @@ public:
         for (const auto& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
                 seconds[run.run_name.function_name] = run.real_accumulated_time / static_cast<double>(run.iterations);
+                for (const auto& [name, counter] : run.counters) counters[run.run_name.function_name + "." + name] = counter.value;
             }
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> seconds;
+    std::map<std::string, double> counters;
 };
 
 }  // namespace
 
 bool registerGoal(Goal goal) {
     goals().push_back(std::move(goal));
+    return true;
+}
+
+bool registerGoal(CounterGoal goal) {
+    counterGoals().push_back(std::move(goal));
     return true;
 }
 
@@ -54,6 +66,15 @@ int runAndReport(int argc, char** argv) {
         bool met = ratio <= goal.maximumRatio;
         if (!met) status = 1;
         std::printf("%-36s %11.3f %11.3f %7.2f %-30s %s\n", goal.operation.c_str(), ours->second * 1e3, peer->second * 1e3, ratio,
+                    goal.description.c_str(), met ? "pass" : "FAIL");
+    }
+    std::printf("\n%-50s %12s %-30s %s\n", "measure", "value", "goal", "result");
+    for (const auto& goal : counterGoals()) {
+        auto found = reporter.counters.find(goal.benchmark + "." + goal.counter);
+        if (found == reporter.counters.end()) continue;
+        bool met = goal.atLeast ? found->second >= goal.limit : found->second <= goal.limit;
+        if (!met) status = 1;
+        std::printf("%-50s %12.2f %-30s %s\n", (goal.benchmark + " " + goal.counter).c_str(), found->second,
                     goal.description.c_str(), met ? "pass" : "FAIL");
     }
     benchmark::Shutdown();

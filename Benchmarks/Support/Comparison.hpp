@@ -17,8 +17,18 @@ struct Goal {
     std::string description;
 };
 
-// Registers the goal of an operation; returns true so it can initialise a static.
+// A goal on a counter a benchmark reports by itself (no peer to compare with).
+struct CounterGoal {
+    std::string benchmark;
+    std::string counter;
+    bool atLeast;  // the counter must be at least the limit; otherwise at most
+    double limit;
+    std::string description;
+};
+
+// Register a goal; return true so they can initialise a static.
 bool registerGoal(Goal goal);
+bool registerGoal(CounterGoal goal);
 
 // Runs every benchmark, then prints the comparison table. Returns the exit status:
 // 0 when every goal with both sides measured is met.

@@ -3,6 +3,7 @@
 #include "Platform/PropertyList.hpp"
 
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 using namespace autoupdatekit;
 using platform::PropertyDictionary;
@@ -28,8 +29,14 @@ std::optional<PrivilegedUpdateRequest> decodeRequest(const PropertyValue& archiv
     return PrivilegedUpdateRequest::decode(KeyedUnarchiver(archive, PrivilegedUpdateRequest::className));
 }
 
+PropertyDictionary asDictionary(const PropertyValue& value) {
+    const auto* dictionary = value.getIf<PropertyDictionary>();
+    if (dictionary == nullptr) throw std::runtime_error("not a dictionary");
+    return *dictionary;
+}
+
 PropertyDictionary archiveWithout(const std::string& key) {
-    auto archive = *wireArchive(sampleRequest()).getIf<PropertyDictionary>();
+    auto archive = asDictionary(wireArchive(sampleRequest()));
     archive.erase(key);
     return archive;
 }
@@ -40,7 +47,7 @@ TEST(PrivilegedUpdateProtocol, RequestsSurviveTheWireIncludingANegativeProcessId
     for (std::int32_t pid : {-42, 0, 1, 2147483647, -2147483647 - 1}) {
         EXPECT_EQ(decodeRequest(wireArchive(sampleRequest(pid))), sampleRequest(pid)) << pid;
     }
-    auto archive = *wireArchive(sampleRequest()).getIf<PropertyDictionary>();
+    auto archive = asDictionary(wireArchive(sampleRequest()));
     EXPECT_EQ(archive.at("$class"), PropertyValue("AUKPrivilegedUpdateRequest"));
     EXPECT_EQ(archive.at("launchAfterInstall"), PropertyValue(true));
 }

@@ -75,10 +75,11 @@ void serveConnection(std::shared_ptr<FileDescriptor> socket, std::shared_ptr<Exp
         while (auto message = readMessage(socket->get())) {
             const std::string* selector = PropertyList::stringValue(*message, selectorKey);
             auto replyID = message->find(replyIDKey);
-            if (selector == nullptr || replyID == message->end() || !replyID->second.getIf<std::int64_t>()) return;
+            const std::int64_t* idValue = replyID == message->end() ? nullptr : replyID->second.getIf<std::int64_t>();
+            if (selector == nullptr || idValue == nullptr) return;
+            std::int64_t id = *idValue;
             auto argument = message->find(argumentKey);
             PropertyValue argumentValue = argument == message->end() ? PropertyValue() : argument->second;
-            std::int64_t id = *replyID->second.getIf<std::int64_t>();
             ReplyCallback reply = [socket, sendLock, id](const PropertyDictionary& archived) {
                 std::lock_guard<std::mutex> guard(*sendLock);
                 try {
