@@ -1,0 +1,79 @@
+#include "AutoUpdateKit/AutoUpdateResults.hpp"
+
+#include "Platform/TextEncoding.hpp"
+
+namespace autoupdatekit {
+
+std::string updateIdentifier(const UpdateManifestPayload& payload) { return payload.version + "-" + payload.build; }
+
+AutoUpdateCheckResult AutoUpdateCheckResult::upToDate(std::string currentVersion, std::string currentBuild,
+                                                      std::string remoteVersion, std::string remoteBuild) {
+    return {UpToDate{std::move(currentVersion), std::move(currentBuild), std::move(remoteVersion), std::move(remoteBuild)}};
+}
+
+AutoUpdateCheckResult AutoUpdateCheckResult::updateReady(AutoUpdateCandidate candidate) {
+    return {UpdateReady{std::move(candidate)}};
+}
+
+AutoUpdateCheckResult AutoUpdateCheckResult::notConfigured() { return {NotConfigured{}}; }
+
+std::string AutoUpdateCheckResult::logDescription() const {
+    if (const auto* upToDate = std::get_if<UpToDate>(&value)) {
+        return "up to date at " + upToDate->currentVersion + " (" + upToDate->currentBuild + "); server has " +
+               upToDate->remoteVersion + " (" + upToDate->remoteBuild + ")";
+    }
+    if (const auto* ready = std::get_if<UpdateReady>(&value)) {
+        const auto& payload = ready->candidate.manifest.payload;
+        return "update " + payload.version + " (" + payload.build + ") staged at " + ready->candidate.extractedAppURL.path();
+    }
+    return "not configured";
+}
+
+AutoUpdateError AutoUpdateError::manifestRequestFailed(long statusCode, const platform::WebURL& url) {
+    return {Case::manifestRequestFailed,
+            "The update manifest could not be loaded. HTTP " + std::to_string(statusCode) + ": " + url.absoluteString()};
+}
+
+AutoUpdateError AutoUpdateError::archiveDownloadFailed(long statusCode, const platform::WebURL& url) {
+    return {Case::archiveDownloadFailed,
+            "The update archive could not be downloaded. HTTP " + std::to_string(statusCode) + ": " + url.absoluteString()};
+}
+
+AutoUpdateError AutoUpdateError::archiveHashMismatch(const std::string& expected, const std::string& actual) {
+    return {Case::archiveHashMismatch, "The update archive hash does not match. Expected " + expected + ", got " + actual + "."};
+}
+
+AutoUpdateError AutoUpdateError::extractionFailed(const std::string& output) {
+    return {Case::extractionFailed,
+            "The update archive could not be extracted: " + platform::trimmingWhitespaceAndNewlines(output)};
+}
+
+AutoUpdateError AutoUpdateError::bundleIdentifierMismatch(const std::string& expected, const std::optional<std::string>& actual) {
+    return {Case::bundleIdentifierMismatch,
+            "The update app bundle identifier does not match. Expected " + expected + ", got " + actual.value_or("nil") + "."};
+}
+
+AutoUpdateError AutoUpdateError::unsupportedAutomaticInstallStrategy(InstallStrategy strategy) {
+    return {Case::unsupportedAutomaticInstallStrategy,
+            "Install strategy " + rawValue(strategy) + " is not supported for automatic install yet."};
+}
+
+AutoUpdateError AutoUpdateError::unsupportedSystemVersion(const std::string& required, const std::string& current) {
+    return {Case::unsupportedSystemVersion,
+            "The update requires macOS " + required + ", but this Mac is running macOS " + current + "."};
+}
+
+AutoUpdateError AutoUpdateError::invalidManifestSignature() {
+    return {Case::invalidManifestSignature, "The update manifest signature is not valid."};
+}
+
+AutoUpdateError AutoUpdateError::extractedAppMissing() {
+    return {Case::extractedAppMissing, "The update archive did not contain an app bundle."};
+}
+
+AutoUpdateError AutoUpdateError::privilegedHelperRequiresTeamIdentifier() {
+    return {Case::privilegedHelperRequiresTeamIdentifier,
+            "The current app must be signed with a Developer ID team identifier before a privileged install can be scheduled."};
+}
+
+}  // namespace autoupdatekit

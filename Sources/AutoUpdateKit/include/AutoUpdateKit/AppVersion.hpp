@@ -1,0 +1,28 @@
+#pragma once
+// The running application's version and build, and the dotted numeric comparison used
+// for release ordering and the minimum system version: 1.10 is newer than 1.9.
+
+#include <string>
+
+namespace platform {
+class Bundle;
+}
+
+namespace autoupdatekit {
+
+struct AppVersion {
+    std::string version = "0";  // CFBundleShortVersionString
+    std::string build = "0";    // CFBundleVersion
+
+    // Missing or non-string values read as "0"; values are taken as they are.
+    static AppVersion of(const platform::Bundle& bundle);
+
+    // 1, 0 or -1. Components split at ".", empty ones dropped; each is an optional sign
+    // and ASCII digits fitting in 64 bits, anything else counts as 0; a missing
+    // component counts as 0. Never fails.
+    static int compareDotted(const std::string& left, const std::string& right);
+
+    bool operator==(const AppVersion&) const = default;
+};
+
+}  // namespace autoupdatekit

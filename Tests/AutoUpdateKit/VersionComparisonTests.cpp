@@ -1,0 +1,63 @@
+#include "AutoUpdateKit/AppVersion.hpp"
+#include "AutoUpdateKit/AutoUpdateResults.hpp"
+#include "SystemVersionRequirement.hpp"
+
+#include "BundleBuilder.hpp"
+#include "TemporaryDirectory.hpp"
+
+#include "Platform/Bundle.hpp"
+
+#include <gtest/gtest.h>
+
+using autoupdatekit::AppVersion;
+
+TEST(VersionComparison, DottedNumericRules) {
+    struct Case {
+        std::string left;
+        std::string right;
+        int expected;
+    };
+    const Case cases[] = {
+        {"1.10", "1.9", 1},        {"1.9", "1.10", -1},      {"1.2", "1.2.0", 0},     {"1.2", "1.2.0.0", 0},
+        {"1.2.1", "1.2", 1},       {"2", "1.99", 1},         {"1..2", "1.2", 0},      {".1.2.", "1.2", 0},
+        {"1.-1", "1", -1},         {"2.0b", "2.0", 0},       {"2.0b", "2.1", -1},     {"1.2-beta", "1.0", 0},
+        {"", "0", 0},              {"", "0.1", -1},          {"+3", "3", 0},          {"007.1", "7.1", 0},
+        {"99999999999999999999", "0", 0},                    {"9223372036854775807", "9223372036854775806", 1},
+        {"-9223372036854775808", "0", -1},                   {" 1", "0", 0},          {"1\n", "1", -1},
+        {"+", "0", 0},             {"-", "0", 0},            {"1.0\n", "1.0", 0},     {"１", "0", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AppVersion::compareDotted(c.left, c.right), c.expected) << '"' << c.left << "\" vs \"" << c.right << '"';
+        EXPECT_EQ(AppVersion::compareDotted(c.right, c.left), -c.expected) << '"' << c.right << "\" vs \"" << c.left << '"';
+    }
+}
+
+TEST(VersionComparison, AppVersionReadsStringsOnlyAndDefaultsToZero) {
+    testsupport::TemporaryDirectory folder;
+    testsupport::SampleBundle sample;
+    sample.extraInfo["CFBundleVersion"] = std::int64_t{12};
+    std::string app = testsupport::buildBundle(folder.path(), "Sample", sample);
+    auto bundle = platform::Bundle::open(platform::FileURL(app));
+    EXPECT_EQ(AppVersion::of(*bundle), (AppVersion{"1.0", "0"}));
+
+    ::unlink((app + "/Contents/Info.plist").c_str());
+    EXPECT_EQ(AppVersion::of(*platform::Bundle::open(platform::FileURL(app))), (AppVersion{"0", "0"}));
+}
+
+TEST(VersionComparison, MinimumSystemVersionAgainstTheRunningSystem) {
+    std::string current = autoupdatekit::currentSystemVersionString();
+    ASSERT_EQ(std::count(current.begin(), current.end(), '.'), 2) << current;
+    std::string major = current.substr(0, current.find('.'));
+
+    for (const std::optional<std::string>& passes : {std::optional<std::string>(), std::optional<std::string>("   \n"),
+                                                    std::optional<std::string>(major), std::optional<std::string>(current),
+                                                    std::optional<std::string>(" 9999"), std::optional<std::string>("1.0\n")}) {
+        EXPECT_NO_THROW(autoupdatekit::validateMinimumSystemVersion(passes)) << passes.value_or("(absent)");
+    }
+    try {
+        autoupdatekit::validateMinimumSystemVersion(std::string("9999.1\n"));
+        FAIL() << "expected unsupportedSystemVersion";
+    } catch (const autoupdatekit::AutoUpdateError& error) {
+        EXPECT_EQ(error.description(), "The update requires macOS 9999.1\n, but this Mac is running macOS " + current + ".");
+    }
+}
