@@ -4,6 +4,7 @@
 #include "Platform/SystemError.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -69,7 +70,46 @@ std::pair<std::string, std::string> splitParent(const std::string& path) {
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
+void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, gid_t group) {
+    for (const auto& name : entriesAt(directoryFd, path)) {
+        std::string entryPath = path + "/" + name;
+        struct stat status {};
+        if (::fstatat(directoryFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) throwSystemError("stat " + entryPath);
+        if (!S_ISLNK(status.st_mode) && (status.st_mode & (S_ISUID | S_ISGID)) != 0) {
+            throw SystemError("set-ID file " + entryPath, EPERM);
+        }
+        if (::fchownat(directoryFd, name.c_str(), owner, group, AT_SYMLINK_NOFOLLOW) != 0) throwSystemError("chown " + entryPath);
+        if (S_ISDIR(status.st_mode)) {
+            FileDescriptor child(::openat(directoryFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!child.valid()) throwSystemError("open " + entryPath);
+            giveEntriesToOwner(child.get(), entryPath, owner, group);
+        }
+    }
+}
+
 }  // namespace
+
+void exchangePaths(const std::string& first, const std::string& second) {
+    if (::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) != 0) {
+        throwSystemError("exchange " + first + " and " + second);
+    }
+}
+
+void renameWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        throwSystemError("rename " + from + " to " + to);
+    }
+}
+
+void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group) {
+    FileDescriptor top(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!top.valid()) throwSystemError("open " + path);
+    struct stat status {};
+    if (::fstat(top.get(), &status) != 0) throwSystemError("stat " + path);
+    if ((status.st_mode & (S_ISUID | S_ISGID)) != 0) throw SystemError("set-ID folder " + path, EPERM);
+    if (::fchown(top.get(), owner, group) != 0) throwSystemError("chown " + path);
+    giveEntriesToOwner(top.get(), path, owner, group);
+}
 
 std::vector<std::string> directoryEntries(const std::string& path) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

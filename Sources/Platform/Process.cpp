@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -37,6 +38,7 @@ private:
 struct ChildStreams {
     int output = -1;  // -1 keeps the parent's standard output and error
     bool newSession = false;
+    std::optional<ChildIdentity> identity = std::nullopt;
 };
 
 FileDescriptor openDevNull() {
@@ -55,7 +57,11 @@ std::pair<FileDescriptor, FileDescriptor> makePipe() {
 [[noreturn]] void execInChild(const char* path, char* const* argv, int devNull, const ChildStreams& streams,
                               int errorPipe) {
     if (streams.newSession) ::setsid();
-    bool redirected = ::dup2(devNull, STDIN_FILENO) >= 0 &&
+    // Group first, while still privileged to change it; then the user.
+    bool switched = !streams.identity ||
+                    (::setgroups(0, nullptr) == 0 && ::setgid(streams.identity->group) == 0 &&
+                     ::setuid(streams.identity->user) == 0);
+    bool redirected = switched && ::dup2(devNull, STDIN_FILENO) >= 0 &&
                       (streams.output < 0 || (::dup2(streams.output, STDOUT_FILENO) >= 0 &&
                                               ::dup2(streams.output, STDERR_FILENO) >= 0));
     if (redirected) {
@@ -179,9 +185,10 @@ CapturedOutput runCapturingOutput(const std::string& executablePath, const std::
     return result;
 }
 
-void launchDetached(const std::string& executablePath, const std::vector<std::string>& arguments) {
+void launchDetached(const std::string& executablePath, const std::vector<std::string>& arguments,
+                    const std::optional<ChildIdentity>& identity) {
     auto devNull = openDevNull();
-    spawnOrphan(executablePath, arguments, ChildStreams{devNull.get(), true});
+    spawnOrphan(executablePath, arguments, ChildStreams{devNull.get(), true, identity});
 }
 
 void launchInheriting(const std::string& executablePath, const std::vector<std::string>& arguments) {

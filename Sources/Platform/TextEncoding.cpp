@@ -1,7 +1,11 @@
 #include "Platform/TextEncoding.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <unicode/uchar.h>
+#include <unicode/unorm2.h>
+#include <unicode/ustring.h>
+#include <vector>
 
 namespace platform {
 
@@ -81,6 +85,46 @@ std::string trimmingWhitespaceAndNewlines(std::string_view text) {
         end = previous;
     }
     return std::string(text.substr(start, end - start));
+}
+
+namespace {
+
+// NFC form in UTF-16; nothing when ICU refuses the text.
+std::optional<std::u16string> composed(std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
+    if (U_FAILURE(status)) return std::nullopt;
+    std::u16string utf16(text.size() + 1, u'\0');
+    std::int32_t length = 0;
+    u_strFromUTF8(utf16.data(), static_cast<std::int32_t>(utf16.size()), &length, text.data(),
+                  static_cast<std::int32_t>(text.size()), &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    utf16.resize(static_cast<std::size_t>(length));
+    std::u16string normalized(utf16.size() * 3 + 1, u'\0');
+    std::int32_t normalizedLength = unorm2_normalize(nfc, utf16.data(), length, normalized.data(),
+                                                     static_cast<std::int32_t>(normalized.size()), &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    normalized.resize(static_cast<std::size_t>(normalizedLength));
+    return normalized;
+}
+
+}  // namespace
+
+bool canonicallyEquivalent(std::string_view left, std::string_view right) {
+    if (left == right) return true;
+    if (!isValidUTF8(left) || !isValidUTF8(right)) return false;
+    auto leftComposed = composed(left);
+    auto rightComposed = composed(right);
+    return leftComposed && rightComposed && *leftComposed == *rightComposed;
+}
+
+bool isAlphanumericAt(std::string_view text, std::size_t position, std::size_t& length) {
+    auto category = static_cast<std::uint32_t>(u_charType(static_cast<UChar32>(codePointAt(text, position, length))));
+    constexpr std::uint32_t letters = (1u << U_UPPERCASE_LETTER) | (1u << U_LOWERCASE_LETTER) | (1u << U_TITLECASE_LETTER) |
+                                      (1u << U_MODIFIER_LETTER) | (1u << U_OTHER_LETTER);
+    constexpr std::uint32_t marks = (1u << U_NON_SPACING_MARK) | (1u << U_ENCLOSING_MARK) | (1u << U_COMBINING_SPACING_MARK);
+    constexpr std::uint32_t numbers = (1u << U_DECIMAL_DIGIT_NUMBER) | (1u << U_LETTER_NUMBER) | (1u << U_OTHER_NUMBER);
+    return ((1u << category) & (letters | marks | numbers)) != 0;
 }
 
 }  // namespace platform

@@ -2,12 +2,18 @@
 // The one object every client connection of the helper talks to. Requests are checked
 // on the connection's own thread and answered at once; installs run one at a time on
 // the installer's serial queue, whichever connection asked for them.
+//
+// The type spans several files by concern: requests and the log (this file's .cpp),
+// validation, the install itself, and the system LaunchAgent.
 
 #include "HelperPolicy.hpp"
 
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
 #include "Platform/FileURL.hpp"
+#include "Platform/Process.hpp"
 #include "Platform/SerialQueue.hpp"
+
+#include <optional>
 
 namespace privilegedhelper {
 
@@ -20,6 +26,8 @@ public:
     const platform::FileURL& logURL() const noexcept { return logURL_; }
     const platform::SerialQueue& queue() const noexcept { return queue_; }
 
+    // Validates, logs and replies at once; a valid request's install is queued. The
+    // relaunch runs as the user and group of the connection that sent the request.
     void scheduleInstall(const autoupdatekit::PrivilegedUpdateRequest& request, Reply withReply) override;
     void installSystemLaunchAgent(Reply withReply) override;
 
@@ -28,7 +36,26 @@ public:
     // line. Never fails and never reports failure.
     void log(const std::string& message) const;
 
+    // Validation (PrivilegedInstallerValidation.cpp): throw HelperError, or a
+    // platform error unchanged.
+    void validateRequest(const autoupdatekit::PrivilegedUpdateRequest& request) const;
+    void verifyApp(const std::string& path, const std::string& expectedBundleIdentifier,
+                   const std::string& expectedTeamIdentifier) const;
+    void verifySignature(const platform::FileURL& appURL) const;
+
+    // The install (PrivilegedInstallerInstall.cpp): throws HelperError.installFailed.
+    void install(const autoupdatekit::PrivilegedUpdateRequest& request) const;
+    static std::string sanitizedInstallName(const platform::FileURL& url);
+    void copyApp(const platform::FileURL& from, const platform::FileURL& to) const;
+    void launchApp(const std::string& path, const std::optional<platform::ChildIdentity>& identity) const;
+
+    // The system LaunchAgent (PrivilegedInstallerLaunchAgent.cpp).
+    void installSystemLaunchAgent() const;
+
 private:
+    void runInstallJob(const autoupdatekit::PrivilegedUpdateRequest& request,
+                       const std::optional<platform::ChildIdentity>& requester) const;
+
     HelperPolicy policy_;
     platform::FileURL logURL_;
     platform::SerialQueue queue_;

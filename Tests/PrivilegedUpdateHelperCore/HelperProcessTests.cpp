@@ -1,5 +1,6 @@
 #include "PrivilegedUpdateInterface.hpp"
 
+#include "HelperClient.hpp"
 #include "HelperProcess.hpp"
 #include "PrivateSystemPaths.hpp"
 
@@ -15,29 +16,6 @@ using namespace autoupdatekit;
 using testsupport::HelperProcess;
 
 namespace {
-
-struct Outcome {
-    std::optional<PrivilegedUpdateReply> reply;
-    std::string error;
-    int callbacks = 0;
-};
-
-// One call on its own connection, as the client makes them.
-Outcome scheduleOnce(const PrivilegedUpdateRequest& request) {
-    platform::ipc::Connection connection(testsupport::testHelperServiceName, platform::ipc::privilegedOption);
-    connection.resume();
-    Outcome outcome;
-    PrivilegedUpdateHelperProxy proxy(connection, [&](const std::string& description) {
-        outcome.error = description;
-        ++outcome.callbacks;
-    });
-    proxy.scheduleInstall(request, [&](const PrivilegedUpdateReply& reply) {
-        outcome.reply = reply;
-        ++outcome.callbacks;
-    });
-    connection.invalidate();
-    return outcome;
-}
 
 PrivilegedUpdateRequest request() {
     return PrivilegedUpdateRequest("/Applications/Sample.app", "/tmp/Sample.app", "com.example.sample", "TEAMA1", "2.0-7", 0, false);
@@ -64,10 +42,10 @@ class HelperProcessTest : public testsupport::PrivateSystemPaths {};
 TEST_F(HelperProcessTest, ServesClientsAtOnceWithOneReplyEach) {
     HelperProcess helper;
     ASSERT_TRUE(helper.running());
-    std::vector<std::future<Outcome>> calls;
-    for (int client = 0; client < 16; ++client) calls.push_back(std::async(std::launch::async, [] { return scheduleOnce(request()); }));
+    std::vector<std::future<testsupport::HelperOutcome>> calls;
+    for (int client = 0; client < 16; ++client) calls.push_back(std::async(std::launch::async, [] { return testsupport::scheduleInstallOnce(request()); }));
     for (auto& call : calls) {
-        Outcome outcome = call.get();
+        testsupport::HelperOutcome outcome = call.get();
         EXPECT_EQ(outcome.callbacks, 1);
         ASSERT_TRUE(outcome.reply) << outcome.error;
         EXPECT_FALSE(outcome.reply->accepted());
@@ -76,7 +54,7 @@ TEST_F(HelperProcessTest, ServesClientsAtOnceWithOneReplyEach) {
 
 TEST_F(HelperProcessTest, SocketActivatedHelperServesTheHandedOverSocket) {
     HelperProcess helper(HelperProcess::Start::socketActivated);
-    Outcome outcome = scheduleOnce(request());
+    testsupport::HelperOutcome outcome = testsupport::scheduleInstallOnce(request());
     EXPECT_TRUE(outcome.reply) << outcome.error;
 }
 
@@ -109,13 +87,13 @@ TEST_F(HelperProcessTest, GarbageEndsOnlyItsOwnConnection) {
                     [&](const std::string& description) { error = description; });
     EXPECT_NE(error.find("interrupted"), std::string::npos) << error;
 
-    Outcome outcome = scheduleOnce(request());
+    testsupport::HelperOutcome outcome = testsupport::scheduleInstallOnce(request());
     EXPECT_TRUE(outcome.reply) << outcome.error;
     EXPECT_TRUE(helper.running());
 }
 
 TEST_F(HelperProcessTest, ClientsLearnWhenNoHelperIsThereOrItDies) {
-    Outcome none = scheduleOnce(request());
+    testsupport::HelperOutcome none = testsupport::scheduleInstallOnce(request());
     EXPECT_FALSE(none.reply);
     EXPECT_EQ(none.callbacks, 1);
     EXPECT_NE(none.error.find("no service named com.example.sample.PrivilegedUpdater"), std::string::npos) << none.error;

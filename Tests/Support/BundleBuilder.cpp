@@ -9,7 +9,7 @@ std::string buildBundle(const std::string& folder, const std::string& name, cons
     platform::PropertyDictionary info = sample.extraInfo;
     info["CFBundleIdentifier"] = sample.identifier;
     info["CFBundleExecutable"] = sample.executableName;
-    info["CFBundleShortVersionString"] = "1.0";
+    info.emplace("CFBundleShortVersionString", "1.0");
     writeFile(app + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
     writeFile(app + "/Contents/MacOS/" + sample.executableName, sample.executableScript, 0755);
     writeFile(app + "/Contents/Resources/readme.txt", "sample resource\n");

@@ -24,4 +24,15 @@ void createDirectories(const std::string& path, mode_t mode = 0755);
 // A missing path is not an error.
 void removeRecursively(const std::string& path);
 
+// Swaps two paths in one atomic step (same file system).
+void exchangePaths(const std::string& first, const std::string& second);
+
+// Renames, failing with EEXIST rather than replacing what is at the target.
+void renameWithoutReplacing(const std::string& from, const std::string& to);
+
+// Gives every entry of the tree (the top included) to the owner and group without
+// following any link, walking by directory descriptor. Refuses, before changing
+// anything further, a set-user-ID or set-group-ID file: SystemError with EPERM.
+void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group);
+
 }  // namespace platform

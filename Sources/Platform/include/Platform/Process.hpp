@@ -5,7 +5,9 @@
 // standard ones is closed in the child, so no pipe leaks into a concurrently started
 // child. Failing to start the executable throws LaunchError with the OS's reason.
 
+#include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace platform {
@@ -21,9 +23,19 @@ struct CapturedOutput {
 CapturedOutput runCapturingOutput(const std::string& executablePath,
                                   const std::vector<std::string>& arguments);
 
+// A user and group for a child to run as (fork and exec, with the supplementary
+// groups cleared); only a root parent can switch.
+struct ChildIdentity {
+    uid_t user;
+    gid_t group;
+};
+
 // Starts the executable in a new session with its standard streams on /dev/null and
 // does not wait for it. The child is reparented at once, so no zombie stays behind.
-void launchDetached(const std::string& executablePath, const std::vector<std::string>& arguments);
+// With an identity, the child switches to it before exec; a failed switch is a
+// LaunchError.
+void launchDetached(const std::string& executablePath, const std::vector<std::string>& arguments,
+                    const std::optional<ChildIdentity>& identity = std::nullopt);
 
 // Starts the executable with this process's standard output and error and does not
 // wait for it; it is reparented at once like a detached launch.

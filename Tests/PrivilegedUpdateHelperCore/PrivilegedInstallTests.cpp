@@ -1,0 +1,351 @@
+#include "HelperError.hpp"
+#include "PrivilegedInstaller.hpp"
+
+#include "AsUser.hpp"
+#include "BundleBuilder.hpp"
+#include "Files.hpp"
+#include "HelperClient.hpp"
+#include "HelperProcess.hpp"
+#include "PrivateSystemPaths.hpp"
+#include "SigningKeys.hpp"
+#include "TemporaryDirectory.hpp"
+
+#include "Platform/Bundle.hpp"
+#include "Platform/FileSystem.hpp"
+#include "Platform/Process.hpp"
+#include "Platform/ToolPaths.hpp"
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace testsupport;
+using autoupdatekit::PrivilegedUpdateRequest;
+using privilegedhelper::PrivilegedInstaller;
+
+namespace {
+
+constexpr const char* destination = "/Applications/Sample.app";
+
+// A process the helper can wait for; ended by the test or at the latest with the test.
+class Sleeper {
+public:
+    Sleeper() : pid_(::fork()) {
+        if (pid_ == 0) {
+            ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    ~Sleeper() { end(); }
+    pid_t pid() const { return pid_; }
+    void end() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+private:
+    pid_t pid_;
+};
+
+class PrivilegedInstall : public PrivateSystemPaths {
+protected:
+    void SetUp() override {
+        PrivateSystemPaths::SetUp();
+        ::chmod(folder_.path().c_str(), 0755);
+        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
+        trustKeyForTeam(team_->key, "TEAMA1");
+        platform::createDirectories("/Library/Logs");
+        platform::createDirectories(folder_ / "markers", 0777);
+        ::chmod((folder_ / "markers").c_str(), 0777);
+    }
+
+    // A signed sample app whose executable records "<uid> <version>" when it runs.
+    std::string signedApp(const std::string& folder, const std::string& version, const std::string& name = "Sample") {
+        SampleBundle sample;
+        sample.extraInfo["CFBundleShortVersionString"] = version;
+        sample.executableScript = "#!/bin/sh\necho \"$(id -u) " + version + "\" >> '" + folder_ / "markers/launched" + "'\n";
+        std::string app = buildBundle(folder, name, sample);
+        signWithTeam(app, *team_);
+        return app;
+    }
+
+    PrivilegedUpdateRequest requestFor(const std::string& staged, const std::string& identifier, pid_t pid = 0,
+                                       bool launch = false) {
+        return PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", identifier, pid, launch);
+    }
+
+    std::string installedVersion() {
+        auto info = platform::PropertyList::readFile(std::string(destination) + "/Contents/Info.plist");
+        return *platform::PropertyList::stringValue(*info.getIf<platform::PropertyDictionary>(), "CFBundleShortVersionString");
+    }
+
+    std::string launchedMarker() {
+        for (int attempt = 0; attempt < 100 && !exists(folder_ / "markers/launched"); ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return exists(folder_ / "markers/launched") ? readFile(folder_ / "markers/launched") : "";
+    }
+
+    TemporaryDirectory folder_;
+    std::unique_ptr<TeamKey> team_;
+};
+
+std::string verifyOutput(const std::string& app) {
+    auto result = codesign({"--verify", "--deep", "--strict", app});
+    return result.status == 0 ? "valid" : result.output;
+}
+
+}  // namespace
+
+TEST(SanitizedInstallName, KeepsLettersMarksAndDigits) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/Applications/Zorvane.app", "Zorvane"},
+        {"/Applications/My App (Beta).app", "My-App--Beta"},
+        {"/Applications/___.app", "app"},
+        {"/Applications/-_x_-.app", "x"},
+        {"/Applications/Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.app", "Caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC"},
+        {"/Applications/e\xCC\x81t\xC3\xA9.app", "e\xCC\x81t\xC3\xA9"},
+        {"/Applications/a\xF0\x9F\x9A\x80" "b.app", "a-b"},
+        {"/Applications/v2.1.app", "v2-1"},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(PrivilegedInstaller::sanitizedInstallName(platform::FileURL(path)), expected) << path;
+    }
+}
+
+TEST_F(PrivilegedInstall, WaitsForTheRequesterQueuesTheNextAndRelaunchesAfterInstalling) {
+    signedApp("/Applications", "1.0");
+    std::string v2 = signedApp(folder_ / "staged2", "2.0");
+    std::string v3 = signedApp(folder_ / "staged3", "3.0");
+    HelperProcess helper;
+    Sleeper requester;
+
+    auto first = scheduleInstallOnce(requestFor(v2, "2.0-2", requester.pid(), true));
+    ASSERT_TRUE(first.reply) << first.error;
+    EXPECT_TRUE(first.reply->accepted());
+    EXPECT_EQ(first.reply->message(), "Install scheduled.");
+    auto second = scheduleInstallOnce(requestFor(v3, "3.0-3"));
+    EXPECT_EQ(second.reply->message(), "Install scheduled.");
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(installedVersion(), "1.0");
+    EXPECT_EQ(helperLogMessages(), "accepted update 2.0-2 staged=" + v2 + "\naccepted update 3.0-3 staged=" + v3 + "\n");
+
+    requester.end();
+    ASSERT_TRUE(waitForLogLine("installed update 3.0-3")) << helperLogMessages();
+    EXPECT_EQ(helperLogMessages(), "accepted update 2.0-2 staged=" + v2 + "\naccepted update 3.0-3 staged=" + v3 +
+                                       "\ninstalled update 2.0-2\ninstalled update 3.0-3\n");
+    EXPECT_EQ(installedVersion(), "3.0");
+    EXPECT_EQ(verifyOutput(destination), "valid");
+    // Only the relaunch of the first request ran, as root for a root client.
+    std::string marker = launchedMarker();
+    EXPECT_TRUE(marker == "0 2.0\n" || marker == "0 3.0\n") << marker;
+    // Nothing is left beside the app, and everything in it belongs to root.
+    EXPECT_EQ(listTree("/Applications").find(".Sample.autoupdate"), std::string::npos) << listTree("/Applications");
+    auto result = platform::runCapturingOutput("/usr/bin/find", {destination, "!", "-user", "0", "-o", "!", "-group", "0"});
+    EXPECT_EQ(result.bytes, "");
+    EXPECT_EQ(lstatOf(std::string(destination) + "/Contents/MacOS/Sample").st_mode & 07777, 0755u);
+}
+
+TEST_F(PrivilegedInstall, RelaunchRunsAsTheRequestingUserIntoAnEmptyDestination) {
+    std::string v2 = signedApp(folder_ / "staged", "2.0");
+    HelperProcess helper;
+    std::string reply = runAsNobody([&] {
+        auto outcome = scheduleInstallOnce(requestFor(v2, "2.0-2", 0, true));
+        return outcome.reply ? outcome.reply->message() : outcome.error;
+    });
+    EXPECT_EQ(reply, "Install scheduled.");
+    ASSERT_TRUE(waitForLogLine("installed update 2.0-2")) << helperLogMessages();
+    EXPECT_EQ(launchedMarker(), "65534 2.0\n");
+    EXPECT_EQ(installedVersion(), "2.0");
+}
+
+TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothing) {
+    std::string staged = signedApp(folder_ / "staged", "2.0");
+    TeamKey other = makeTeamKey(folder_.path(), "TEAMB2");
+    trustKeyForTeam(other.key, "TEAMB2");
+    std::string foreign = buildBundle(folder_ / "foreign", "Sample");
+    signWithTeam(foreign, other);
+    std::string adHoc = buildBundle(folder_ / "adhoc", "Sample");
+    signAdHoc(adHoc);
+    std::string unsignedApp = buildBundle(folder_ / "unsigned", "Sample");
+    std::string noInfo = signedApp(folder_ / "noinfo", "2.0");
+    ::unlink((noInfo + "/Contents/Info.plist").c_str());
+    ASSERT_EQ(::symlink("/Applications", (folder_ / "link").c_str()), 0);
+    signedApp("/Applications", "1.0");
+    std::string before = listTree("/Applications");
+    HelperProcess helper;
+
+    auto request = [&](std::string current, std::string path, std::string bundle = "com.example.sample", std::string team = "TEAMA1") {
+        return PrivilegedUpdateRequest(current, path, bundle, team, "2.0-2", 0, false);
+    };
+    std::string missing = folder_ / "missing/Sample.app";
+    const std::pair<PrivilegedUpdateRequest, std::string> cases[] = {
+        {request("/Applications/Other.app", staged), "Destination /Applications/Other.app is not allowed."},
+        {request(folder_ / "link/Sample.app", staged), "Destination " + folder_ / "link/Sample.app" + " is not allowed."},
+        {request("/Applications/Sample.app", staged, "com.example.other", "TEAMX"), "Requested bundle identifier is not allowed."},
+        {request("/Applications/Sample.app", staged, "com.example.sample", "TEAMX"), "Requested team identifier is not allowed."},
+        // Trailing slash, "." and ".." detours name the same destination and pass on to the next check.
+        {request("/Applications/./Sample.app/", missing), "App bundle does not exist at " + missing + "."},
+        {request("/Applications/Sub/../Sample.app", missing), "App bundle does not exist at " + missing + "."},
+        {request(destination, noInfo), "Bundle identifier mismatch. Expected com.example.sample, got nil."},
+        {request(destination, unsignedApp), "Signature check failed: " + unsignedApp + ": code object is not signed at all\n"},
+        {request(destination, foreign), "Team identifier mismatch. Expected TEAMA1, got TEAMB2."},
+        {request(destination, adHoc), "Team identifier mismatch. Expected TEAMA1, got nil."},
+    };
+    std::string expectedLog;
+    for (const auto& [input, message] : cases) {
+        auto outcome = scheduleInstallOnce(input);
+        ASSERT_TRUE(outcome.reply) << outcome.error;
+        EXPECT_FALSE(outcome.reply->accepted());
+        EXPECT_EQ(outcome.reply->message(), message);
+        expectedLog += "rejected update: " + message + "\n";
+    }
+    // Log lines escape the line break the tool's text ends with.
+    std::string escaped = expectedLog;
+    for (std::size_t at = escaped.find("at all\n\n"); at != std::string::npos; at = escaped.find("at all\n\n")) escaped.replace(at, 8, "at all\\n\n");
+    EXPECT_EQ(helperLogMessages(), escaped);
+    EXPECT_EQ(listTree("/Applications"), before);
+
+    // An unsigned installed app refuses every request, however good the staged one is.
+    platform::removeRecursively(destination);
+    buildBundle("/Applications", "Sample");
+    auto refused = scheduleInstallOnce(request(destination, staged));
+    EXPECT_EQ(refused.reply->message(), "Signature check failed: /Applications/Sample.app: code object is not signed at all\n");
+}
+
+TEST_F(PrivilegedInstall, FailedInstallsLeaveTheInstalledAppUntouched) {
+    signedApp("/Applications", "1.0");
+    std::string before = listTree("/Applications");
+    HelperProcess helper;
+    struct Case {
+        std::string name;
+        std::function<std::string()> stage;                   // returns the staged path
+        std::function<void(const std::string&)> afterAccept;  // runs while the helper waits
+        std::string logged;
+    };
+    const Case cases[] = {
+        {"staged app removed before the copy", [&] { return signedApp(folder_ / "removed", "2.0"); },
+         [](const std::string& staged) { platform::removeRecursively(staged); },
+         "install failed: Install failed: Install failed: ditto: "},
+        {"staged app changed before the copy", [&] { return signedApp(folder_ / "changed", "2.0"); },
+         [](const std::string& staged) { writeFile(staged + "/Contents/Resources/readme.txt", "evil"); },
+         "install failed: Install failed: Signature check failed: "},
+        {"staged path is a link", [&] {
+             std::string real = signedApp(folder_ / "real", "2.0");
+             EXPECT_EQ(::symlink(real.c_str(), (folder_ / "linked.app").c_str()), 0);
+             return folder_ / "linked.app";
+         }, [](const std::string&) {}, "install failed: Install failed: Signature check failed: The copy of "},
+        {"staged app holds a set-user-ID file", [&] {
+             std::string app = buildBundle(folder_ / "setid", "Sample");
+             writeFile(app + "/Contents/MacOS/tool", "#!/bin/sh\n", 0755);
+             ::chmod((app + "/Contents/MacOS/tool").c_str(), 04755);
+             signWithTeam(app, *team_);
+             return app;
+         }, [](const std::string&) {}, "install failed: Install failed: Signature check failed: set-ID file "},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        std::string staged = c.stage();
+        std::string identifier = "2.0-" + std::to_string(++index);
+        Sleeper requester;
+        auto outcome = scheduleInstallOnce(requestFor(staged, identifier, requester.pid(), true));
+        ASSERT_TRUE(outcome.reply && outcome.reply->accepted()) << c.name << ": " << (outcome.reply ? outcome.reply->message() : outcome.error);
+        c.afterAccept(staged);
+        requester.end();
+        // This case's failure is the index-th "install failed" line (bounded: 30 s).
+        std::string log;
+        for (int attempt = 0; attempt < 600; ++attempt) {
+            log = helperLogMessages();
+            std::size_t failures = 0;
+            for (std::size_t at = log.find("install failed: "); at != std::string::npos; at = log.find("install failed: ", at + 1)) ++failures;
+            if (failures == static_cast<std::size_t>(index)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        std::string last = log.substr(log.rfind("\n", log.size() - 2) + 1);
+        EXPECT_EQ(last.rfind(c.logged, 0), 0u) << c.name << ": " << last;
+        EXPECT_EQ(installedVersion(), "1.0") << c.name;
+        EXPECT_EQ(listTree("/Applications"), before) << c.name;
+        EXPECT_EQ(verifyOutput(destination), "valid") << c.name;
+        EXPECT_FALSE(exists(folder_ / "markers/launched")) << c.name;
+        // The next case must not be confused with this one's last line.
+        EXPECT_EQ(helperLogMessages().find("installed update " + identifier), std::string::npos) << c.name;
+    }
+}
+
+TEST_F(PrivilegedInstall, AHelperKilledMidInstallLeavesTheOldOrTheNewVerifiedApp) {
+    signedApp("/Applications", "1.0");
+    std::string staged = signedApp(folder_ / "large", "2.0");
+    for (int file = 0; file < 400; ++file) {
+        writeFile(staged + "/Contents/Resources/data/file" + std::to_string(file), std::string(64 * 1024, static_cast<char>('a' + file % 26)));
+    }
+    signWithTeam(staged, *team_);
+    for (int delay : {0, 40, 80, 150, 250, 400, 600, 900}) {
+        {
+            HelperProcess helper;
+            auto outcome = scheduleInstallOnce(requestFor(staged, "2.0-" + std::to_string(delay)));
+            ASSERT_TRUE(outcome.reply && outcome.reply->accepted());
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        }  // SIGKILL
+        ASSERT_TRUE(exists(destination)) << "nothing installed after a kill at " << delay << " ms";
+        std::string version = installedVersion();
+        EXPECT_TRUE(version == "1.0" || version == "2.0") << version;
+        EXPECT_EQ(verifyOutput(destination), "valid") << "after a kill at " << delay << " ms";
+    }
+}
+
+TEST_F(PrivilegedInstall, SystemLaunchAgentIsRootOwnedAndNamesTheInstalledExecutable) {
+    signedApp("/Applications", "1.0");
+    HelperProcess helper;
+    const std::string agent = "/Library/LaunchAgents/com.example.sample.autostart.plist";
+    for (int call = 0; call < 2; ++call) {
+        auto outcome = installSystemLaunchAgentOnce();
+        ASSERT_TRUE(outcome.reply) << outcome.error;
+        EXPECT_TRUE(outcome.reply->accepted()) << outcome.reply->message();
+        EXPECT_EQ(outcome.reply->message(), "System LaunchAgent installed.");
+    }
+    auto content = platform::PropertyList::readFile(agent);
+    EXPECT_EQ(content, platform::PropertyValue(platform::PropertyDictionary{
+                           {"Label", "com.example.sample.autostart"},
+                           {"ProgramArguments", platform::PropertyArray{"/Applications/Sample.app/Contents/MacOS/Sample"}},
+                           {"RunAtLoad", true},
+                           {"KeepAlive", false},
+                           {"LimitLoadToSessionType", "Aqua"},
+                       }));
+    auto status = lstatOf(agent);
+    EXPECT_EQ(status.st_uid, 0u);
+    EXPECT_EQ(status.st_gid, 0u);
+    EXPECT_EQ(status.st_mode & 07777, 0644u);
+    EXPECT_EQ(listTree("/Library/LaunchAgents"), "com.example.sample.autostart.plist\n");
+    EXPECT_EQ(helperLogMessages(), "system LaunchAgent installed\nsystem LaunchAgent installed\n");
+
+    for (const std::string executable : {"  ", "../../../bin/sh"}) {
+        std::string app = buildBundle(folder_ / ("bad" + std::to_string(executable.size())), "Sample");
+        auto info = platform::PropertyList::readFile(app + "/Contents/Info.plist");
+        auto dictionary = *info.getIf<platform::PropertyDictionary>();
+        dictionary["CFBundleExecutable"] = executable;
+        writeFile(app + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(dictionary)));
+        signWithTeam(app, *team_);
+        platform::removeRecursively(destination);
+        ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {app, destination}).status, 0);
+        auto outcome = installSystemLaunchAgentOnce();
+        EXPECT_EQ(outcome.reply->message(), "LaunchAgent install failed: Could not determine app executable name.") << executable;
+    }
+    EXPECT_TRUE(waitForLogLine("system LaunchAgent install failed: LaunchAgent install failed: Could not determine app executable name."));
+
+    auto policy = privilegedhelper::HelperPolicy::fromInfoDictionary(platform::embeddedPropertyList(testHelperPath(), "__info_plist"));
+    policy.launchAgentLabel.reset();
+    platform::removeRecursively("/Library/LaunchAgents");
+    try {
+        PrivilegedInstaller(policy).installSystemLaunchAgent();
+        FAIL() << "expected launchAgentNotConfigured";
+    } catch (const privilegedhelper::HelperError& error) {
+        EXPECT_EQ(error.description(), "LaunchAgent installation is not configured for this helper.");
+    }
+    EXPECT_FALSE(exists("/Library/LaunchAgents"));
+}
