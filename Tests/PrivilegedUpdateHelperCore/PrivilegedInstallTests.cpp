@@ -80,8 +80,9 @@ protected:
     }
 
     std::string installedVersion() {
-        auto info = platform::PropertyList::readFile(std::string(destination) + "/Contents/Info.plist");
-        return *platform::PropertyList::stringValue(*info.getIf<platform::PropertyDictionary>(), "CFBundleShortVersionString");
+        auto info = readDictionary(std::string(destination) + "/Contents/Info.plist");
+        const std::string* version = platform::PropertyList::stringValue(info, "CFBundleShortVersionString");
+        return version ? *version : "(none)";
     }
 
     std::string launchedMarker() {
@@ -326,8 +327,7 @@ TEST_F(PrivilegedInstall, SystemLaunchAgentIsRootOwnedAndNamesTheInstalledExecut
 
     for (const std::string executable : {"  ", "../../../bin/sh"}) {
         std::string app = buildBundle(folder_ / ("bad" + std::to_string(executable.size())), "Sample");
-        auto info = platform::PropertyList::readFile(app + "/Contents/Info.plist");
-        auto dictionary = *info.getIf<platform::PropertyDictionary>();
+        auto dictionary = readDictionary(app + "/Contents/Info.plist");
         dictionary["CFBundleExecutable"] = executable;
         writeFile(app + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(dictionary)));
         signWithTeam(app, *team_);

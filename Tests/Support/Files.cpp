@@ -39,6 +39,13 @@ struct stat lstatOf(const std::string& path) {
     return status;
 }
 
+platform::PropertyDictionary readDictionary(const std::string& path) {
+    platform::PropertyValue value = platform::PropertyList::readFile(path);
+    const auto* dictionary = value.getIf<platform::PropertyDictionary>();
+    if (dictionary == nullptr) throw std::runtime_error(path + " does not hold a dictionary");
+    return *dictionary;
+}
+
 std::string listTree(const std::string& folder) {
     std::vector<std::string> entries;
     collect(folder, "", entries);

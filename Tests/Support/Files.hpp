@@ -1,6 +1,8 @@
 #pragma once
 // Small file helpers for tests: write, read and inspect real files.
 
+#include "Platform/PropertyList.hpp"
+
 #include <string>
 #include <sys/stat.h>
 
@@ -10,6 +12,8 @@ void writeFile(const std::string& path, const std::string& bytes, mode_t mode = 
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 struct stat lstatOf(const std::string& path);
+// The dictionary of a property-list file; throws when the top level is not one.
+platform::PropertyDictionary readDictionary(const std::string& path);
 // Entries below the folder, as sorted relative paths.
 std::string listTree(const std::string& folder);
 
