@@ -1,0 +1,92 @@
+#include "AutoUpdateKit/AutoUpdateManager.hpp"
+
+#include "AutoUpdateKit/AppVersion.hpp"
+#include "AutoUpdateKit/ManifestCoding.hpp"
+#include "AutoUpdateKit/ManifestSignature.hpp"
+#include "FileHash.hpp"
+#include "SuppressedUpdate.hpp"
+#include "SystemVersionRequirement.hpp"
+
+#include <strings.h>
+
+namespace autoupdatekit {
+namespace {
+
+// A manifest body larger than this is refused as a transport error.
+constexpr std::size_t maximumManifestSize = 16 * 1024 * 1024;
+
+// The manifest URL with a "_" query item holding the current seconds added last, so no
+// cache between here and the server answers with an old manifest.
+platform::WebURL cacheBustingURL(const platform::WebURL& url) {
+    std::string text = url.absoluteString();
+    std::size_t fragment = text.find('#');
+    std::string beforeFragment = text.substr(0, fragment);
+    std::string fragmentText = fragment == std::string::npos ? "" : text.substr(fragment);
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    std::string joiner = beforeFragment.find('?') == std::string::npos ? "?" : beforeFragment.back() == '?' ? "" : "&";
+    std::string composed = beforeFragment + joiner + "_=" + std::to_string(seconds) + fragmentText;
+    return platform::WebURL::parse(composed).value_or(url);
+}
+
+}  // namespace
+
+AutoUpdateManager::AutoUpdateManager(AutoUpdateConfiguration configuration, std::shared_ptr<const platform::HTTPSession> session)
+    : configuration_(std::move(configuration)), session_(std::move(session)) {}
+
+SignedUpdateManifest AutoUpdateManager::loadManifest() const {
+    platform::HTTPRequest request{cacheBustingURL(configuration_.manifestURL), {{"Cache-Control", "no-cache"}, {"Pragma", "no-cache"}}};
+    auto [body, response] = session_->data(request, maximumManifestSize);
+    if (response.isHTTP && (response.statusCode < 200 || response.statusCode > 299)) {
+        throw AutoUpdateError::manifestRequestFailed(response.statusCode, configuration_.manifestURL);
+    }
+    return ManifestCoding::makeDecoder().decodeManifest(body);
+}
+
+AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const platform::ProgressObserver& downloadObserver) const {
+    SignedUpdateManifest manifest = loadManifest();
+    if (!ManifestSignature::verify(manifest, configuration_.publicKeyBase64)) throw AutoUpdateError::invalidManifestSignature();
+    const auto& payload = manifest.payload;
+
+    AppVersion current = AppVersion::of(*configuration_.currentBundle);
+    int comparison = AppVersion::compareDotted(payload.version, current.version);
+    if (comparison == 0) comparison = AppVersion::compareDotted(payload.build, current.build);
+    auto upToDate = AutoUpdateCheckResult::upToDate(current.version, current.build, payload.version, payload.build);
+    if (comparison != 1) return upToDate;
+
+    SuppressedUpdate suppression(*configuration_.currentBundle);
+    if (suppression.matches(updateIdentifier(payload))) return upToDate;
+    suppression.clear();
+
+    validateMinimumSystemVersion(payload.minimumSystemVersion);
+    platform::FileURL archive = downloadArchive(manifest, downloadObserver);
+    std::string digest = FileHash::hexDigest(archive);
+    if (payload.archiveSHA256.size() != digest.size() ||
+        ::strncasecmp(payload.archiveSHA256.c_str(), digest.c_str(), digest.size()) != 0) {
+        throw AutoUpdateError::archiveHashMismatch(payload.archiveSHA256, digest);
+    }
+    platform::FileURL app = extractArchive(archive, payload.appName);
+    validateExtractedApp(app, manifest);
+    return AutoUpdateCheckResult::updateReady({std::move(manifest), archive, app});
+}
+
+void AutoUpdateManager::checkFromMainBundleIfConfigured(const Log& log) {
+    std::optional<AutoUpdateConfiguration> configuration;
+    try {
+        configuration = AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
+    } catch (const std::exception& error) {
+        log(std::string("AutoUpdateKit: ") + error.what());
+        return;
+    }
+    if (!configuration) {
+        log("AutoUpdateKit: no manifest URL/public key configured; skipping check.");
+        return;
+    }
+    try {
+        AutoUpdateManager manager(*configuration, platform::HTTPSession::shared());
+        log("AutoUpdateKit: " + manager.checkForUpdate().logDescription());
+    } catch (const std::exception& error) {
+        log(std::string("AutoUpdateKit: ") + error.what());
+    }
+}
+
+}  // namespace autoupdatekit

@@ -1,0 +1,145 @@
+// The archive steps of the check: download into the staging directory, unpack with
+// ditto, find and validate the app.
+
+#include "AutoUpdateKit/AutoUpdateManager.hpp"
+
+#include "AutoUpdateKit/InstallationPlan.hpp"
+#include "ToolRun.hpp"
+
+#include "Platform/FileDescriptor.hpp"
+#include "Platform/FileSystem.hpp"
+#include "Platform/SystemError.hpp"
+#include "Platform/ToolPaths.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace autoupdatekit {
+namespace {
+
+using platform::FileURL;
+
+constexpr const char* extractedFolderName = "Extracted";
+constexpr const char* partialDownloadPrefix = ".autoupdate-download-";
+
+bool isPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+// The staging directory belongs to the update client alone; a reset deletes only what
+// the client itself put there (the extracted folder, one archive, a partial download),
+// so a staging path pointed at a folder of the user's own deletes nothing.
+void checkOnlyOursIsThere(const std::string& path) {
+    std::size_t regularFiles = 0;
+    for (const auto& name : platform::directoryEntries(path)) {
+        struct stat status {};
+        std::string entry = path + "/" + name;
+        if (::lstat(entry.c_str(), &status) != 0) platform::throwSystemError("stat " + entry);
+        bool partial = name.rfind(partialDownloadPrefix, 0) == 0 && S_ISREG(status.st_mode);
+        bool extracted = name == extractedFolderName && S_ISDIR(status.st_mode);
+        bool archive = S_ISREG(status.st_mode) && !partial && ++regularFiles == 1;
+        if (!partial && !extracted && !archive) {
+            throw platform::SystemError("staging directory " + path + " holds " + name + ", which the updater did not put there",
+                                        ENOTEMPTY);
+        }
+    }
+}
+
+std::string runDitto(const std::vector<std::string>& arguments) {
+    auto result = runTool(platform::paths::ditto, arguments);
+    if (!result.succeeded()) throw AutoUpdateError::extractionFailed(result.output);
+    return result.output;
+}
+
+bool isRealDirectory(const FileURL& url) {
+    struct stat status {};
+    return ::lstat(url.path().c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+void AutoUpdateManager::resetStagingDirectory() const {
+    const std::string& path = configuration_.stagingDirectory.path();
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0) {
+        if (S_ISLNK(status.st_mode)) {
+            if (::unlink(path.c_str()) != 0) platform::throwSystemError("remove " + path);
+        } else if (S_ISDIR(status.st_mode)) {
+            checkOnlyOursIsThere(path);
+            platform::removeRecursively(path);
+        } else {
+            throw platform::SystemError("staging directory " + path + " is not a folder", ENOTDIR);
+        }
+    } else if (errno != ENOENT) {
+        platform::throwSystemError("stat " + path);
+    }
+    platform::createDirectories(path);
+}
+
+FileURL AutoUpdateManager::downloadArchive(const SignedUpdateManifest& manifest, const platform::ProgressObserver& observer) const {
+    const auto& payload = manifest.payload;
+    // Checked before anything is removed: the name must stay inside the staging directory.
+    if (!isPlainName(payload.archiveFileName) || payload.archiveFileName == extractedFolderName) {
+        throw platform::SystemError("invalid archive file name \"" + payload.archiveFileName + "\"", EINVAL);
+    }
+    resetStagingDirectory();
+    FileURL destination = configuration_.stagingDirectory.appending(payload.archiveFileName);
+    std::string partial = configuration_.stagingDirectory.path() + "/" + partialDownloadPrefix + "XXXXXX";
+    platform::FileDescriptor fd(::mkostemp(partial.data(), O_CLOEXEC));
+    if (!fd.valid()) platform::throwSystemError("create " + partial);
+    try {
+        platform::HTTPResponse response = session_->download({payload.archiveURL}, fd.get(), observer);
+        fd.reset();
+        if (response.isHTTP && (response.statusCode < 200 || response.statusCode > 299)) {
+            throw AutoUpdateError::archiveDownloadFailed(response.statusCode, payload.archiveURL);
+        }
+        platform::removeRecursively(destination.path());
+        if (::rename(partial.c_str(), destination.path().c_str()) != 0) platform::throwSystemError("move " + partial);
+    } catch (...) {
+        ::unlink(partial.c_str());
+        throw;
+    }
+    return destination;
+}
+
+FileURL AutoUpdateManager::extractArchive(const FileURL& archive, const std::string& expectedAppName) const {
+    FileURL extracted = configuration_.stagingDirectory.appending(extractedFolderName);
+    platform::removeRecursively(extracted.path());
+    platform::createDirectories(extracted.path());
+    std::string output = runDitto({"-x", "-k", archive.path(), extracted.path()});
+
+    // The expected name counts only as one plain name, and only for a real folder.
+    if (isPlainName(expectedAppName)) {
+        FileURL expected = extracted.appending(expectedAppName + ".app");
+        if (isRealDirectory(expected)) return expected;
+    }
+    std::vector<std::string> names = platform::directoryEntries(extracted.path());
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+        if (name.front() == '.' || name.size() <= 4 || name.compare(name.size() - 4, 4, ".app") != 0) continue;
+        FileURL candidate = extracted.appending(name);
+        if (isRealDirectory(candidate)) return candidate;
+    }
+    if (!output.empty()) throw AutoUpdateError::extractionFailed(output);
+    throw AutoUpdateError::extractedAppMissing();
+}
+
+void AutoUpdateManager::validateExtractedApp(const FileURL& app, const SignedUpdateManifest& manifest) const {
+    std::optional<std::string> identifier;
+    try {
+        auto bundle = platform::Bundle::open(app);
+        if (bundle) identifier = bundle->bundleIdentifier();
+    } catch (const platform::PropertyListError&) {
+    }
+    if (identifier != manifest.payload.bundleIdentifier) {
+        throw AutoUpdateError::bundleIdentifierMismatch(manifest.payload.bundleIdentifier, identifier);
+    }
+    InstallationPlanner::verifySignature(app);
+}
+
+}  // namespace autoupdatekit

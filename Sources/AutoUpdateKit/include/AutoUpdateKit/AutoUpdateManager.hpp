@@ -1,0 +1,44 @@
+#pragma once
+// One update check from end to end: fetch and verify the signed manifest, compare
+// versions, honour a suppressed update, check the minimum system version, then
+// download, hash, unpack and validate the archive into the staging directory.
+
+#include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
+#include "AutoUpdateKit/AutoUpdateResults.hpp"
+
+#include "Platform/HTTPSession.hpp"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace autoupdatekit {
+
+class AutoUpdateManager {
+public:
+    // Receives one line of text; callable from any thread.
+    using Log = std::function<void(const std::string& line)>;
+
+    AutoUpdateManager(AutoUpdateConfiguration configuration, std::shared_ptr<const platform::HTTPSession> session);
+
+    // Runs the check; failures are AutoUpdateError cases or platform errors passed
+    // through unchanged. The observer, when given, sees the archive download's progress.
+    AutoUpdateCheckResult checkForUpdate(const platform::ProgressObserver& downloadObserver = {}) const;
+
+    // Configures from the main bundle, checks, and logs exactly one line. Never fails.
+    static void checkFromMainBundleIfConfigured(const Log& log);
+
+    const AutoUpdateConfiguration& configuration() const noexcept { return configuration_; }
+
+private:
+    SignedUpdateManifest loadManifest() const;
+    platform::FileURL downloadArchive(const SignedUpdateManifest& manifest, const platform::ProgressObserver& observer) const;
+    void resetStagingDirectory() const;
+    platform::FileURL extractArchive(const platform::FileURL& archive, const std::string& expectedAppName) const;
+    void validateExtractedApp(const platform::FileURL& app, const SignedUpdateManifest& manifest) const;
+
+    AutoUpdateConfiguration configuration_;
+    std::shared_ptr<const platform::HTTPSession> session_;
+};
+
+}  // namespace autoupdatekit

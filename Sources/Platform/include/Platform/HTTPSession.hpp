@@ -1,0 +1,56 @@
+#pragma once
+// HTTP and HTTPS through libcurl, standing in for the platform's URL session: proxies
+// from the usual environment variables, no caching, redirects followed (at most 20,
+// never to another scheme than http or https). The timeout is an idle limit, not a
+// cap on the whole transfer: connecting may take 60 s, and a transfer fails once it
+// has moved less than 1 byte a second for 60 s, so a large archive on a slow link
+// still arrives.
+
+#include "Platform/WebURL.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+// A transport failure; what() is curl's own text (or the body-size limit's).
+class TransportError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct HTTPRequest {
+    WebURL url;
+    std::vector<std::pair<std::string, std::string>> headers = {};
+    long idleTimeoutSeconds = 60;
+};
+
+struct HTTPResponse {
+    // False for a response that did not come over HTTP (a file URL).
+    bool isHTTP = true;
+    long statusCode = 0;
+};
+
+// Bytes received so far, and the announced total when there is one.
+using ProgressObserver = std::function<void(std::uint64_t received, std::optional<std::uint64_t> expected)>;
+
+class HTTPSession {
+public:
+    // The process-wide session.
+    static std::shared_ptr<HTTPSession> shared();
+
+    // The whole body in memory; a body above maximumBodySize, however it is sent
+    // (announced or not), fails as a TransportError.
+    std::pair<std::string, HTTPResponse> data(const HTTPRequest& request, std::size_t maximumBodySize) const;
+
+    // Streams the body into the (already created, empty) file.
+    HTTPResponse download(const HTTPRequest& request, int fileDescriptor, const ProgressObserver& observer) const;
+};
+
+}  // namespace platform

@@ -1,0 +1,272 @@
+#include "AutoUpdateKit/AutoUpdateManager.hpp"
+#include "AutoUpdateKit/ManifestCoding.hpp"
+#include "AutoUpdateKit/ManifestSignature.hpp"
+
+#include "BundleBuilder.hpp"
+#include "Files.hpp"
+#include "LocalHTTPServer.hpp"
+#include "PrivateSystemPaths.hpp"
+#include "ReleaseBuilder.hpp"
+#include "TemporaryDirectory.hpp"
+#include "ZipMaker.hpp"
+
+#include "Platform/FileSystem.hpp"
+#include "Platform/Process.hpp"
+#include "Platform/SystemError.hpp"
+#include "Platform/UserDefaults.hpp"
+
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace autoupdatekit;
+using namespace testsupport;
+
+namespace {
+
+constexpr const char* suppressionKey = "AutoUpdateSuppressedUpdateIdentifier";
+
+class UpdateCheck : public PrivateSystemPaths {
+protected:
+    void SetUp() override {
+        PrivateSystemPaths::SetUp();
+        savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
+        ::setenv("HOME", (folder_ / "home").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (folder_ / "cache").c_str(), 1);
+        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
+        trustKeyForTeam(team_->key, "TEAMA1");
+        auto publisher = platform::Ed25519PrivateKey::generate();
+        privateKey_ = platform::base64Encode(publisher.seed());
+        publicKey_ = platform::base64Encode(publisher.publicKey().raw());
+        SampleBundle installed;
+        installed.extraInfo["CFBundleShortVersionString"] = "1.0";
+        installed.extraInfo["CFBundleVersion"] = "1";
+        installed_ = buildBundle(folder_ / "installed", "Sample", installed);
+        signWithTeam(installed_, *team_);
+    }
+    void TearDown() override {
+        ::setenv("HOME", savedHome_.c_str(), 1);
+        ::unsetenv("XDG_CACHE_HOME");
+        PrivateSystemPaths::TearDown();
+    }
+
+    // Publishes the release on the server: its archive and its signed manifest.
+    Release publish(const ReleaseOptions& options = {}, const std::function<void(UpdateManifestPayload&)>& edit = {}) {
+        Release release = makeRelease(folder_ / ("release-" + std::to_string(++releases_)), *team_, server_.url("/Sample.zip"), options);
+        if (edit) edit(release.payload);
+        server_.route("/Sample.zip", {200, readFile(release.archive)});
+        server_.route("/manifest.json", {200, release.manifestDocument(privateKey_)});
+        return release;
+    }
+
+    AutoUpdateManager manager(const std::string& manifestPath = "/manifest.json?channel=beta") {
+        auto bundle = std::make_shared<const platform::Bundle>(*platform::Bundle::open(platform::FileURL(installed_)));
+        return AutoUpdateManager(AutoUpdateConfiguration(*platform::WebURL::parse(server_.url(manifestPath)), publicKey_, bundle,
+                                                         std::nullopt, "svc"),
+                                 platform::HTTPSession::shared());
+    }
+
+    std::string staging() { return folder_ / "cache/com.example.sample/AutoUpdateStaging"; }
+    platform::UserDefaults defaults() { return platform::UserDefaults("com.example.sample"); }
+
+    // The check's failure text (or "ok: <log description>").
+    std::string outcome(const AutoUpdateManager& checker) {
+        try {
+            return "ok: " + checker.checkForUpdate().logDescription();
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+    }
+
+    TemporaryDirectory folder_;
+    LocalHTTPServer server_;
+    std::string savedHome_;
+    std::unique_ptr<TeamKey> team_;
+    std::string privateKey_;
+    std::string publicKey_;
+    std::string installed_;
+    int releases_ = 0;
+};
+
+}  // namespace
+
+TEST_F(UpdateCheck, StagesAVerifiedUpdateAndFetchesTheManifestUncached) {
+    publish({}, [](UpdateManifestPayload& payload) {
+        for (char& c : payload.archiveSHA256) c = static_cast<char>(std::toupper(c));
+    });
+    auto result = manager().checkForUpdate();
+    auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
+    ASSERT_NE(ready, nullptr) << result.logDescription();
+    EXPECT_EQ(ready->candidate.archiveURL.path(), staging() + "/Sample-2.0.zip");
+    EXPECT_EQ(ready->candidate.extractedAppURL.path(), staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(listTree(staging()).substr(0, 31), "Extracted\nExtracted/Sample.app\n");
+    EXPECT_NE(listTree(staging()).find("\nSample-2.0.zip\n"), std::string::npos);
+
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_EQ(requests[0].target.rfind("/manifest.json?channel=beta&_=", 0), 0u) << requests[0].target;
+    EXPECT_LE(std::abs(std::stol(requests[0].target.substr(30)) - seconds), 5);
+    EXPECT_NE(requests[0].headers.find("Cache-Control: no-cache"), std::string::npos);
+    EXPECT_NE(requests[0].headers.find("Pragma: no-cache"), std::string::npos);
+    EXPECT_EQ(requests[1].target, "/Sample.zip");
+    EXPECT_EQ(requests[1].headers.find("Cache-Control"), std::string::npos);
+
+    // A second check replaces the first one's files.
+    writeFile(staging() + "/Extracted/Sample.app/marker", "from the first check");
+    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    EXPECT_FALSE(exists(staging() + "/Extracted/Sample.app/marker"));
+}
+
+TEST_F(UpdateCheck, StepsRunInOrderAndNothingIsDownloadedBeforeTheyPass) {
+    // A bad signature is found before the version is read or the defaults touched.
+    publish();
+    defaults().set(suppressionKey, platform::PropertyValue("0.5-1"));
+    auto wrongKey = platform::base64Encode(platform::Ed25519PrivateKey::generate().publicKey().raw());
+    std::swap(publicKey_, wrongKey);
+    EXPECT_EQ(outcome(manager()), "The update manifest signature is not valid.");
+    std::swap(publicKey_, wrongKey);
+    EXPECT_EQ(defaults().string(suppressionKey), "0.5-1");
+
+    // Older version with a higher build, and equal versions and builds: up to date.
+    publish({"0.9", "99"});
+    EXPECT_EQ(outcome(manager()), "ok: up to date at 1.0 (1); server has 0.9 (99)");
+    publish({"1.0", "1"});
+    EXPECT_EQ(outcome(manager()), "ok: up to date at 1.0 (1); server has 1.0 (1)");
+    EXPECT_EQ(defaults().string(suppressionKey), "0.5-1");
+
+    // The suppressed update is up to date and keeps its key.
+    publish({"1.0", "12"});
+    defaults().set(suppressionKey, platform::PropertyValue("1.0-12"));
+    EXPECT_EQ(outcome(manager()), "ok: up to date at 1.0 (1); server has 1.0 (12)");
+    EXPECT_EQ(defaults().string(suppressionKey), "1.0-12");
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
+
+    // Another suppressed update is cleared (whatever its type) before the system check fails.
+    defaults().set(suppressionKey, platform::PropertyValue(std::int64_t{7}));
+    publish({"1.10", "1"}, [](UpdateManifestPayload& payload) { payload.minimumSystemVersion = "9999"; });
+    EXPECT_EQ(outcome(manager()).rfind("The update requires macOS 9999, but this Mac is running macOS ", 0), 0u);
+    EXPECT_EQ(defaults().object(suppressionKey), std::nullopt);
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
+}
+
+TEST_F(UpdateCheck, ManifestTransportFailuresAreClearErrors) {
+    std::string configured = server_.url("/manifest.json?channel=beta");
+    const std::pair<HTTPReply, std::string> cases[] = {
+        {{404, "missing"}, "The update manifest could not be loaded. HTTP 404: " + configured},
+        {{500, "broken"}, "The update manifest could not be loaded. HTTP 500: " + configured},
+        {{204, ""}, "The given data was not valid JSON"},
+        {{200, std::string(17 * 1024 * 1024, ' '), HTTPReply::Mode::chunked}, "larger than 16777216 bytes"},
+        {{200, std::string(4096, '{'), HTTPReply::Mode::closeMidBody}, "transfer closed"},
+        {{302, "", HTTPReply::Mode::normal, server_.url("/manifest.json")}, "redirect"},
+    };
+    for (const auto& [reply, message] : cases) {
+        server_.route("/manifest.json", reply);
+        std::string result = outcome(manager());
+        EXPECT_NE(result.find(message), std::string::npos) << result.substr(0, 300);
+    }
+    EXPECT_FALSE(exists(staging()));
+}
+
+TEST_F(UpdateCheck, ArchiveFailuresLeaveNoHalfWrittenFileTakenForAGoodOne) {
+    Release release = publish();
+    server_.route("/Sample.zip", {404, "gone"});
+    EXPECT_EQ(outcome(manager()), "The update archive could not be downloaded. HTTP 404: " + server_.url("/Sample.zip"));
+    EXPECT_EQ(listTree(staging()), "");
+
+    server_.route("/Sample.zip", {200, readFile(release.archive), HTTPReply::Mode::closeMidBody});
+    EXPECT_NE(outcome(manager()).find("transfer closed"), std::string::npos);
+    EXPECT_EQ(listTree(staging()), "");
+
+    publish({}, [](UpdateManifestPayload& payload) { payload.archiveSHA256 += "\n"; });
+    std::string result = outcome(manager());
+    EXPECT_EQ(result.rfind("The update archive hash does not match. Expected ", 0), 0u) << result;
+    EXPECT_NE(result.find("\n, got "), std::string::npos);
+
+    auto serveZip = [&](const std::vector<ZipEntry>& entries) {
+        writeZip(folder_ / "crafted.zip", entries);
+        std::string bytes = readFile(folder_ / "crafted.zip");
+        auto digest = platform::sha256(bytes);
+        publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSHA256 = platform::hexLowercase(digest.data(), digest.size()); });
+        server_.route("/Sample.zip", {200, bytes});
+    };
+    serveZip({{"Sample.app/Contents/Info.plist", ZipEntry::Kind::file, "x"}, {"../escape", ZipEntry::Kind::file, "x"}});
+    result = outcome(manager());
+    EXPECT_EQ(result.rfind("The update archive could not be extracted: ", 0), 0u) << result;
+    EXPECT_NE(result.find("\"../escape\""), std::string::npos) << result;
+    EXPECT_FALSE(exists(staging() + "/escape"));
+
+    serveZip({{"Folder/Sample.app/Contents/Info.plist", ZipEntry::Kind::file, "x"}});
+    EXPECT_EQ(outcome(manager()), "The update archive did not contain an app bundle.");
+}
+
+TEST_F(UpdateCheck, TheAppIsFoundByListingAndMustCarryTheIdentifierAndSignature) {
+    publish({"2.0", "2", "com.example.sample", "Other"}, [](UpdateManifestPayload& payload) { payload.appName = "Sample"; });
+    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Other.app");
+
+    publish({"2.0", "2", "com.example.Sample"}, [](UpdateManifestPayload& payload) { payload.bundleIdentifier = "com.example.sample"; });
+    EXPECT_EQ(outcome(manager()),
+              "The update app bundle identifier does not match. Expected com.example.sample, got com.example.Sample.");
+}
+
+TEST_F(UpdateCheck, HostileManifestValuesCannotReachOutsideTheStagingDirectory) {
+    // A staging directory holding files of the user's own is never emptied.
+    writeFile(staging() + "/my-notes.txt", "keep me");
+    writeFile(staging() + "/holiday.jpg", "keep me too");
+    publish();
+    std::string result = outcome(manager());
+    EXPECT_NE(result.find("which the updater did not put there"), std::string::npos) << result;
+    EXPECT_EQ(readFile(staging() + "/my-notes.txt"), "keep me");
+    platform::removeRecursively(staging());
+
+    for (const std::string name : {"../outside.zip", "", ".", "..", "Extracted", "a/b.zip"}) {
+        writeFile(staging() + "/Sample-2.0.zip", "earlier archive");
+        publish({}, [&](UpdateManifestPayload& payload) { payload.archiveFileName = name; });
+        result = outcome(manager());
+        EXPECT_NE(result.find("invalid archive file name \"" + name + "\""), std::string::npos) << result;
+        EXPECT_EQ(readFile(staging() + "/Sample-2.0.zip"), "earlier archive");
+    }
+
+    // A staging path that is a link: only the link goes, never what it points at.
+    platform::removeRecursively(staging());
+    writeFile(folder_ / "elsewhere/precious", "keep me");
+    ASSERT_EQ(::symlink((folder_ / "elsewhere").c_str(), staging().c_str()), 0);
+    publish();
+    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(readFile(folder_ / "elsewhere/precious"), "keep me");
+
+    // An appName that climbs out is not used as a path.
+    writeFile(folder_ / "cache/com.example.sample/Trap.app/Contents/Info.plist", "x");
+    publish({}, [](UpdateManifestPayload& payload) { payload.appName = "../../Trap"; });
+    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+}
+
+TEST_F(UpdateCheck, AutoupdatectlReportsWhatTheFeedWouldDoToTheApp) {
+    auto info = readDictionary(installed_ + "/Contents/Info.plist");
+    info["AutoUpdateManifestURL"] = server_.url("/manifest.json");
+    info["AutoUpdateManifestPublicKey"] = publicKey_;
+    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    auto tool = [&](std::vector<std::string> arguments) {
+        return platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", arguments);
+    };
+
+    publish();
+    auto ready = tool({"check", installed_});
+    EXPECT_EQ(ready.status, 3) << ready.bytes;
+    EXPECT_NE(ready.bytes.find("update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app"), std::string::npos) << ready.bytes;
+    auto json = tool({"check", "--json", installed_});
+    EXPECT_EQ(json.status, 3);
+    EXPECT_NE(json.bytes.find("\"stagedAppPath\": \"" + staging() + "/Extracted/Sample.app\""), std::string::npos) << json.bytes;
+
+    publish({"1.0", "1"});
+    EXPECT_EQ(tool({"check", installed_}).status, 0);
+
+    server_.route("/manifest.json", {200, "not json"});
+    auto failed = tool({"check", installed_});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.bytes.find("not valid JSON"), std::string::npos) << failed.bytes;
+
+    EXPECT_EQ(tool({"check"}).status, 2);
+    EXPECT_EQ(tool({"check", folder_ / "missing.app"}).status, 1);
+    EXPECT_EQ(tool({"check", "--help"}).status, 0);
+}

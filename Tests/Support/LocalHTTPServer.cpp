@@ -1,0 +1,115 @@
+#include "LocalHTTPServer.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace testsupport {
+namespace {
+
+void sendAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t count = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (count <= 0) return;  // the client went away
+        done += static_cast<std::size_t>(count);
+    }
+}
+
+std::string reasonFor(int status) { return status < 300 ? "OK" : status < 400 ? "Redirect" : "Error"; }
+
+}  // namespace
+
+LocalHTTPServer::LocalHTTPServer() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 64) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] { acceptLoop(); });
+}
+
+LocalHTTPServer::~LocalHTTPServer() {
+    ::shutdown(listener_, SHUT_RDWR);
+    acceptor_.join();
+    ::close(listener_);
+    for (auto& connection : connections_) connection.join();
+}
+
+void LocalHTTPServer::route(const std::string& path, HTTPReply reply) {
+    std::lock_guard<std::mutex> guard(lock_);
+    routes_.emplace_back(path, std::move(reply));
+}
+
+std::string LocalHTTPServer::url(const std::string& pathAndQuery) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
+}
+
+std::vector<RecordedRequest> LocalHTTPServer::requests() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return requests_;
+}
+
+std::size_t LocalHTTPServer::requestCount(const std::string& path) const {
+    std::size_t count = 0;
+    for (const auto& request : requests()) if (request.target.rfind(path, 0) == 0) ++count;
+    return count;
+}
+
+void LocalHTTPServer::acceptLoop() {
+    while (true) {
+        int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) return;
+        std::lock_guard<std::mutex> guard(lock_);
+        connections_.emplace_back([this, client] { serve(client); });
+    }
+}
+
+void LocalHTTPServer::serve(int client) {
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+        ssize_t count = ::recv(client, buffer, sizeof buffer, 0);
+        if (count <= 0) break;
+        head.append(buffer, static_cast<std::size_t>(count));
+    }
+    std::size_t targetStart = head.find(' ') + 1;
+    std::string target = head.substr(targetStart, head.find(' ', targetStart) - targetStart);
+    std::string path = target.substr(0, target.find('?'));
+    HTTPReply reply{404, "not found"};
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        requests_.push_back({target, head.substr(0, head.find("\r\n\r\n"))});
+        for (const auto& [routePath, routeReply] : routes_) {
+            if (routePath == path) reply = routeReply;
+        }
+    }
+    std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonFor(reply.status) + "\r\nConnection: close\r\n";
+    if (!reply.location.empty()) response += "Location: " + reply.location + "\r\n";
+    if (reply.mode == HTTPReply::Mode::chunked) {
+        sendAll(client, response + "Transfer-Encoding: chunked\r\n\r\n");
+        constexpr std::size_t chunk = 65536;
+        for (std::size_t at = 0; at < reply.body.size(); at += chunk) {
+            std::string piece = reply.body.substr(at, chunk);
+            char size[32];
+            std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+            sendAll(client, size + piece + "\r\n");
+        }
+        sendAll(client, "0\r\n\r\n");
+    } else {
+        response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n\r\n";
+        std::size_t sent = reply.mode == HTTPReply::Mode::closeMidBody ? reply.body.size() / 2 : reply.body.size();
+        sendAll(client, response + reply.body.substr(0, sent));
+    }
+    ::shutdown(client, SHUT_RDWR);
+    ::close(client);
+}
+
+}  // namespace testsupport

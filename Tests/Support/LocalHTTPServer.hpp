@@ -1,0 +1,52 @@
+#pragma once
+// A small HTTP/1.1 server on 127.0.0.1 for tests: fixed replies per path, including
+// broken ones (closed mid-body, chunked, redirect loops), and a record of requests.
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+struct HTTPReply {
+    enum class Mode { normal, closeMidBody, chunked };
+    int status = 200;
+    std::string body = {};
+    Mode mode = Mode::normal;
+    std::string location = {};  // sent as Location when not empty
+};
+
+struct RecordedRequest {
+    std::string target;  // path and query as sent
+    std::string headers;
+};
+
+class LocalHTTPServer {
+public:
+    LocalHTTPServer();
+    ~LocalHTTPServer();
+    LocalHTTPServer(const LocalHTTPServer&) = delete;
+    LocalHTTPServer& operator=(const LocalHTTPServer&) = delete;
+
+    // Replies for a path (the target without its query); unknown paths get 404.
+    void route(const std::string& path, HTTPReply reply);
+    std::string url(const std::string& pathAndQuery) const;
+    std::vector<RecordedRequest> requests() const;
+    // Requests whose target starts with the path.
+    std::size_t requestCount(const std::string& path) const;
+
+private:
+    void acceptLoop();
+    void serve(int client);
+
+    int listener_ = -1;
+    int port_ = 0;
+    mutable std::mutex lock_;
+    std::vector<std::pair<std::string, HTTPReply>> routes_;
+    std::vector<RecordedRequest> requests_;
+    std::vector<std::thread> connections_;
+    std::thread acceptor_;
+};
+
+}  // namespace testsupport
