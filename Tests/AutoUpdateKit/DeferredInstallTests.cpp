@@ -1,0 +1,227 @@
+#include "DeferredInstall.hpp"
+
+#include "AsUser.hpp"
+#include "BundleBuilder.hpp"
+#include "Files.hpp"
+#include "PrivateSystemPaths.hpp"
+#include "SigningKeys.hpp"
+#include "TemporaryDirectory.hpp"
+
+#include "Platform/FileSystem.hpp"
+#include "Platform/Process.hpp"
+#include "Platform/UserDefaults.hpp"
+
+#include <csignal>
+#include <cstdlib>
+#include <future>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace autoupdatekit;
+using namespace testsupport;
+
+namespace {
+
+constexpr const char* key = "AutoUpdateSuppressedUpdateIdentifier";
+
+pid_t endedProcess() {
+    pid_t pid = ::fork();
+    if (pid == 0) ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+class DeferredInstall : public PrivateSystemPaths {
+protected:
+    void SetUp() override {
+        PrivateSystemPaths::SetUp();
+        ::chmod(folder_.path().c_str(), 0755);
+        savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
+        ::setenv("HOME", (folder_ / "home").c_str(), 1);
+        ::setenv("TMPDIR", (folder_ / "tmp").c_str(), 1);
+        platform::createDirectories(folder_ / "tmp");
+        platform::createDirectories(folder_ / "home");
+        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
+        trustKeyForTeam(team_->key, "TEAMA1");
+        current_ = app(folder_ / "apps", "1.0");
+        staged_ = app(folder_ / "staged", "2.0");
+    }
+    void TearDown() override {
+        ::setenv("HOME", savedHome_.c_str(), 1);
+        ::unsetenv("TMPDIR");
+        PrivateSystemPaths::TearDown();
+    }
+
+    // A signed app whose executable records "<version> <its path>" when opened.
+    std::string app(const std::string& folder, const std::string& version) {
+        SampleBundle sample;
+        sample.extraInfo["CFBundleShortVersionString"] = version;
+        sample.executableScript = "#!/bin/sh\necho \"" + version + " $0\" >> '" + folder_ / "opened" + "'\n";
+        std::string path = buildBundle(folder, "Sample", sample);
+        signWithTeam(path, *team_);
+        return path;
+    }
+
+    platform::CapturedOutput runScript(const std::string& strategy, pid_t pid, const std::string& bundleIdentifier = "com.example.sample") {
+        return platform::runCapturingOutput("/bin/sh", {"-c", deferredInstallScript(), "autoupdate-install", std::to_string(pid),
+                                                        current_, staged_, strategy, "2.0-2", bundleIdentifier});
+    }
+
+    std::string logMessages(const std::string& name = "com.example.sample.log") {
+        std::string path = folder_ / "home/Library/Logs/AutoUpdateKit/" + name;
+        if (!exists(path)) return "";
+        std::string messages;
+        std::string log = readFile(path);
+        std::size_t start = 0;
+        while (start < log.size()) {
+            std::size_t end = log.find('\n', start);
+            std::string line = log.substr(start, end - start);
+            // Timestamped lines only; codesign's own report lines are left out.
+            if (line.size() > 21 && line[4] == '-' && line[19] == 'Z') messages += line.substr(21) + "\n";
+            start = end + 1;
+        }
+        return messages;
+    }
+
+    std::string opened() {
+        for (int attempt = 0; attempt < 100 && !exists(folder_ / "opened"); ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return exists(folder_ / "opened") ? readFile(folder_ / "opened") : "";
+    }
+
+    std::string versionAt(const std::string& bundle) {
+        return *platform::PropertyList::stringValue(readDictionary(bundle + "/Contents/Info.plist"), "CFBundleShortVersionString");
+    }
+    platform::UserDefaults defaults() { return platform::UserDefaults("com.example.sample"); }
+
+    TemporaryDirectory folder_;
+    std::string savedHome_;
+    std::unique_ptr<TeamKey> team_;
+    std::string current_;
+    std::string staged_;
+};
+
+}  // namespace
+
+TEST(DeferredInstallScript, PassesTheShellsOwnChecks) {
+    std::string script = deferredInstallScript();
+    EXPECT_EQ(platform::runCapturingOutput("/bin/sh", {"-n", "-c", script}).status, 0);
+    testsupport::TemporaryDirectory folder;
+    testsupport::writeFile(folder / "script.sh", script);
+    auto checked = platform::runCapturingOutput("/usr/bin/shellcheck", {"-s", "sh", folder / "script.sh"});
+    EXPECT_EQ(checked.status, 0) << checked.bytes;
+    EXPECT_EQ(std::count(script.begin(), script.end(), '\n') > 100, true);
+}
+
+TEST_F(DeferredInstall, WaitsForTheAppThenReplacesTheWholeBundleAndReopensIt) {
+    defaults().set(key, platform::PropertyValue("1.5-1"));
+    pid_t app = ::fork();
+    if (app == 0) {
+        ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    auto script = std::async(std::launch::async, [&] { return runScript("replaceWholeBundle", app); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(logMessages(), "");
+    EXPECT_EQ(versionAt(current_), "1.0");
+    ::kill(app, SIGKILL);
+    ::waitpid(app, nullptr, 0);
+    auto result = script.get();
+    EXPECT_EQ(result.status, 0) << result.bytes;
+    EXPECT_EQ(logMessages(), "install start strategy=replaceWholeBundle current=" + current_ + " staged=" + staged_ +
+                                 " update=2.0-2\ncleared failed update suppression for com.example.sample\n"
+                                 "replaceWholeBundle succeeded\nopening " + current_ + "\n");
+    EXPECT_EQ(versionAt(current_), "2.0");
+    EXPECT_EQ(defaults().object(key), std::nullopt);
+    EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos);
+    EXPECT_EQ(opened(), "2.0 " + current_ + "/Contents/MacOS/Sample\n");
+}
+
+TEST_F(DeferredInstall, EveryStrategyEndsWithAVerifiedAppAndNothingLeftOver) {
+    for (const std::string strategy : {"replaceWithoutBackup", "replaceBundleContents", "relocateToUserApplications"}) {
+        platform::removeRecursively(current_);
+        current_ = app(folder_ / "apps", "1.0");
+        ::unlink((folder_ / "opened").c_str());
+        auto result = runScript(strategy, endedProcess());
+        EXPECT_EQ(result.status, 0) << strategy << ": " << result.bytes;
+        std::string target = strategy == "relocateToUserApplications" ? folder_ / "home/Applications/Sample.app" : current_;
+        EXPECT_EQ(versionAt(target), "2.0") << strategy;
+        EXPECT_EQ(opened(), "2.0 " + target + "/Contents/MacOS/Sample\n") << strategy;
+        EXPECT_EQ(listTree(folder_ / "tmp"), "") << strategy;
+        EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos) << strategy;
+    }
+    EXPECT_EQ(versionAt(current_), "1.0");  // relocation leaves the installed app where it is
+}
+
+TEST_F(DeferredInstall, AFailedInstallRestoresSuppressesAndReopensTheOldApp) {
+    writeFile(staged_ + "/Contents/Resources/readme.txt", "tampered");
+    for (const std::string strategy : {"replaceWholeBundle", "replaceBundleContents", "replaceWithoutBackup", "unknownStrategy"}) {
+        ::unlink((folder_ / "opened").c_str());
+        std::string before = listTree(folder_ / "apps");
+        auto result = runScript(strategy, endedProcess());
+        EXPECT_EQ(result.status, 1) << strategy;
+        EXPECT_EQ(versionAt(current_), "1.0") << strategy;
+        EXPECT_EQ(listTree(folder_ / "apps"), before) << strategy;
+        EXPECT_EQ(listTree(folder_ / "tmp"), "") << strategy;
+        EXPECT_FALSE(exists(folder_ / "home/Applications/Sample.app")) << strategy;
+        EXPECT_EQ(defaults().string(key), "2.0-2") << strategy;
+        EXPECT_EQ(opened(), "1.0 " + current_ + "/Contents/MacOS/Sample\n") << strategy;
+        std::string log = logMessages();
+        EXPECT_NE(log.find("suppressed failed update 2.0-2 for com.example.sample\n"), std::string::npos) << strategy;
+        if (strategy == "unknownStrategy") EXPECT_NE(log.find("unknown install strategy: unknownStrategy\n"), std::string::npos);
+        else EXPECT_NE(log.find("fallback relocateToUserApplications failed\n"), std::string::npos) << strategy;
+        platform::removeRecursively(folder_ / "home/Library/Logs");
+    }
+}
+
+TEST_F(DeferredInstall, AStaleBackupNeverReplacesTheInstalledApp) {
+    for (int second = 0; second < 3; ++second) {
+        std::time_t when = std::time(nullptr) + second;
+        std::tm local{};
+        ::localtime_r(&when, &local);
+        char stamp[16];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
+        writeFile(folder_ / "apps/Sample.autoupdate-backup-" + stamp + ".app/stale", "old backup");
+    }
+    std::string before = listTree(folder_ / "apps");
+    auto result = runScript("replaceWholeBundle", endedProcess());
+    EXPECT_EQ(result.status, 0) << result.bytes;  // the fallback took over
+    EXPECT_EQ(listTree(folder_ / "apps"), before);
+    EXPECT_EQ(versionAt(current_), "1.0");
+    EXPECT_EQ(versionAt(folder_ / "home/Applications/Sample.app"), "2.0");
+    EXPECT_NE(logMessages().find("fallback relocateToUserApplications succeeded: " + folder_ / "home/Applications/Sample.app"),
+              std::string::npos);
+}
+
+TEST_F(DeferredInstall, HostileNamesStayOneArgumentAndAnEmptyIdentifierWritesNoDefaults) {
+    std::string odd = folder_ / "it's a $(touch pwned) `touch pwned2` \"dir\"\nline";
+    platform::createDirectories(odd);
+    ASSERT_EQ(::rename(current_.c_str(), (odd + "/Sample.app").c_str()), 0);
+    current_ = odd + "/Sample.app";
+    ::unsetenv("TMPDIR");
+    auto result = runScript("replaceBundleContents", endedProcess(), "");
+    EXPECT_EQ(result.status, 0) << result.bytes;
+    EXPECT_EQ(versionAt(current_), "2.0");
+    EXPECT_FALSE(exists(folder_ / "pwned"));
+    EXPECT_FALSE(exists("pwned2"));
+    EXPECT_NE(logMessages("autoupdate.log").find("replaceBundleContents succeeded"), std::string::npos);
+    EXPECT_EQ(logMessages("autoupdate.log").find("suppression"), std::string::npos);
+    EXPECT_FALSE(exists(folder_ / "home/Library/Preferences"));
+}
+
+TEST_F(DeferredInstall, AnUnwritableLogFolderDoesNotFailAGoodInstall) {
+    // As an ordinary user whose log folder belongs to root.
+    platform::createDirectories(folder_ / "home/Library/Logs/AutoUpdateKit");
+    ASSERT_EQ(::chown((folder_ / "home").c_str(), nobodyIdentifier, nobodyIdentifier), 0);
+    for (const auto& path : {folder_ / "apps", current_, current_ + "/Contents", folder_ / "tmp"}) {
+        ASSERT_EQ(::chown(path.c_str(), nobodyIdentifier, nobodyIdentifier), 0);
+    }
+    ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "65534:65534", current_, staged_}).status, 0);
+    ::chmod((folder_ / "staged").c_str(), 0755);
+    std::string status = runAsNobody([&] { return std::to_string(runScript("replaceBundleContents", endedProcess()).status); });
+    EXPECT_EQ(status, "0");
+    EXPECT_EQ(versionAt(current_), "2.0");
+}

@@ -1,0 +1,149 @@
+#include "AutoUpdateKit/Installers.hpp"
+
+#include "BundleBuilder.hpp"
+#include "Files.hpp"
+#include "PrivateSystemPaths.hpp"
+#include "SigningKeys.hpp"
+#include "TemporaryDirectory.hpp"
+
+#include "Platform/FileSystem.hpp"
+#include "Platform/SystemError.hpp"
+
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+
+using namespace autoupdatekit;
+using namespace testsupport;
+using platform::FileURL;
+
+namespace {
+
+class Installers : public PrivateSystemPaths {
+protected:
+    void SetUp() override {
+        PrivateSystemPaths::SetUp();
+        savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
+        ::setenv("HOME", (folder_ / "home").c_str(), 1);
+        ::setenv("TMPDIR", (folder_ / "tmp").c_str(), 1);
+        platform::createDirectories(folder_ / "tmp");
+        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
+        trustKeyForTeam(team_->key, "TEAMA1");
+        current_ = app(folder_ / "apps", "1.0");
+        staged_ = app(folder_ / "staged", "2.0");
+    }
+    void TearDown() override {
+        ::setenv("HOME", savedHome_.c_str(), 1);
+        ::unsetenv("TMPDIR");
+        PrivateSystemPaths::TearDown();
+    }
+
+    std::string app(const std::string& folder, const std::string& version) {
+        SampleBundle sample;
+        sample.extraInfo["CFBundleShortVersionString"] = version;
+        std::string path = buildBundle(folder, "Sample", sample);
+        signWithTeam(path, *team_);
+        return path;
+    }
+
+    InstallationPlan plan(InstallStrategy strategy) { return {FileURL(current_), FileURL(staged_), strategy}; }
+    std::string versionAt(const std::string& bundle) {
+        return *platform::PropertyList::stringValue(readDictionary(bundle + "/Contents/Info.plist"), "CFBundleShortVersionString");
+    }
+    void breakStaged() { writeFile(staged_ + "/Contents/Resources/readme.txt", "tampered"); }
+
+    TemporaryDirectory folder_;
+    std::string savedHome_;
+    std::unique_ptr<TeamKey> team_;
+    std::string current_;
+    std::string staged_;
+};
+
+}  // namespace
+
+TEST_F(Installers, WrongStrategiesTouchNothing) {
+    std::string before = listTree(folder_.path());
+    try {
+        WholeBundleInstaller::install(plan(InstallStrategy::replaceBundleContents));
+        FAIL();
+    } catch (const InstallationError& error) {
+        EXPECT_EQ(error.description(), "Install strategy replaceBundleContents is not implemented yet.");
+    }
+    EXPECT_THROW(DirectBundleInstaller::install(plan(InstallStrategy::replaceWholeBundle)), InstallationError);
+    EXPECT_THROW(BundleContentsInstaller::install(plan(InstallStrategy::replaceWithoutBackup)), InstallationError);
+    EXPECT_EQ(listTree(folder_.path()), before);
+}
+
+TEST_F(Installers, EachStrategyInstallsAVerifiedBundleAndKeepsNoBackup) {
+    EXPECT_EQ(WholeBundleInstaller::install(plan(InstallStrategy::replaceWholeBundle)), (InstallationResult{InstallStrategy::replaceWholeBundle}));
+    EXPECT_EQ(versionAt(current_), "2.0");
+    EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos);
+
+    current_ = app(folder_ / "apps2", "1.0");
+    EXPECT_EQ(BundleContentsInstaller::install(plan(InstallStrategy::replaceBundleContents)).backupURL, std::nullopt);
+    EXPECT_EQ(versionAt(current_), "2.0");
+    EXPECT_EQ(listTree(folder_ / "tmp"), "");
+
+    current_ = app(folder_ / "apps3", "1.0");
+    DirectBundleInstaller::install(plan(InstallStrategy::replaceWithoutBackup));
+    EXPECT_EQ(versionAt(current_), "2.0");
+    EXPECT_EQ(listTree(folder_ / "apps3"), listTree(folder_ / "staged"));
+
+    app(folder_ / "home/Applications", "0.5");
+    FileURL installed = UserApplicationsInstaller::install(plan(InstallStrategy::relocateToUserApplications));
+    EXPECT_EQ(installed.path(), folder_ / "home/Applications/Sample.app");
+    EXPECT_EQ(versionAt(installed.path()), "2.0");
+    EXPECT_EQ(listTree(folder_ / "home/Applications").find("autoupdate"), std::string::npos);
+}
+
+TEST_F(Installers, FailuresRestoreTheInstalledBundle) {
+    breakStaged();
+    std::string before = listTree(folder_ / "apps");
+    for (auto strategy : {InstallStrategy::replaceWholeBundle, InstallStrategy::replaceBundleContents, InstallStrategy::replaceWithoutBackup}) {
+        try {
+            if (strategy == InstallStrategy::replaceWholeBundle) WholeBundleInstaller::install(plan(strategy));
+            if (strategy == InstallStrategy::replaceBundleContents) BundleContentsInstaller::install(plan(strategy));
+            if (strategy == InstallStrategy::replaceWithoutBackup) DirectBundleInstaller::install(plan(strategy));
+            ADD_FAILURE() << rawValue(strategy) << " installed a tampered bundle";
+        } catch (const InstallationPlanError& error) {
+            EXPECT_NE(error.description().find("file modified"), std::string::npos) << error.description();
+        }
+        EXPECT_EQ(versionAt(current_), "1.0") << rawValue(strategy);
+        EXPECT_EQ(listTree(folder_ / "apps"), before) << rawValue(strategy);
+        EXPECT_EQ(listTree(folder_ / "tmp"), "") << rawValue(strategy);
+    }
+
+    // A bundle-less staged app: contentsMissing names it, and no backup folder is made.
+    platform::removeRecursively(staged_ + "/Contents");
+    try {
+        BundleContentsInstaller::install(plan(InstallStrategy::replaceBundleContents));
+    } catch (const InstallationError& error) {
+        EXPECT_EQ(error.description(), "Contents directory does not exist at " + staged_ + "/Contents.");
+    }
+    EXPECT_EQ(listTree(folder_ / "tmp"), "");
+}
+
+TEST_F(Installers, AnExistingBackupNameStopsTheWholeBundleInstallUntouched) {
+    std::string backup = WholeBundleInstaller::backupURL(FileURL(current_)).path();
+    EXPECT_TRUE(std::regex_match(backup, std::regex(".*/apps/Sample\\.autoupdate-backup-[0-9]{14}\\.app"))) << backup;
+    EXPECT_TRUE(std::regex_match(WholeBundleInstaller::backupURL(FileURL("/x/Tool")).path(),
+                                 std::regex("/x/Tool\\.autoupdate-backup-[0-9]{14}")));
+    // A stale backup for this second and the next two.
+    for (int second = 0; second < 3; ++second) {
+        std::time_t when = std::time(nullptr) + second;
+        std::tm local{};
+        ::localtime_r(&when, &local);
+        char stamp[16];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
+        writeFile(folder_ / "apps/Sample.autoupdate-backup-" + stamp + ".app/stale", "old backup");
+    }
+    std::string before = listTree(folder_ / "apps");
+    try {
+        WholeBundleInstaller::install(plan(InstallStrategy::replaceWholeBundle));
+        FAIL() << "installed over a stale backup name";
+    } catch (const platform::SystemError& error) {
+        EXPECT_EQ(error.code(), EEXIST);
+    }
+    EXPECT_EQ(versionAt(current_), "1.0");
+    EXPECT_EQ(listTree(folder_ / "apps"), before);
+}
