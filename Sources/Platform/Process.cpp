@@ -185,6 +185,11 @@ CapturedOutput runCapturingOutput(const std::string& executablePath, const std::
     return result;
 }
 
+int runDiscardingOutput(const std::string& executablePath, const std::vector<std::string>& arguments) {
+    auto devNull = openDevNull();
+    return waitForExit(spawn(executablePath, arguments, ChildStreams{devNull.get(), false}));
+}
+
 void launchDetached(const std::string& executablePath, const std::vector<std::string>& arguments,
                     const std::optional<ChildIdentity>& identity) {
     auto devNull = openDevNull();

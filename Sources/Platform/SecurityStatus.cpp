@@ -18,6 +18,7 @@ std::optional<std::string> statusMessage(OSStatus status) {
     case statusRequirementSyntax: return "the requirement text is invalid";
     case statusInvalidFlags: return "invalid flags";
     case statusIOError: return "the bundle could not be read";
+    case statusAuthorizationDenied: return "the authorization was denied";
     default: return std::nullopt;
     }
 }

@@ -25,6 +25,7 @@ Release makeRelease(const std::string& folder, const TeamKey& team, const std::s
     sample.extraInfo["CFBundleShortVersionString"] = options.version;
     sample.extraInfo["CFBundleVersion"] = options.build;
     std::string app = buildBundle(folder, options.appName, sample);
+    if (options.prepare) options.prepare(app);
     signWithTeam(app, team);
     std::string archive = folder + "/" + options.appName + "-" + options.version + ".zip";
     auto zipped = platform::runCapturingOutput(platform::paths::ditto, {"-c", "-k", "--keepParent", app, archive});

@@ -6,6 +6,7 @@
 
 #include "AutoUpdateKit/UpdateManifest.hpp"
 
+#include <functional>
 #include <string>
 
 namespace testsupport {
@@ -24,6 +25,8 @@ struct ReleaseOptions {
     std::string build = "2";
     std::string identifier = "com.example.sample";
     std::string appName = "Sample";
+    // Runs on the built bundle before it is signed.
+    std::function<void(const std::string& app)> prepare = {};
 };
 
 // Builds the release under folder; the archive is expected at archiveURL.

@@ -13,4 +13,7 @@ inline constexpr int updateReadyStatus = 3;
 extern const char* const checkUsage;
 int check(const std::vector<std::string>& arguments);
 
+extern const char* const installUsage;
+int install(const std::vector<std::string>& arguments);
+
 }  // namespace updatecommands

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace autoupdatekit {
@@ -27,6 +28,26 @@ public:
 
     // Configures from the main bundle, checks, and logs exactly one line. Never fails.
     static void checkFromMainBundleIfConfigured(const Log& log);
+
+    // Called once per install, after planning; a positive number of seconds is a grace
+    // period (at most 3 s) before the hand-over.
+    using BeforeRelaunch = std::function<std::optional<double>()>;
+
+    // Plans, starts the deferred install script and ends the process with status 0.
+    // Returns only by throwing (planning or launch errors); nothing has changed then.
+    [[noreturn]] static void installAndRelaunch(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
+                                                const BeforeRelaunch& beforeRelaunch, const Log& log);
+
+    // Plans, installs the helper if it is missing, hands the request to it and ends the
+    // process with status 0. Returns only by throwing.
+    [[noreturn]] static void installWithPrivilegedHelperAndRelaunch(const AutoUpdateCandidate& candidate,
+                                                                    const AutoUpdateConfiguration& configuration,
+                                                                    const std::optional<std::string>& machServiceName,
+                                                                    const BeforeRelaunch& beforeRelaunch, const Log& log);
+
+    // Configures, checks and, for a ready update, installs through the deferred script.
+    // Returns when there is nothing to install or a step failed (logged, not thrown).
+    static void checkInstallAndRelaunchFromMainBundleIfConfigured(const Log& log);
 
     const AutoUpdateConfiguration& configuration() const noexcept { return configuration_; }
 

@@ -23,6 +23,9 @@ struct CapturedOutput {
 CapturedOutput runCapturingOutput(const std::string& executablePath,
                                   const std::vector<std::string>& arguments);
 
+// Runs the executable to completion with its output discarded; returns its status.
+int runDiscardingOutput(const std::string& executablePath, const std::vector<std::string>& arguments);
+
 // A user and group for a child to run as (fork and exec, with the supplementary
 // groups cleared); only a root parent can switch.
 struct ChildIdentity {

@@ -38,6 +38,9 @@ inline constexpr OSStatus statusInvalidFlags = -70012;
 // Reading the bundle failed (permissions, I/O).
 inline constexpr OSStatus statusIOError = -70013;
 
+// Authorization was refused or no way to ask for it was available.
+inline constexpr OSStatus statusAuthorizationDenied = -70020;
+
 // The message for a status; nothing for codes outside the list above.
 std::optional<std::string> statusMessage(OSStatus status);
 

@@ -1,0 +1,239 @@
+#include "AutoUpdateKit/PrivilegedHelperBlesser.hpp"
+#include "AutoUpdateKit/PrivilegedUpdateClient.hpp"
+
+#include "AsUser.hpp"
+#include "BundleBuilder.hpp"
+#include "Files.hpp"
+#include "HelperClient.hpp"
+#include "HelperProcess.hpp"
+#include "LocalHTTPServer.hpp"
+#include "PrivateSystemPaths.hpp"
+#include "ReleaseBuilder.hpp"
+#include "Supervisor.hpp"
+#include "TemporaryDirectory.hpp"
+
+#include "Platform/FileSystem.hpp"
+#include "Platform/IPC/Service.hpp"
+#include "Platform/Process.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace autoupdatekit;
+using namespace testsupport;
+
+namespace {
+
+constexpr const char* label = "com.example.sample.PrivilegedUpdater";
+const std::string binDir = AUTOUPDATEKIT_BUILD_BIN_DIR;
+
+class Orchestration : public PrivateSystemPaths {
+protected:
+    void SetUp() override {
+        PrivateSystemPaths::SetUp();
+        savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
+        ::setenv("HOME", (folder_ / "home").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (folder_ / "cache").c_str(), 1);
+        ::setenv("TMPDIR", (folder_ / "tmp").c_str(), 1);
+        platform::createDirectories(folder_ / "tmp");
+        platform::createDirectories("/Library/Logs");
+        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
+        trustKeyForTeam(team_->key, "TEAMA1");
+        auto publisher = platform::Ed25519PrivateKey::generate();
+        privateKey_ = platform::base64Encode(publisher.seed());
+        publicKey_ = platform::base64Encode(publisher.publicKey().raw());
+    }
+    void TearDown() override {
+        ::setenv("HOME", savedHome_.c_str(), 1);
+        ::unsetenv("XDG_CACHE_HOME");
+        ::unsetenv("TMPDIR");
+        PrivateSystemPaths::TearDown();
+    }
+
+    // Turns a built bundle into the sample app: the real client program as its
+    // executable, the helper inside it, and its update configuration.
+    void makeSampleApp(const std::string& app) {
+        auto copy = [](const std::string& from, const std::string& to) {
+            writeFile(to, readFile(from), 0755);
+        };
+        copy(binDir + "/SampleUpdaterApp", app + "/Contents/MacOS/Sample");
+        copy(binDir + "/TestPrivilegedUpdateHelper", app + "/Contents/Library/LaunchServices/" + label);
+        auto info = readDictionary(app + "/Contents/Info.plist");
+        info["AutoUpdateManifestURL"] = server_.url("/manifest.json");
+        info["AutoUpdateManifestPublicKey"] = publicKey_;
+        info["AutoUpdateMachServiceName"] = label;
+        info["SampleMarkerPath"] = folder_ / "launched";
+        writeFile(app + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    }
+
+    // Installs version 1.0 at the path and publishes 2.0 on the server.
+    std::string installAndPublish(const std::string& folder) {
+        ReleaseOptions installed{"1.0", "1"};
+        installed.prepare = [this](const std::string& app) { makeSampleApp(app); };
+        std::string app = makeRelease(folder, *team_, server_.url("/unused.zip"), installed).app;
+        ReleaseOptions update{"2.0", "2"};
+        update.prepare = [this](const std::string& bundle) { makeSampleApp(bundle); };
+        Release release = makeRelease(folder_ / "release", *team_, server_.url("/Sample.zip"), update);
+        server_.route("/Sample.zip", {200, readFile(release.archive)});
+        server_.route("/manifest.json", {200, release.manifestDocument(privateKey_)});
+        return app;
+    }
+
+    platform::CapturedOutput runApp(const std::string& app, const std::string& mode) {
+        return platform::runCapturingOutput(app + "/Contents/MacOS/Sample", {mode});
+    }
+
+    // Waits (bounded: 30 s) for the marker to hold the line.
+    bool launched(const std::string& line) {
+        for (int attempt = 0; attempt < 600; ++attempt) {
+            if (exists(folder_ / "launched") && readFile(folder_ / "launched").find(line) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    std::string versionAt(const std::string& app) {
+        return *platform::PropertyList::stringValue(readDictionary(app + "/Contents/Info.plist"), "CFBundleShortVersionString");
+    }
+
+    TemporaryDirectory folder_;
+    LocalHTTPServer server_;
+    std::string savedHome_;
+    std::unique_ptr<TeamKey> team_;
+    std::string privateKey_;
+    std::string publicKey_;
+};
+
+}  // namespace
+
+TEST_F(Orchestration, AppHandsItsUpdateToTheHelperStartedOnDemand) {
+    Supervisor supervisor;
+    std::string app = installAndPublish("/Applications");
+    EXPECT_FALSE(PrivilegedHelperBlesser::isInstalled(label));
+
+    auto run = runApp(app, "privileged");
+    EXPECT_EQ(run.status, 0) << run.bytes;
+    EXPECT_NE(run.bytes.find("AutoUpdateKit: install strategy privilegedHelper for /Applications/Sample.app\n"), std::string::npos)
+        << run.bytes;
+    EXPECT_NE(run.bytes.find("AutoUpdateKit: scheduling privileged install for /Applications/Sample.app\n"), std::string::npos);
+    EXPECT_TRUE(PrivilegedHelperBlesser::isInstalled(label));
+    auto helper = lstatOf(std::string("/Library/PrivilegedHelperTools/") + label);
+    EXPECT_EQ(helper.st_mode & 07777, 0544u);
+    EXPECT_EQ(helper.st_uid, 0u);
+
+    ASSERT_TRUE(launched("2.0 0")) << readFile(folder_ / "launched") << helperLogMessages();
+    EXPECT_EQ(versionAt("/Applications/Sample.app"), "2.0");
+    EXPECT_TRUE(waitForLogLine("installed update 2.0-2"));
+    EXPECT_EQ(helperLogMessages().rfind("accepted update 2.0-2 staged=", 0), 0u) << helperLogMessages();
+}
+
+TEST_F(Orchestration, AppHandsItsUpdateToTheDeferredScript) {
+    std::string app = installAndPublish(folder_ / "apps");
+    auto run = runApp(app, "deferred");
+    EXPECT_EQ(run.status, 0) << run.bytes;
+    EXPECT_NE(run.bytes.find("AutoUpdateKit: update 2.0 (2) staged at "), std::string::npos) << run.bytes;
+    EXPECT_NE(run.bytes.find("AutoUpdateKit: install strategy replaceBundleContents\n"), std::string::npos) << run.bytes;
+    EXPECT_NE(run.bytes.find("AutoUpdateKit: scheduling deferred install for " + app + "\n"), std::string::npos);
+    ASSERT_TRUE(launched("2.0 0")) << run.bytes;
+    EXPECT_EQ(versionAt(app), "2.0");
+}
+
+TEST_F(Orchestration, FailuresLeaveTheAppRunningWithTheError) {
+    // No supervisor: the helper cannot be loaded.
+    std::string app = installAndPublish("/Applications");
+    auto run = runApp(app, "privileged");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.bytes.find("AutoUpdateKit: Could not install the privileged helper: launchctl bootstrap failed: "), std::string::npos)
+        << run.bytes;
+    EXPECT_EQ(versionAt(app), "1.0");
+
+    // The helper is there but refuses: another destination than its policy's.
+    Supervisor supervisor;
+    platform::removeRecursively(app);
+    std::string other = installAndPublish("/Applications/Other");
+    run = runApp(other, "privileged");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.bytes.find("AutoUpdateKit: The privileged update helper rejected the request: Destination "
+                             "/Applications/Other/Sample.app is not allowed.\n"),
+              std::string::npos)
+        << run.bytes;
+    EXPECT_EQ(versionAt(other), "1.0");
+}
+
+TEST_F(Orchestration, ClientMapsRepliesAndTransportFailures) {
+    PrivilegedUpdateRequest request("/Applications/Sample.app", folder_ / "missing.app", "com.example.sample", "TEAMA1", "2.0-2", 0, true);
+    try {
+        PrivilegedUpdateClient(label).scheduleInstall(request);
+        FAIL();
+    } catch (const PrivilegedUpdateClientError& error) {
+        EXPECT_EQ(error.errorCase(), PrivilegedUpdateClientError::Case::helperUnavailable);
+        EXPECT_EQ(error.description().rfind("The privileged update helper is not available: ", 0), 0u);
+    }
+    {
+        HelperProcess helper;
+        try {
+            PrivilegedUpdateClient(label).scheduleInstall(request);
+            FAIL();
+        } catch (const PrivilegedUpdateClientError& error) {
+            EXPECT_EQ(error.description(), "The privileged update helper rejected the request: App bundle does not exist at " +
+                                               folder_ / "missing.app" + ".");
+        }
+    }
+    // A helper that dies before replying: the client hears of it and does not hang.
+    std::string path = platform::ipc::socketPath(label, platform::ipc::privilegedOption);
+    platform::createDirectories("/run/autoupdatekit");
+    int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ::unlink(path.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    std::thread dying([listener] {
+        int client = ::accept(listener, nullptr, nullptr);
+        char buffer[256];
+        [[maybe_unused]] auto count = ::recv(client, buffer, sizeof buffer, 0);
+        ::close(client);
+    });
+    try {
+        PrivilegedUpdateClient(label).scheduleInstall(request);
+        ADD_FAILURE();
+    } catch (const PrivilegedUpdateClientError& error) {
+        EXPECT_EQ(error.errorCase(), PrivilegedUpdateClientError::Case::helperUnavailable);
+        EXPECT_NE(error.description().find("interrupted"), std::string::npos) << error.description();
+    }
+    dying.join();
+    ::close(listener);
+}
+
+TEST_F(Orchestration, BlessingChecksBeforeItChangesAnything) {
+    Supervisor supervisor;
+    ReleaseOptions adHocOptions{"1.0", "1"};
+    adHocOptions.prepare = [this](const std::string& app) { makeSampleApp(app); };
+    std::string app = makeRelease(folder_ / "apps", *team_, server_.url("/x.zip"), adHocOptions).app;
+    auto blessError = [&](const std::string& name, const std::string& bundle) {
+        try {
+            PrivilegedHelperBlesser::ensureInstalled(name, platform::FileURL(bundle));
+            return std::string();
+        } catch (const PrivilegedHelperBlesserError& error) {
+            return error.description();
+        }
+    };
+    EXPECT_NE(blessError("../evil", app).find("is not a plain name"), std::string::npos);
+    EXPECT_NE(blessError("com.example.other", app).find("has no helper tool"), std::string::npos);
+    // The helper's requirement holds only for the trusted team's signature.
+    signAdHoc(app);
+    EXPECT_NE(blessError(label, app).find("does not satisfy the helper's SMAuthorizedClients requirement"), std::string::npos)
+        << blessError(label, app);
+    EXPECT_FALSE(exists("/Library/PrivilegedHelperTools"));
+    EXPECT_FALSE(exists("/Library/LaunchDaemons"));
+
+    // An ordinary user cannot authorize.
+    ::chmod(folder_.path().c_str(), 0755);
+    std::string asNobody = runAsNobody([&] { return blessError(label, app); });
+    EXPECT_EQ(asNobody, "Could not create authorization for the privileged helper. OSStatus -70020.");
+}

@@ -1,0 +1,10 @@
+#pragma once
+// The control service of the job supervisor, shared by the supervisor and launchctl.
+
+namespace supervisorprotocol {
+
+inline constexpr const char* serviceName = "autoupdatekit.launchd";
+inline constexpr const char* printSelector = "print";
+inline constexpr const char* bootstrapSelector = "bootstrap";
+
+}  // namespace supervisorprotocol

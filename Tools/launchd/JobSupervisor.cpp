@@ -1,0 +1,226 @@
+#include "JobSupervisor.hpp"
+
+#include "SupervisorProtocol.hpp"
+
+#include "Platform/FileSystem.hpp"
+#include "Platform/PropertyList.hpp"
+#include "Platform/SystemError.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace launchd {
+namespace {
+
+using platform::PropertyDictionary;
+
+platform::FileDescriptor bindJobSocket(const std::string& serviceName) {
+    std::string path = platform::ipc::socketPath(serviceName, platform::ipc::privilegedOption);
+    platform::createDirectories(path.substr(0, path.rfind('/')));
+    platform::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long: " + path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ::unlink(path.c_str());
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd.get(), 128) != 0) {
+        platform::throwSystemError("bind " + path);
+    }
+    ::chmod(path.c_str(), 0666);
+    return fd;
+}
+
+Job jobFrom(const std::string& plistPath) {
+    platform::PropertyValue value = platform::PropertyList::readFile(plistPath);
+    const auto* job = value.getIf<PropertyDictionary>();
+    if (job == nullptr) throw std::runtime_error(plistPath + ": not a dictionary");
+    const std::string* label = platform::PropertyList::stringValue(*job, "Label");
+    auto services = job->find("MachServices");
+    const auto* serviceTable = services == job->end() ? nullptr : services->second.getIf<PropertyDictionary>();
+    auto arguments = job->find("ProgramArguments");
+    const auto* argumentList = arguments == job->end() ? nullptr : arguments->second.getIf<platform::PropertyArray>();
+    if (label == nullptr || serviceTable == nullptr || serviceTable->empty() || argumentList == nullptr || argumentList->empty()) {
+        throw std::runtime_error(plistPath + ": needs Label, MachServices and ProgramArguments");
+    }
+    Job loaded{*label, serviceTable->begin()->first, {}, {}, -1};
+    for (const auto& argument : *argumentList) {
+        const auto* text = argument.getIf<std::string>();
+        if (text == nullptr) throw std::runtime_error(plistPath + ": ProgramArguments holds a non-string");
+        loaded.programArguments.push_back(*text);
+    }
+    if (loaded.programArguments.front().empty() || loaded.programArguments.front().front() != '/') {
+        throw std::runtime_error(plistPath + ": the program must be an absolute path");
+    }
+    return loaded;
+}
+
+// Answers launchctl: "print" for anyone, "bootstrap" for root only.
+class ControlService : public platform::ipc::ExportedObject {
+public:
+    explicit ControlService(JobSupervisor& supervisor) : supervisor_(supervisor) {}
+
+    bool handle(const std::string& selector, const platform::PropertyValue& argument, const platform::ipc::PeerCredentials& peer,
+                platform::ipc::ReplyCallback reply) override {
+        const auto* arguments = argument.getIf<PropertyDictionary>();
+        if (arguments == nullptr) return false;
+        if (selector == supervisorprotocol::printSelector) {
+            const std::string* label = platform::PropertyList::stringValue(*arguments, "label");
+            reply({{"loaded", label != nullptr && supervisor_.isLoaded(*label)}});
+            return true;
+        }
+        if (selector == supervisorprotocol::bootstrapSelector) {
+            const std::string* path = platform::PropertyList::stringValue(*arguments, "path");
+            if (path == nullptr) return false;
+            if (peer.userIdentifier != 0) {
+                reply({{"ok", false}, {"message", "Operation not permitted: only root may bootstrap system jobs."}});
+                return true;
+            }
+            try {
+                supervisor_.load(*path);
+                reply({{"ok", true}});
+            } catch (const std::exception& error) {
+                reply({{"ok", false}, {"message", error.what()}});
+            }
+            return true;
+        }
+        return false;
+    }
+
+private:
+    JobSupervisor& supervisor_;
+};
+
+}  // namespace
+
+JobSupervisor::JobSupervisor() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) platform::throwSystemError("pipe");
+    wakeRead_ = platform::FileDescriptor(fds[0]);
+    wakeWrite_ = platform::FileDescriptor(fds[1]);
+    control_ = std::make_unique<platform::ipc::Listener>(supervisorprotocol::serviceName, platform::ipc::privilegedOption);
+    auto service = std::make_shared<ControlService>(*this);
+    control_->setAcceptHandler([service](const platform::ipc::PeerCredentials&) { return service; });
+    control_->resume();
+}
+
+void JobSupervisor::loadFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    try {
+        names = platform::directoryEntries(folder);
+    } catch (const std::exception&) {
+        return;  // no jobs yet
+    }
+    for (const auto& name : names) {
+        if (name.size() < 7 || name.compare(name.size() - 6, 6, ".plist") != 0) continue;
+        try {
+            load(folder + "/" + name);
+        } catch (const std::exception& error) {
+            std::cerr << "autoupdatekit-launchd: " << error.what() << "\n";
+        }
+    }
+}
+
+void JobSupervisor::load(const std::string& plistPath) {
+    Job job = jobFrom(plistPath);
+    std::lock_guard<std::mutex> guard(lock_);
+    auto existing = jobs_.find(job.label);
+    if (existing != jobs_.end()) {
+        // A reloaded job keeps its socket and any running instance.
+        existing->second.programArguments = job.programArguments;
+        return;
+    }
+    job.socket = bindJobSocket(job.serviceName);
+    std::string label = job.label;
+    jobs_.emplace(label, std::move(job));
+    [[maybe_unused]] auto written = ::write(wakeWrite_.get(), "x", 1);
+}
+
+bool JobSupervisor::isLoaded(const std::string& label) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return jobs_.count(label) != 0;
+}
+
+void JobSupervisor::startJob(Job& job) {
+    // Everything the child needs is built before fork: the supervisor has other
+    // threads, so the child may only make async-signal-safe calls.
+    std::vector<char*> argv;
+    for (auto& argument : job.programArguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::string listenFds = "LISTEN_FDS=1";
+    std::string listenPid = "LISTEN_PID=" + std::string(24, '\0');
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, "LISTEN_", 7) != 0) envp.push_back(*entry);
+    }
+    envp.push_back(listenFds.data());
+    envp.push_back(listenPid.data());
+    envp.push_back(nullptr);
+    int socket = job.socket.get();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::dup2(socket, 3) < 0) ::_exit(127);
+        ::close_range(4, ~0U, 0);
+        char digits[24];
+        int length = 0;
+        for (pid_t self = ::getpid(); self > 0; self /= 10) digits[length++] = static_cast<char>('0' + self % 10);
+        for (int index = 0; index < length; ++index) listenPid[11 + static_cast<std::size_t>(index)] = digits[length - 1 - index];
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    if (pid < 0) {
+        std::cerr << "autoupdatekit-launchd: cannot start " << job.label << ": " << std::strerror(errno) << "\n";
+        return;
+    }
+    job.running = pid;
+}
+
+void JobSupervisor::reapChildren() {
+    int status = 0;
+    pid_t pid;
+    while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (auto& [label, job] : jobs_) {
+            if (job.running == pid) job.running = -1;
+        }
+    }
+}
+
+void JobSupervisor::run() {
+    while (true) {
+        std::vector<pollfd> watched{{wakeRead_.get(), POLLIN, 0}};
+        std::vector<std::string> labels;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            for (auto& [label, job] : jobs_) {
+                if (job.running > 0) continue;
+                watched.push_back({job.socket.get(), POLLIN, 0});
+                labels.push_back(label);
+            }
+        }
+        // Wakes at least every 200 ms to notice ended jobs.
+        int ready = ::poll(watched.data(), watched.size(), 200);
+        reapChildren();
+        if (ready <= 0) continue;
+        char drained[64];
+        while (::read(wakeRead_.get(), drained, sizeof drained) > 0) {
+        }
+        std::lock_guard<std::mutex> guard(lock_);
+        for (std::size_t index = 1; index < watched.size(); ++index) {
+            if (watched[index].revents == 0) continue;
+            auto job = jobs_.find(labels[index - 1]);
+            if (job != jobs_.end() && job->second.running <= 0) startJob(job->second);
+        }
+    }
+}
+
+}  // namespace launchd
