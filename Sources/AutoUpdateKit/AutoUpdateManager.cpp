@@ -69,18 +69,21 @@ AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const platform::Progress
     return AutoUpdateCheckResult::updateReady({std::move(manifest), archive, app});
 }
 
-void AutoUpdateManager::checkFromMainBundleIfConfigured(const Log& log) {
+std::optional<AutoUpdateConfiguration> AutoUpdateManager::mainBundleConfiguration(const Log& log) {
     std::optional<AutoUpdateConfiguration> configuration;
     try {
         configuration = AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
     } catch (const std::exception& error) {
         log(std::string("AutoUpdateKit: ") + error.what());
-        return;
+        return std::nullopt;
     }
-    if (!configuration) {
-        log("AutoUpdateKit: no manifest URL/public key configured; skipping check.");
-        return;
-    }
+    if (!configuration) log("AutoUpdateKit: no manifest URL/public key configured; skipping check.");
+    return configuration;
+}
+
+void AutoUpdateManager::checkFromMainBundleIfConfigured(const Log& log) {
+    auto configuration = mainBundleConfiguration(log);
+    if (!configuration) return;
     try {
         AutoUpdateManager manager(*configuration, platform::HTTPSession::shared());
         log("AutoUpdateKit: " + manager.checkForUpdate().logDescription());

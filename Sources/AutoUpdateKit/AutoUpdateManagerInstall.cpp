@@ -64,17 +64,8 @@ void AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(const AutoUpdateC
 }
 
 void AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(const Log& log) {
-    std::optional<AutoUpdateConfiguration> configuration;
-    try {
-        configuration = AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
-    } catch (const std::exception& error) {
-        log(std::string("AutoUpdateKit: ") + error.what());
-        return;
-    }
-    if (!configuration) {
-        log("AutoUpdateKit: no manifest URL/public key configured; skipping check.");
-        return;
-    }
+    auto configuration = mainBundleConfiguration(log);
+    if (!configuration) return;
     AutoUpdateCheckResult result;
     try {
         result = AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate();

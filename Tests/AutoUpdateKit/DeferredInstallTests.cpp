@@ -3,9 +3,7 @@
 #include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "PrivateSystemPaths.hpp"
-#include "SigningKeys.hpp"
-#include "TemporaryDirectory.hpp"
+#include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
@@ -33,25 +31,12 @@ pid_t endedProcess() {
     return pid;
 }
 
-class DeferredInstall : public PrivateSystemPaths {
+class DeferredInstall : public UpdaterEnvironment {
 protected:
     void SetUp() override {
-        PrivateSystemPaths::SetUp();
-        ::chmod(folder_.path().c_str(), 0755);
-        savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
-        ::setenv("HOME", (folder_ / "home").c_str(), 1);
-        ::setenv("TMPDIR", (folder_ / "tmp").c_str(), 1);
-        platform::createDirectories(folder_ / "tmp");
-        platform::createDirectories(folder_ / "home");
-        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
-        trustKeyForTeam(team_->key, "TEAMA1");
+        UpdaterEnvironment::SetUp();
         current_ = app(folder_ / "apps", "1.0");
         staged_ = app(folder_ / "staged", "2.0");
-    }
-    void TearDown() override {
-        ::setenv("HOME", savedHome_.c_str(), 1);
-        ::unsetenv("TMPDIR");
-        PrivateSystemPaths::TearDown();
     }
 
     // A signed app whose executable records "<version> <its path>" when opened.
@@ -92,14 +77,8 @@ protected:
         return exists(folder_ / "opened") ? readFile(folder_ / "opened") : "";
     }
 
-    std::string versionAt(const std::string& bundle) {
-        return *platform::PropertyList::stringValue(readDictionary(bundle + "/Contents/Info.plist"), "CFBundleShortVersionString");
-    }
     platform::UserDefaults defaults() { return platform::UserDefaults("com.example.sample"); }
 
-    TemporaryDirectory folder_;
-    std::string savedHome_;
-    std::unique_ptr<TeamKey> team_;
     std::string current_;
     std::string staged_;
 };

@@ -7,10 +7,9 @@
 #include "HelperClient.hpp"
 #include "HelperProcess.hpp"
 #include "LocalHTTPServer.hpp"
-#include "PrivateSystemPaths.hpp"
 #include "ReleaseBuilder.hpp"
 #include "Supervisor.hpp"
-#include "TemporaryDirectory.hpp"
+#include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/IPC/Service.hpp"
@@ -31,29 +30,15 @@ namespace {
 constexpr const char* label = "com.example.sample.PrivilegedUpdater";
 const std::string binDir = AUTOUPDATEKIT_BUILD_BIN_DIR;
 
-class Orchestration : public PrivateSystemPaths {
+class Orchestration : public UpdaterEnvironment {
 protected:
     void SetUp() override {
-        PrivateSystemPaths::SetUp();
-        savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
-        ::setenv("HOME", (folder_ / "home").c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", (folder_ / "cache").c_str(), 1);
-        ::setenv("TMPDIR", (folder_ / "tmp").c_str(), 1);
-        platform::createDirectories(folder_ / "tmp");
+        UpdaterEnvironment::SetUp();
         platform::createDirectories("/Library/Logs");
-        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
-        trustKeyForTeam(team_->key, "TEAMA1");
         auto publisher = platform::Ed25519PrivateKey::generate();
         privateKey_ = platform::base64Encode(publisher.seed());
         publicKey_ = platform::base64Encode(publisher.publicKey().raw());
     }
-    void TearDown() override {
-        ::setenv("HOME", savedHome_.c_str(), 1);
-        ::unsetenv("XDG_CACHE_HOME");
-        ::unsetenv("TMPDIR");
-        PrivateSystemPaths::TearDown();
-    }
-
     // Turns a built bundle into the sample app: the real client program as its
     // executable, the helper inside it, and its update configuration.
     void makeSampleApp(const std::string& app) {
@@ -96,14 +81,7 @@ protected:
         return false;
     }
 
-    std::string versionAt(const std::string& app) {
-        return *platform::PropertyList::stringValue(readDictionary(app + "/Contents/Info.plist"), "CFBundleShortVersionString");
-    }
-
-    TemporaryDirectory folder_;
     LocalHTTPServer server_;
-    std::string savedHome_;
-    std::unique_ptr<TeamKey> team_;
     std::string privateKey_;
     std::string publicKey_;
 };
@@ -236,4 +214,21 @@ TEST_F(Orchestration, BlessingChecksBeforeItChangesAnything) {
     ::chmod(folder_.path().c_str(), 0755);
     std::string asNobody = runAsNobody([&] { return blessError(label, app); });
     EXPECT_EQ(asNobody, "Could not create authorization for the privileged helper. OSStatus -70020.");
+}
+
+TEST_F(Orchestration, AutoupdatectlInstallHandsOverAsTheAppWould) {
+    std::string app = installAndPublish(folder_ / "apps");
+    auto tool = [](std::vector<std::string> arguments) {
+        return platform::runCapturingOutput(binDir + "/autoupdatectl", arguments);
+    };
+    auto run = tool({"install", app});
+    EXPECT_EQ(run.status, 0) << run.bytes;
+    EXPECT_NE(run.bytes.find("Handing update 2.0-2 to the deferred install script for " + app), std::string::npos) << run.bytes;
+    ASSERT_TRUE(launched("2.0 0")) << run.bytes;
+    EXPECT_EQ(versionAt(app), "2.0");
+    // Now up to date: nothing is handed over.
+    run = tool({"install", app});
+    EXPECT_EQ(run.status, 0) << run.bytes;
+    EXPECT_NE(run.bytes.find("up to date at 2.0 (2)"), std::string::npos) << run.bytes;
+    EXPECT_EQ(tool({"install"}).status, 2);
 }

@@ -3,9 +3,7 @@
 #include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "PrivateSystemPaths.hpp"
-#include "SigningKeys.hpp"
-#include "TemporaryDirectory.hpp"
+#include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
 
@@ -19,20 +17,11 @@ using platform::FileURL;
 
 namespace {
 
-class Planner : public PrivateSystemPaths {
+class Planner : public UpdaterEnvironment {
 protected:
     void SetUp() override {
-        PrivateSystemPaths::SetUp();
-        ::chmod(folder_.path().c_str(), 0755);
-        savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
-        ::setenv("HOME", (folder_ / "home").c_str(), 1);
-        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
-        trustKeyForTeam(team_->key, "TEAMA1");
+        UpdaterEnvironment::SetUp();
         staged_ = signedBundle(folder_ / "staging", "Sample");
-    }
-    void TearDown() override {
-        ::setenv("HOME", savedHome_.c_str(), 1);
-        PrivateSystemPaths::TearDown();
     }
 
     std::string signedBundle(const std::string& folder, const std::string& name, const SampleBundle& sample = {}) {
@@ -50,9 +39,6 @@ protected:
         }
     }
 
-    TemporaryDirectory folder_;
-    std::string savedHome_;
-    std::unique_ptr<TeamKey> team_;
     std::string staged_;
 };
 

@@ -2,9 +2,7 @@
 
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "PrivateSystemPaths.hpp"
-#include "SigningKeys.hpp"
-#include "TemporaryDirectory.hpp"
+#include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/SystemError.hpp"
@@ -19,23 +17,12 @@ using platform::FileURL;
 
 namespace {
 
-class Installers : public PrivateSystemPaths {
+class Installers : public UpdaterEnvironment {
 protected:
     void SetUp() override {
-        PrivateSystemPaths::SetUp();
-        savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
-        ::setenv("HOME", (folder_ / "home").c_str(), 1);
-        ::setenv("TMPDIR", (folder_ / "tmp").c_str(), 1);
-        platform::createDirectories(folder_ / "tmp");
-        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
-        trustKeyForTeam(team_->key, "TEAMA1");
+        UpdaterEnvironment::SetUp();
         current_ = app(folder_ / "apps", "1.0");
         staged_ = app(folder_ / "staged", "2.0");
-    }
-    void TearDown() override {
-        ::setenv("HOME", savedHome_.c_str(), 1);
-        ::unsetenv("TMPDIR");
-        PrivateSystemPaths::TearDown();
     }
 
     std::string app(const std::string& folder, const std::string& version) {
@@ -47,14 +34,8 @@ protected:
     }
 
     InstallationPlan plan(InstallStrategy strategy) { return {FileURL(current_), FileURL(staged_), strategy}; }
-    std::string versionAt(const std::string& bundle) {
-        return *platform::PropertyList::stringValue(readDictionary(bundle + "/Contents/Info.plist"), "CFBundleShortVersionString");
-    }
     void breakStaged() { writeFile(staged_ + "/Contents/Resources/readme.txt", "tampered"); }
 
-    TemporaryDirectory folder_;
-    std::string savedHome_;
-    std::unique_ptr<TeamKey> team_;
     std::string current_;
     std::string staged_;
 };

@@ -5,9 +5,8 @@
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "LocalHTTPServer.hpp"
-#include "PrivateSystemPaths.hpp"
 #include "ReleaseBuilder.hpp"
-#include "TemporaryDirectory.hpp"
+#include "UpdaterEnvironment.hpp"
 #include "ZipMaker.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -26,15 +25,10 @@ namespace {
 
 constexpr const char* suppressionKey = "AutoUpdateSuppressedUpdateIdentifier";
 
-class UpdateCheck : public PrivateSystemPaths {
+class UpdateCheck : public UpdaterEnvironment {
 protected:
     void SetUp() override {
-        PrivateSystemPaths::SetUp();
-        savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
-        ::setenv("HOME", (folder_ / "home").c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", (folder_ / "cache").c_str(), 1);
-        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
-        trustKeyForTeam(team_->key, "TEAMA1");
+        UpdaterEnvironment::SetUp();
         auto publisher = platform::Ed25519PrivateKey::generate();
         privateKey_ = platform::base64Encode(publisher.seed());
         publicKey_ = platform::base64Encode(publisher.publicKey().raw());
@@ -44,12 +38,6 @@ protected:
         installed_ = buildBundle(folder_ / "installed", "Sample", installed);
         signWithTeam(installed_, *team_);
     }
-    void TearDown() override {
-        ::setenv("HOME", savedHome_.c_str(), 1);
-        ::unsetenv("XDG_CACHE_HOME");
-        PrivateSystemPaths::TearDown();
-    }
-
     // Publishes the release on the server: its archive and its signed manifest.
     Release publish(const ReleaseOptions& options = {}, const std::function<void(UpdateManifestPayload&)>& edit = {}) {
         Release release = makeRelease(folder_ / ("release-" + std::to_string(++releases_)), *team_, server_.url("/Sample.zip"), options);
@@ -78,10 +66,7 @@ protected:
         }
     }
 
-    TemporaryDirectory folder_;
     LocalHTTPServer server_;
-    std::string savedHome_;
-    std::unique_ptr<TeamKey> team_;
     std::string privateKey_;
     std::string publicKey_;
     std::string installed_;

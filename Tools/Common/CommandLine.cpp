@@ -2,6 +2,8 @@
 
 #include "Platform/FileSystem.hpp"
 
+#include <iostream>
+
 
 namespace commandline {
 
@@ -36,5 +38,34 @@ ParsedArguments parse(const std::vector<std::string>& arguments, const std::set<
 }
 
 std::string readInput(const std::string& path) { return platform::readWholeFile(path == "-" ? "/dev/stdin" : path); }
+
+int runCommand(const std::string& program, const std::string& overview, const std::map<std::string, Command>& commands,
+               int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "help") {
+        std::cout << overview;
+        return arguments.empty() ? 2 : 0;
+    }
+    auto found = commands.find(arguments[0]);
+    if (found == commands.end()) {
+        std::cerr << program << ": unknown command " << arguments[0] << "\n" << overview;
+        return 2;
+    }
+    const Command& command = found->second;
+    arguments.erase(arguments.begin());
+    if (!arguments.empty() && arguments[0] == "--help") {
+        std::cout << command.usage;
+        return 0;
+    }
+    try {
+        return command.run(arguments);
+    } catch (const UsageError& error) {
+        std::cerr << program << " " << found->first << ": " << error.what() << "\n" << command.usage;
+        return 2;
+    } catch (const std::exception& error) {
+        std::cerr << program << " " << found->first << ": " << error.what() << "\n";
+        return command.failureStatus;
+    }
+}
 
 }  // namespace commandline

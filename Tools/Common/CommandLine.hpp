@@ -34,4 +34,17 @@ ParsedArguments parse(const std::vector<std::string>& arguments, const std::set<
 // The file's bytes, or standard input's for "-".
 std::string readInput(const std::string& path);
 
+struct Command {
+    const char* usage;
+    int (*run)(const std::vector<std::string>& arguments);
+    // Exit status for a failure other than bad usage.
+    int failureStatus;
+};
+
+// Runs "<program> <command> [arguments]": "--help" alone or after a command prints the
+// overview or the command's usage; bad usage prints it and exits 2; any other failure
+// prints "<program> <command>: <reason>" and exits with the command's failure status.
+int runCommand(const std::string& program, const std::string& overview, const std::map<std::string, Command>& commands,
+               int argc, char** argv);
+
 }  // namespace commandline

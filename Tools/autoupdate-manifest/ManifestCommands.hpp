@@ -1,17 +1,11 @@
 #pragma once
 // The commands of autoupdate-manifest.
 
-#include <string>
-#include <vector>
+#include "CommandLine.hpp"
 
 namespace manifestcommands {
 
-struct Command {
-    const char* usage;
-    int (*run)(const std::vector<std::string>& arguments);
-    // Exit status for a failure other than bad usage.
-    int failureStatus;
-};
+using commandline::Command;
 
 extern const Command keygen;
 extern const Command make;

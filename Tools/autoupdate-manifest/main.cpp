@@ -11,8 +11,6 @@
 #include "CommandLine.hpp"
 #include "ManifestCommands.hpp"
 
-#include <iostream>
-#include <map>
 
 namespace {
 
@@ -31,33 +29,11 @@ constexpr const char* overview =
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::map<std::string, const manifestcommands::Command*> commands = {
-        {"keygen", &manifestcommands::keygen}, {"make", &manifestcommands::make}, {"sign", &manifestcommands::sign},
-        {"verify", &manifestcommands::verify}, {"print", &manifestcommands::print},
-    };
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "help") {
-        std::cout << overview;
-        return arguments.empty() ? 2 : 0;
-    }
-    auto found = commands.find(arguments[0]);
-    if (found == commands.end()) {
-        std::cerr << "autoupdate-manifest: unknown command " << arguments[0] << "\n" << overview;
-        return 2;
-    }
-    const auto& command = *found->second;
-    arguments.erase(arguments.begin());
-    if (!arguments.empty() && arguments[0] == "--help") {
-        std::cout << command.usage;
-        return 0;
-    }
-    try {
-        return command.run(arguments);
-    } catch (const commandline::UsageError& error) {
-        std::cerr << "autoupdate-manifest " << found->first << ": " << error.what() << "\n" << command.usage;
-        return 2;
-    } catch (const std::exception& error) {
-        std::cerr << "autoupdate-manifest " << found->first << ": " << error.what() << "\n";
-        return command.failureStatus;
-    }
+    return commandline::runCommand("autoupdate-manifest", overview,
+                                   {{"keygen", manifestcommands::keygen},
+                                    {"make", manifestcommands::make},
+                                    {"sign", manifestcommands::sign},
+                                    {"verify", manifestcommands::verify},
+                                    {"print", manifestcommands::print}},
+                                   argc, argv);
 }

@@ -10,10 +10,6 @@
 #include "CommandLine.hpp"
 #include "UpdateCommands.hpp"
 
-#include <iostream>
-#include <map>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -29,31 +25,9 @@ constexpr const char* overview =
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "help") {
-        std::cout << overview;
-        return arguments.empty() ? 2 : 0;
-    }
-    struct Command {
-        const char* usage;
-        int (*run)(const std::vector<std::string>&);
-    };
-    const std::map<std::string, Command> commands = {{"check", {updatecommands::checkUsage, updatecommands::check}},
-                                                     {"install", {updatecommands::installUsage, updatecommands::install}}};
-    auto found = commands.find(arguments[0]);
-    if (found == commands.end()) {
-        std::cerr << "autoupdatectl: unknown command " << arguments[0] << "\n" << overview;
-        return 2;
-    }
-    arguments.erase(arguments.begin());
-    if (!arguments.empty() && arguments[0] == "--help") {
-        std::cout << found->second.usage;
-        return 0;
-    }
-    try {
-        return found->second.run(arguments);
-    } catch (const commandline::UsageError& error) {
-        std::cerr << "autoupdatectl " << found->first << ": " << error.what() << "\n" << found->second.usage;
-        return 2;
-    }
+    using updatecommands::failureStatus;
+    return commandline::runCommand("autoupdatectl", overview,
+                                   {{"check", {updatecommands::checkUsage, updatecommands::check, failureStatus}},
+                                    {"install", {updatecommands::installUsage, updatecommands::install, failureStatus}}},
+                                   argc, argv);
 }

@@ -52,6 +52,9 @@ public:
     const AutoUpdateConfiguration& configuration() const noexcept { return configuration_; }
 
 private:
+    // The main bundle's configuration; nothing (after logging why) when there is none.
+    static std::optional<AutoUpdateConfiguration> mainBundleConfiguration(const Log& log);
+
     SignedUpdateManifest loadManifest() const;
     platform::FileURL downloadArchive(const SignedUpdateManifest& manifest, const platform::ProgressObserver& observer) const;
     void resetStagingDirectory() const;

@@ -1,0 +1,30 @@
+#pragma once
+// The environment most update tests share: the private mount namespace, a private
+// HOME, caches and temporary folder under a fresh test folder, and a team key that the
+// trust store trusts.
+
+#include "PrivateSystemPaths.hpp"
+#include "SigningKeys.hpp"
+#include "TemporaryDirectory.hpp"
+
+#include <memory>
+#include <string>
+
+namespace testsupport {
+
+class UpdaterEnvironment : public PrivateSystemPaths {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // CFBundleShortVersionString of the bundle's Info.plist.
+    std::string versionAt(const std::string& bundle) const;
+
+    TemporaryDirectory folder_;
+    std::unique_ptr<TeamKey> team_;  // "TEAMA1", trusted
+
+private:
+    std::string savedHome_;
+};
+
+}  // namespace testsupport
