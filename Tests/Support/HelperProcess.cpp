@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -56,6 +57,7 @@ HelperProcess::HelperProcess(Start start, const std::string& executable) {
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // ends with the test process, even one that aborts
         if (activation.valid()) {
             ::dup2(activation.get(), 3);
             std::string pid = std::to_string(::getpid());

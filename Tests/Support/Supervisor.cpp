@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -15,6 +16,8 @@ Supervisor::Supervisor() {
     std::string path = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatekit-launchd";
     pid_ = ::fork();
     if (pid_ == 0) {
+        // Ends with the test process, even one that aborts, so no job outlives the test.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         ::setpgid(0, 0);
         ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);

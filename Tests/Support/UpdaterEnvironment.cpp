@@ -30,8 +30,8 @@ void UpdaterEnvironment::TearDown() {
 }
 
 std::string UpdaterEnvironment::versionAt(const std::string& bundle) const {
-    const std::string* version =
-        platform::PropertyList::stringValue(readDictionary(bundle + "/Contents/Info.plist"), "CFBundleShortVersionString");
+    platform::PropertyDictionary info = readDictionary(bundle + "/Contents/Info.plist");
+    const std::string* version = platform::PropertyList::stringValue(info, "CFBundleShortVersionString");
     return version ? *version : "(none)";
 }
 

@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -168,6 +169,8 @@ void JobSupervisor::startJob(Job& job) {
     int socket = job.socket.get();
     pid_t pid = ::fork();
     if (pid == 0) {
+        // Jobs end with their supervisor.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::dup2(socket, 3) < 0) ::_exit(127);
         ::close_range(4, ~0U, 0);
         char digits[24];
