@@ -45,7 +45,7 @@ protected:
         auto copy = [](const std::string& from, const std::string& to) {
             writeFile(to, readFile(from), 0755);
         };
-        copy(binDir + "/SampleUpdaterApp", app + "/Contents/MacOS/Sample");
+        copy(binDir + "/DemoApp", app + "/Contents/MacOS/Sample");
         copy(binDir + "/TestPrivilegedUpdateHelper", app + "/Contents/Library/LaunchServices/" + label);
         auto info = readDictionary(app + "/Contents/Info.plist");
         info["AutoUpdateManifestURL"] = server_.url("/manifest.json");

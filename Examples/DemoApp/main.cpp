@@ -1,5 +1,5 @@
-// The sample app of the end-to-end tests. Every run appends "<version> <uid>" to the
-// file its Info.plist names under "SampleMarkerPath", so a test sees which version ran
+// The app of the end-to-end demo and tests. Every run appends "<version> <uid>" to the
+// file its Info.plist names under "SampleMarkerPath", so one can see which version ran
 // and as whom. With "deferred" or "privileged" it checks its feed and, for a ready
 // update, hands it over the way an app embedding the client would, then ends.
 

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# The end-to-end demo: an app updates itself from 1.0 to 2.0, once through the deferred
+# install script and once through the privileged helper. Runs as root inside a private
+# mount namespace (unshare --mount) whose /Applications, /Library, /etc/autoupdatekit
+# and /run/autoupdatekit are fresh tmpfs mounts, so the machine's own folders and trust
+# store are never touched. Usage: update-demo.sh <build folder with bin/>
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+bin="$build/bin"
+label=com.brackwell.Zorvane.PrivilegedUpdater
+team=Q4T7ZK92MV
+work=$(mktemp -d /tmp/autoupdatekit-demo-XXXXXX)
+export HOME="$work/home" XDG_CACHE_HOME="$work/home/.cache" TMPDIR="$work/tmp"
+mkdir -p "$HOME" "$TMPDIR"
+server_pid=
+supervisor_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  # The helper ends with its supervisor.
+  if [ -n "$supervisor_pid" ]; then kill -9 "$supervisor_pid" 2>/dev/null; wait "$supervisor_pid" 2>/dev/null; fi
+  for folder in /run/autoupdatekit /etc/autoupdatekit /Library /Applications; do umount -l "$folder" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+say() { printf '   %s\n' "$*"; }
+wait_for_line() {  # file, text, seconds
+  for _ in $(seq 1 $(( $3 * 10 ))); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
+  return 1
+}
+
+step "Private mount namespace"
+mount --make-rprivate /
+for folder in /Applications /Library /etc/autoupdatekit /run/autoupdatekit; do mount -t tmpfs tmpfs "$folder"; done
+say "/Applications, /Library, /etc/autoupdatekit and /run/autoupdatekit are empty tmpfs mounts seen only here."
+say "Everything else lives under $work."
+
+step "A publisher key and a trusted signing team"
+"$bin/autoupdate-manifest" keygen "$work/publisher" | sed 's/^/   /'
+openssl genpkey -algorithm ed25519 -out "$work/team.pem"
+openssl pkey -in "$work/team.pem" -outform DER | tail -c 32 | base64 > "$work/team.key"
+mkdir -p /etc/autoupdatekit/trusted-teams
+openssl pkey -in "$work/team.pem" -pubout -outform DER | tail -c 32 | base64 > "/etc/autoupdatekit/trusted-teams/$team.pub"
+say "team $team trusted through /etc/autoupdatekit/trusted-teams/$team.pub"
+
+# A local server on 127.0.0.1 publishes the releases.
+mkdir -p "$work/site"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/site" >/dev/null 2>&1 &
+server_pid=$!
+feed="http://127.0.0.1:$port"
+
+make_app() {  # folder, version, build
+  local app="$1/Zorvane.app"
+  mkdir -p "$app/Contents/MacOS" "$app/Contents/Library/LaunchServices" "$app/Contents/Resources"
+  cp "$bin/DemoApp" "$app/Contents/MacOS/Zorvane"
+  cp "$bin/PrivilegedUpdateHelper" "$app/Contents/Library/LaunchServices/$label"
+  echo "Zorvane $2" > "$app/Contents/Resources/about.txt"
+  cat > "$app/Contents/Info.plist" <<PLIST
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+  <key>CFBundleIdentifier</key><string>com.brackwell.Zorvane</string>
+  <key>CFBundleExecutable</key><string>Zorvane</string>
+  <key>CFBundleShortVersionString</key><string>$2</string>
+  <key>CFBundleVersion</key><string>$3</string>
+  <key>AutoUpdateManifestURL</key><string>$feed/manifest.json</string>
+  <key>AutoUpdateManifestPublicKey</key><string>$(cat "$work/publisher.pub")</string>
+  <key>AutoUpdateMachServiceName</key><string>$label</string>
+  <key>SampleMarkerPath</key><string>$work/launched.txt</string>
+</dict></plist>
+PLIST
+  "$bin/codesign" --sign "$work/team.key" --team "$team" "$app"
+  echo "$app"
+}
+
+step "Zorvane 1.0 and 2.0, signed by team $team"
+mkdir -p "$work/v2"
+v2=$(make_app "$work/v2" 2.0 200)
+"$bin/codesign" --verify --deep --strict --verbose=2 "$v2" 2>&1 | sed 's/^/   /'
+
+step "Publish 2.0: archive and signed manifest on $feed"
+"$bin/ditto" -c -k --keepParent "$v2" "$work/site/Zorvane-2.0.zip"
+"$bin/autoupdate-manifest" make --archive "$work/site/Zorvane-2.0.zip" --url "$feed/Zorvane-2.0.zip" \
+  --app-name Zorvane --bundle-id com.brackwell.Zorvane --version 2.0 --build 200 > "$work/payload.json"
+"$bin/autoupdate-manifest" sign --key "$work/publisher.key" "$work/payload.json" > "$work/site/manifest.json"
+"$bin/autoupdate-manifest" print "$work/site/manifest.json" | sed 's/^/   /'
+
+run_app() {  # app, mode
+  "$1/Contents/MacOS/Zorvane" "$2" 2>&1 | sed 's/^/   app> /' || true
+}
+
+step "Deferred path: Zorvane 1.0 in a folder its user owns"
+mkdir -p "$HOME/Apps"
+deferred=$(make_app "$HOME/Apps" 1.0 100)
+: > "$work/launched.txt"
+say "running $deferred"
+run_app "$deferred" deferred
+if wait_for_line "$work/launched.txt" "^2.0 " 30; then
+  say "the script installed 2.0 and reopened it: $(grep '^2.0 ' "$work/launched.txt" | head -1)"
+  sed 's/^/   log> /' "$HOME/Library/Logs/AutoUpdateKit/com.brackwell.Zorvane.log" | grep -v '^   log> /' || true
+  deferred_result="updated to $(cat "$deferred/Contents/Resources/about.txt")"
+else
+  deferred_result="FAILED"
+fi
+
+step "Privileged path: Zorvane 1.0 in /Applications, owned by root"
+mkdir -p /Library/Logs
+"$bin/autoupdatekit-launchd" >"$work/supervisor.log" 2>&1 &
+supervisor_pid=$!
+sleep 0.5
+say "the job supervisor runs (pid $supervisor_pid); the helper is not loaded yet"
+privileged=$(make_app /Applications 1.0 100)
+: > "$work/launched.txt"
+say "helper installed? $("$bin/launchctl" print "system/$label" >/dev/null 2>&1 && echo yes || echo no)"
+say "running $privileged"
+run_app "$privileged" privileged
+if wait_for_line "$work/launched.txt" "^2.0 " 30; then
+  say "the helper installed 2.0 and reopened it: $(grep '^2.0 ' "$work/launched.txt" | head -1)"
+  sed 's/^/   helper log> /' /Library/Logs/ZorvanePrivilegedUpdater.log 2>/dev/null || true
+  privileged_result="updated to $(cat "$privileged/Contents/Resources/about.txt")"
+else
+  privileged_result="FAILED"
+fi
+
+step "Summary"
+say "deferred path:   $deferred_result"
+say "privileged path: $privileged_result"
+[ "$deferred_result" != FAILED ] && [ "$privileged_result" != FAILED ]
