@@ -3,13 +3,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdexcept>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace testsupport {
 namespace {
 
-void sendAll(int fd, const std::string& bytes) {
+void sendAll(int fd, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t count = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -45,7 +46,7 @@ LocalHTTPServer::~LocalHTTPServer() {
 
 void LocalHTTPServer::route(const std::string& path, HTTPReply reply) {
     std::lock_guard<std::mutex> guard(lock_);
-    routes_.emplace_back(path, std::move(reply));
+    routes_.emplace_back(path, std::make_shared<const HTTPReply>(std::move(reply)));
 }
 
 std::string LocalHTTPServer::url(const std::string& pathAndQuery) const {
@@ -83,14 +84,15 @@ void LocalHTTPServer::serve(int client) {
     std::size_t targetStart = head.find(' ') + 1;
     std::string target = head.substr(targetStart, head.find(' ', targetStart) - targetStart);
     std::string path = target.substr(0, target.find('?'));
-    HTTPReply reply{404, "not found"};
+    auto found = std::make_shared<const HTTPReply>(HTTPReply{404, "not found"});
     {
         std::lock_guard<std::mutex> guard(lock_);
         requests_.push_back({target, head.substr(0, head.find("\r\n\r\n"))});
         for (const auto& [routePath, routeReply] : routes_) {
-            if (routePath == path) reply = routeReply;
+            if (routePath == path) found = routeReply;
         }
     }
+    const HTTPReply& reply = *found;
     std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonFor(reply.status) + "\r\nConnection: close\r\n";
     if (!reply.location.empty()) response += "Location: " + reply.location + "\r\n";
     if (reply.mode == HTTPReply::Mode::chunked) {
@@ -106,7 +108,8 @@ void LocalHTTPServer::serve(int client) {
     } else {
         response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n\r\n";
         std::size_t sent = reply.mode == HTTPReply::Mode::closeMidBody ? reply.body.size() / 2 : reply.body.size();
-        sendAll(client, response + reply.body.substr(0, sent));
+        sendAll(client, response);
+        sendAll(client, std::string_view(reply.body).substr(0, sent));
     }
     ::shutdown(client, SHUT_RDWR);
     ::close(client);

@@ -2,6 +2,7 @@
 // A small HTTP/1.1 server on 127.0.0.1 for tests: fixed replies per path, including
 // broken ones (closed mid-body, chunked, redirect loops), and a record of requests.
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,7 +44,7 @@ private:
     int listener_ = -1;
     int port_ = 0;
     mutable std::mutex lock_;
-    std::vector<std::pair<std::string, HTTPReply>> routes_;
+    std::vector<std::pair<std::string, std::shared_ptr<const HTTPReply>>> routes_;
     std::vector<RecordedRequest> requests_;
     std::vector<std::thread> connections_;
     std::thread acceptor_;
