@@ -1,9 +1,10 @@
 // Round trips to a real helper process: scheduleInstall calls that the helper rejects,
 // one connection per call as the client makes them, from 1 and 64 concurrent clients.
-// The helper runs in a private mount namespace with a fresh /run, so its socket never
-// touches the machine's.
+// The helper runs in a private mount namespace (Support/PrivateSystem), so its socket
+// never touches the machine's.
 
 #include "Support/Comparison.hpp"
+#include "Support/PrivateSystem.hpp"
 
 #include "PrivilegedUpdateInterface.hpp"
 
@@ -31,57 +32,21 @@ const bool latencyGoal =
 const bool failureGoal =
     bench::registerGoal(bench::CounterGoal{"helper round trips, 64 clients", "failed_calls", false, 0, "no failed call"});
 
-// The deployed helper, started once in a private /run for the whole run.
-class HelperUnderTest {
-public:
-    static std::string start() {
-        static HelperUnderTest helper;
-        return helper.error_;
-    }
-
-private:
-    HelperUnderTest() {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0) {
-            error_ = std::string("needs root to make a private /run: ") + std::strerror(errno);
-            return;
-        }
-        std::string path = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/PrivilegedUpdateHelper";
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        for (int attempt = 0; attempt < 500 && !oneCall(); ++attempt) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ~HelperUnderTest() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-public:
-    // One scheduleInstall on its own connection; true when a reply came back.
-    static bool oneCall() {
-        platform::ipc::Connection connection(serviceName, platform::ipc::privilegedOption);
-        connection.resume();
-        bool replied = false;
-        autoupdatekit::PrivilegedUpdateHelperProxy proxy(connection, [](const std::string&) {});
-        proxy.scheduleInstall(autoupdatekit::PrivilegedUpdateRequest("/Applications/Other.app", "/tmp/Other.app",
-                                                                     "com.example.other", "TEAMX", "1.0-1", 0, false),
-                              [&](const autoupdatekit::PrivilegedUpdateReply&) { replied = true; });
-        connection.invalidate();
-        return replied;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::string error_;
-};
+// One scheduleInstall on its own connection; true when a reply came back.
+bool oneCall() {
+    platform::ipc::Connection connection(serviceName, platform::ipc::privilegedOption);
+    connection.resume();
+    bool replied = false;
+    autoupdatekit::PrivilegedUpdateHelperProxy proxy(connection, [](const std::string&) {});
+    proxy.scheduleInstall(autoupdatekit::PrivilegedUpdateRequest("/Applications/Other.app", "/tmp/Other.app", "com.example.other",
+                                                                 "TEAMX", "1.0-1", 0, false),
+                          [&](const autoupdatekit::PrivilegedUpdateReply&) { replied = true; });
+    connection.invalidate();
+    return replied;
+}
 
 void roundTrips(benchmark::State& state) {
-    if (auto error = HelperUnderTest::start(); !error.empty()) return state.SkipWithError(error.c_str());
+    if (const auto& error = bench::startDeployedHelper(); !error.empty()) return state.SkipWithError(error.c_str());
     auto clients = static_cast<int>(state.range(0));
     constexpr auto duration = std::chrono::seconds(3);
     for (auto _ : state) {
@@ -94,7 +59,7 @@ void roundTrips(benchmark::State& state) {
                 auto& mine = latencies[static_cast<std::size_t>(client)];
                 while (Clock::now() - start < duration) {
                     auto before = Clock::now();
-                    if (!HelperUnderTest::oneCall()) ++failures;
+                    if (!oneCall()) ++failures;
                     mine.push_back(std::chrono::duration<double, std::milli>(Clock::now() - before).count());
                 }
             });
