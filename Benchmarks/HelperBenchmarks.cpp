@@ -6,7 +6,6 @@
 #include "Support/Comparison.hpp"
 #include "Support/PrivateSystem.hpp"
 
-#include "PrivilegedUpdateInterface.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -23,7 +22,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr const char* serviceName = "com.brackwell.Zorvane.PrivilegedUpdater";
 
 const bool throughputGoal = bench::registerGoal(
     bench::CounterGoal{"helper round trips, 64 clients", "calls_per_second", true, 5000, "at least 5,000 calls/s"});
@@ -31,19 +29,6 @@ const bool latencyGoal =
     bench::registerGoal(bench::CounterGoal{"helper round trips, 64 clients", "p99_ms", false, 20, "p99 under 20 ms"});
 const bool failureGoal =
     bench::registerGoal(bench::CounterGoal{"helper round trips, 64 clients", "failed_calls", false, 0, "no failed call"});
-
-// One scheduleInstall on its own connection; true when a reply came back.
-bool oneCall() {
-    platform::ipc::Connection connection(serviceName, platform::ipc::privilegedOption);
-    connection.resume();
-    bool replied = false;
-    autoupdatekit::PrivilegedUpdateHelperProxy proxy(connection, [](const std::string&) {});
-    proxy.scheduleInstall(autoupdatekit::PrivilegedUpdateRequest("/Applications/Other.app", "/tmp/Other.app", "com.example.other",
-                                                                 "TEAMX", "1.0-1", 0, false),
-                          [&](const autoupdatekit::PrivilegedUpdateReply&) { replied = true; });
-    connection.invalidate();
-    return replied;
-}
 
 void roundTrips(benchmark::State& state) {
     if (const auto& error = bench::startDeployedHelper(); !error.empty()) return state.SkipWithError(error.c_str());
@@ -59,7 +44,7 @@ void roundTrips(benchmark::State& state) {
                 auto& mine = latencies[static_cast<std::size_t>(client)];
                 while (Clock::now() - start < duration) {
                     auto before = Clock::now();
-                    if (!oneCall()) ++failures;
+                    if (!bench::rejectedScheduleInstall()) ++failures;
                     mine.push_back(std::chrono::duration<double, std::milli>(Clock::now() - before).count());
                 }
             });

@@ -49,18 +49,7 @@ void installOurs(benchmark::State& state, InstallStrategy strategy) {
     platform::removeRecursively(folder);
 }
 
-void installFloor(benchmark::State& state) {
-    const auto& corpus = bench::largeBundle();
-    std::string target = corpus.folder + "/floor.app";
-    for (auto _ : state) {
-        state.PauseTiming();
-        platform::removeRecursively(target);
-        state.ResumeTiming();
-        bench::runOrSkip(state, "/bin/cp", {"-a", corpus.bundle, target});
-        bench::runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", target});
-    }
-    platform::removeRecursively(target);
-}
+void installFloor(benchmark::State& state) { bench::copyAndVerifyFloor(state, 1); }
 
 void registerPair(const std::string& name, InstallStrategy strategy) {
     benchmark::RegisterBenchmark((name + " vs cp+codesign/ours").c_str(), [strategy](benchmark::State& state) { installOurs(state, strategy); })

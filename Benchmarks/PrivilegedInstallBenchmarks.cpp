@@ -80,20 +80,7 @@ void installOurs(benchmark::State& state) {
     platform::removeRecursively(corpus.folder + "/staged");
 }
 
-void installFloor(benchmark::State& state) {
-    const auto& corpus = bench::largeBundle();
-    std::string target = corpus.folder + "/floor.app";
-    for (auto _ : state) {
-        state.PauseTiming();
-        platform::removeRecursively(target);
-        state.ResumeTiming();
-        bench::runOrSkip(state, "/bin/cp", {"-a", corpus.bundle, target});
-        for (int run = 0; run < 4; ++run) {
-            bench::runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", target});
-        }
-    }
-    platform::removeRecursively(target);
-}
+void installFloor(benchmark::State& state) { bench::copyAndVerifyFloor(state, 4); }
 
 }  // namespace
 

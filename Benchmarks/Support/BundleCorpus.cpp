@@ -1,5 +1,7 @@
 #include "BundleCorpus.hpp"
 
+#include "Comparison.hpp"
+
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
 #include "Platform/ToolPaths.hpp"
@@ -63,6 +65,21 @@ BundleCorpus build() {
 }
 
 }  // namespace
+
+void copyAndVerifyFloor(benchmark::State& state, int codesignRuns) {
+    const auto& corpus = largeBundle();
+    std::string target = corpus.folder + "/floor.app";
+    for (auto _ : state) {
+        state.PauseTiming();
+        platform::removeRecursively(target);
+        state.ResumeTiming();
+        runOrSkip(state, "/bin/cp", {"-a", corpus.bundle, target});
+        for (int run = 0; run < codesignRuns; ++run) {
+            runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", target});
+        }
+    }
+    platform::removeRecursively(target);
+}
 
 const BundleCorpus& largeBundle() {
     static const BundleCorpus corpus = build();

@@ -2,6 +2,8 @@
 // Generated benchmark data: a large application bundle and its zip, made once per run
 // under /tmp and removed at exit. Nothing is committed.
 
+#include <benchmark/benchmark.h>
+
 #include <string>
 
 namespace bench {
@@ -14,5 +16,9 @@ struct BundleCorpus {
 
 // Builds the corpus on first use.
 const BundleCorpus& largeBundle();
+
+// The floor of an install: `cp -a` of the corpus bundle, then as many
+// `codesign --verify --deep --strict` runs of the copy as the install makes.
+void copyAndVerifyFloor(benchmark::State& state, int codesignRuns);
 
 }  // namespace bench

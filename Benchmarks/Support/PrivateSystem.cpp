@@ -27,7 +27,9 @@ std::vector<std::string>& madeMountPoints() {
     return made;
 }
 
-bool helperAnswers() {
+}  // namespace
+
+bool rejectedScheduleInstall() {
     platform::ipc::Connection connection(serviceName, platform::ipc::privilegedOption);
     connection.resume();
     bool replied = false;
@@ -39,7 +41,6 @@ bool helperAnswers() {
     return replied;
 }
 
-}  // namespace
 
 const std::string& enterPrivateSystem() {
     static const std::string error = []() -> std::string {
@@ -78,7 +79,7 @@ const std::string& startDeployedHelper() {
             ::_exit(127);
         }
         for (int attempt = 0; attempt < 500; ++attempt) {
-            if (helperAnswers()) return "";
+            if (rejectedScheduleInstall()) return "";
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return "the helper did not start";

@@ -13,4 +13,8 @@ const std::string& enterPrivateSystem();
 // Starts the deployed helper once, standalone; returns an error text on failure.
 const std::string& startDeployedHelper();
 
+// One scheduleInstall the deployed helper rejects, on its own connection as the
+// client makes them; true when a reply came back.
+bool rejectedScheduleInstall();
+
 }  // namespace bench

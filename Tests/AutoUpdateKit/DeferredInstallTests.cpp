@@ -42,11 +42,8 @@ protected:
     // A signed app whose executable records "<version> <its path>" when opened.
     std::string app(const std::string& folder, const std::string& version) {
         SampleBundle sample;
-        sample.extraInfo["CFBundleShortVersionString"] = version;
         sample.executableScript = "#!/bin/sh\necho \"" + version + " $0\" >> '" + folder_ / "opened" + "'\n";
-        std::string path = buildBundle(folder, "Sample", sample);
-        signWithTeam(path, *team_);
-        return path;
+        return signedApp(folder, version, sample);
     }
 
     platform::CapturedOutput runScript(const std::string& strategy, pid_t pid, const std::string& bundleIdentifier = "com.example.sample") {

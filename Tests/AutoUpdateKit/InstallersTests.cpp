@@ -21,17 +21,10 @@ class Installers : public UpdaterEnvironment {
 protected:
     void SetUp() override {
         UpdaterEnvironment::SetUp();
-        current_ = app(folder_ / "apps", "1.0");
-        staged_ = app(folder_ / "staged", "2.0");
+        current_ = signedApp(folder_ / "apps", "1.0");
+        staged_ = signedApp(folder_ / "staged", "2.0");
     }
 
-    std::string app(const std::string& folder, const std::string& version) {
-        SampleBundle sample;
-        sample.extraInfo["CFBundleShortVersionString"] = version;
-        std::string path = buildBundle(folder, "Sample", sample);
-        signWithTeam(path, *team_);
-        return path;
-    }
 
     InstallationPlan plan(InstallStrategy strategy) { return {FileURL(current_), FileURL(staged_), strategy}; }
     void breakStaged() { writeFile(staged_ + "/Contents/Resources/readme.txt", "tampered"); }
@@ -60,17 +53,17 @@ TEST_F(Installers, EachStrategyInstallsAVerifiedBundleAndKeepsNoBackup) {
     EXPECT_EQ(versionAt(current_), "2.0");
     EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos);
 
-    current_ = app(folder_ / "apps2", "1.0");
+    current_ = signedApp(folder_ / "apps2", "1.0");
     EXPECT_EQ(BundleContentsInstaller::install(plan(InstallStrategy::replaceBundleContents)).backupURL, std::nullopt);
     EXPECT_EQ(versionAt(current_), "2.0");
     EXPECT_EQ(listTree(folder_ / "tmp"), "");
 
-    current_ = app(folder_ / "apps3", "1.0");
+    current_ = signedApp(folder_ / "apps3", "1.0");
     DirectBundleInstaller::install(plan(InstallStrategy::replaceWithoutBackup));
     EXPECT_EQ(versionAt(current_), "2.0");
     EXPECT_EQ(listTree(folder_ / "apps3"), listTree(folder_ / "staged"));
 
-    app(folder_ / "home/Applications", "0.5");
+    signedApp(folder_ / "home/Applications", "0.5");
     FileURL installed = UserApplicationsInstaller::install(plan(InstallStrategy::relocateToUserApplications));
     EXPECT_EQ(installed.path(), folder_ / "home/Applications/Sample.app");
     EXPECT_EQ(versionAt(installed.path()), "2.0");

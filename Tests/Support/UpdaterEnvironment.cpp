@@ -29,6 +29,13 @@ void UpdaterEnvironment::TearDown() {
     PrivateSystemPaths::TearDown();
 }
 
+std::string UpdaterEnvironment::signedApp(const std::string& folder, const std::string& version, SampleBundle sample) const {
+    sample.extraInfo["CFBundleShortVersionString"] = version;
+    std::string path = buildBundle(folder, "Sample", sample);
+    signWithTeam(path, *team_);
+    return path;
+}
+
 std::string UpdaterEnvironment::versionAt(const std::string& bundle) const {
     platform::PropertyDictionary info = readDictionary(bundle + "/Contents/Info.plist");
     const std::string* version = platform::PropertyList::stringValue(info, "CFBundleShortVersionString");

@@ -3,6 +3,7 @@
 // HOME, caches and temporary folder under a fresh test folder, and a team key that the
 // trust store trusts.
 
+#include "BundleBuilder.hpp"
 #include "PrivateSystemPaths.hpp"
 #include "SigningKeys.hpp"
 #include "TemporaryDirectory.hpp"
@@ -16,6 +17,9 @@ class UpdaterEnvironment : public PrivateSystemPaths {
 protected:
     void SetUp() override;
     void TearDown() override;
+
+    // <folder>/Sample.app at the version, signed by the trusted team.
+    std::string signedApp(const std::string& folder, const std::string& version, SampleBundle sample = {}) const;
 
     // CFBundleShortVersionString of the bundle's Info.plist.
     std::string versionAt(const std::string& bundle) const;
