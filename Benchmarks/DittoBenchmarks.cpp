@@ -21,6 +21,7 @@ void timeIntoFreshTarget(benchmark::State& state, bool makeTarget, Command comma
         state.PauseTiming();
         platform::removeRecursively(target);
         if (makeTarget) ::mkdir(target.c_str(), 0755);
+        bench::settleDisk();
         state.ResumeTiming();
         command(state, corpus, target);
     }

@@ -43,6 +43,7 @@ void installOurs(benchmark::State& state, InstallStrategy strategy) {
         platform::removeRecursively(corpus.folder + "/home");
         platform::createDirectories(folder);
         bench::runOrSkip(state, platform::paths::ditto, {corpus.bundle, current});
+        bench::settleDisk();
         state.ResumeTiming();
         install(strategy, {platform::FileURL(current), platform::FileURL(corpus.bundle), strategy});
     }

@@ -67,6 +67,7 @@ void installOurs(benchmark::State& state) {
         platform::removeRecursively(destination);
         bench::runOrSkip(state, platform::paths::ditto, {staged, destination});
         std::string update = "2.0-" + std::to_string(++round);
+        bench::settleDisk();
         state.ResumeTiming();
         platform::ipc::Connection connection("com.brackwell.Zorvane.PrivilegedUpdater", platform::ipc::privilegedOption);
         connection.resume();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace bench {
 namespace {
@@ -66,12 +67,15 @@ BundleCorpus build() {
 
 }  // namespace
 
+void settleDisk() { ::sync(); }
+
 void copyAndVerifyFloor(benchmark::State& state, int codesignRuns) {
     const auto& corpus = largeBundle();
     std::string target = corpus.folder + "/floor.app";
     for (auto _ : state) {
         state.PauseTiming();
         platform::removeRecursively(target);
+        settleDisk();
         state.ResumeTiming();
         runOrSkip(state, "/bin/cp", {"-a", corpus.bundle, target});
         for (int run = 0; run < codesignRuns; ++run) {
