@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdexcept>
 #include <string_view>
 #include <sys/socket.h>
@@ -16,6 +17,13 @@ void sendAll(int fd, std::string_view bytes) {
         ssize_t count = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (count <= 0) return;  // the client went away
         done += static_cast<std::size_t>(count);
+    }
+}
+
+void waitForHangUp(int fd) {
+    pollfd watched{fd, POLLIN, 0};
+    char byte;
+    while (::poll(&watched, 1, 30000) > 0 && ::recv(fd, &byte, 1, 0) > 0) {
     }
 }
 
@@ -107,9 +115,11 @@ void LocalHTTPServer::serve(int client) {
         sendAll(client, "0\r\n\r\n");
     } else {
         response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n\r\n";
-        std::size_t sent = reply.mode == HTTPReply::Mode::closeMidBody ? reply.body.size() / 2 : reply.body.size();
+        bool half = reply.mode == HTTPReply::Mode::closeMidBody || reply.mode == HTTPReply::Mode::stallMidBody;
+        std::size_t sent = half ? reply.body.size() / 2 : reply.body.size();
         sendAll(client, response);
         sendAll(client, std::string_view(reply.body).substr(0, sent));
+        if (reply.mode == HTTPReply::Mode::stallMidBody) waitForHangUp(client);
     }
     ::shutdown(client, SHUT_RDWR);
     ::close(client);

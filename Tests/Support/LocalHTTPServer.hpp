@@ -1,6 +1,7 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for tests: fixed replies per path, including
-// broken ones (closed mid-body, chunked, redirect loops), and a record of requests.
+// broken ones (closed or stalled mid-body, chunked, redirect loops), and a record of
+// requests.
 
 #include <memory>
 #include <mutex>
@@ -11,7 +12,8 @@
 namespace testsupport {
 
 struct HTTPReply {
-    enum class Mode { normal, closeMidBody, chunked };
+    // stallMidBody sends half the body, then nothing until the client hangs up (at most 30 s).
+    enum class Mode { normal, closeMidBody, stallMidBody, chunked };
     int status = 200;
     std::string body = {};
     Mode mode = Mode::normal;
