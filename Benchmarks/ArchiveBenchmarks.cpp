@@ -1,87 +1,218 @@
-// The check's archive steps on one 512 MiB archive served from 127.0.0.1: the download
-// against `curl -o`, and hexDigest against `openssl dgst -sha256` and `sha256sum`.
+// The check's archive steps on one 512 MiB archive (the zip of a team-signed app)
+// served from 127.0.0.1: the download against `curl -o`, hexDigest against
+// `openssl dgst -sha256` and `sha256sum` (and its own peak memory), and the whole
+// checkForUpdate against the peer tools doing its work one after another.
 
+#include "Support/BundleCorpus.hpp"
 #include "Support/Comparison.hpp"
+#include "Support/PrivateSystem.hpp"
 
+#include "BundleBuilder.hpp"
 #include "FileHash.hpp"
 #include "LocalHTTPServer.hpp"
+#include "ReleaseBuilder.hpp"
 
+#include "AutoUpdateKit/AutoUpdateManager.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileSystem.hpp"
 #include "Platform/HTTPSession.hpp"
+#include "Platform/ToolPaths.hpp"
 
 #include <fcntl.h>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <unistd.h>
 
 namespace {
 
-constexpr std::size_t archiveSize = 512u * 1024 * 1024;
+constexpr int payloadFiles = 64;
+constexpr std::size_t payloadFileSize = 8u * 1024 * 1024;  // 64 x 8 MiB of random bytes: a 512 MiB zip
 
 const bool goals[] = {
     bench::registerGoal({"archive download vs curl -o", 1.11, "at least 0.9x its throughput"}),
     bench::registerGoal({"hexDigest vs openssl dgst", 1.11, "at least 0.9x its speed"}),
     bench::registerGoal({"hexDigest vs sha256sum", 0.334, "at least 3x its speed"}),
+    bench::registerGoal(bench::CounterGoal{"hexDigest memory", "peak_growth_MiB", false, 32, "below 32 MiB"}),
+    bench::registerGoal({"checkForUpdate vs curl+openssl+unzip+2 codesign", 1.1, "at most 1.1x"}),
 };
 
-struct ServedArchive {
+// A published release of "Sample" 2.0 and an installed 1.0 whose check finds it.
+struct ServedRelease {
+    std::string error;  // why the release could not be made (the trust store needs root)
     std::string folder;
-    std::string file;
+    std::string archive;
+    std::string archiveURL;
+    std::string installed;
+    std::string publicKey;
     testsupport::LocalHTTPServer server;
 };
 
-ServedArchive& servedArchive() {
-    static ServedArchive* served = [] {
-        auto* made = new ServedArchive;
-        std::string pattern = "/tmp/autoupdatekit-archive-bench-XXXXXX";
-        made->folder = ::mkdtemp(pattern.data());
-        made->file = made->folder + "/archive.zip";
-        std::string bytes(archiveSize, '\0');
-        std::mt19937_64 random(512);
+void writeRandomPayload(const std::string& app) {
+    std::string folder = app + "/Contents/Resources/Payload";
+    platform::createDirectories(folder);
+    std::mt19937_64 random(512);
+    std::string bytes(payloadFileSize, '\0');
+    for (int index = 0; index < payloadFiles; ++index) {
         for (std::size_t at = 0; at + 8 <= bytes.size(); at += 8) {
             std::uint64_t value = random();
             std::memcpy(bytes.data() + at, &value, 8);
         }
-        platform::writeFileAtomically(made->file, bytes);
-        made->server.route("/archive.zip", {200, std::move(bytes)});
-        std::atexit([] { platform::removeRecursively(servedArchive().folder); });
+        platform::writeFileAtomically(folder + "/part" + std::to_string(index), bytes);
+    }
+}
+
+void publish(ServedRelease& served) {
+    std::string pattern = "/tmp/autoupdatekit-archive-bench-XXXXXX";
+    served.folder = ::mkdtemp(pattern.data());
+    ::setenv("HOME", (served.folder + "/home").c_str(), 1);  // the check reads the app's user defaults
+
+    auto team = testsupport::makeTeamKey(served.folder, "BENCH1");
+    testsupport::trustKeyForTeam(team.key, "BENCH1");
+    served.archiveURL = served.server.url("/Sample.zip");
+    testsupport::ReleaseOptions options;
+    options.prepare = writeRandomPayload;
+    auto release = testsupport::makeRelease(served.folder + "/release", team, served.archiveURL, options);
+    platform::removeRecursively(release.app);
+    served.archive = release.archive;
+
+    auto publisher = platform::Ed25519PrivateKey::generate();
+    served.publicKey = platform::base64Encode(publisher.publicKey().raw());
+    served.server.route("/Sample.zip", {200, platform::readWholeFile(release.archive)});
+    served.server.route("/manifest.json", {200, release.manifestDocument(platform::base64Encode(publisher.seed()))});
+
+    testsupport::SampleBundle installed;
+    installed.extraInfo["CFBundleShortVersionString"] = "1.0";
+    installed.extraInfo["CFBundleVersion"] = "1";
+    served.installed = testsupport::buildBundle(served.folder + "/installed", "Sample", installed);
+}
+
+ServedRelease& servedRelease() {
+    static ServedRelease* served = [] {
+        auto* made = new ServedRelease;
+        made->error = bench::enterPrivateSystem();
+        if (made->error.empty()) {
+            publish(*made);
+            std::atexit([] { platform::removeRecursively(servedRelease().folder); });
+        }
         return made;
     }();
     return *served;
 }
 
+// The release, or nothing after failing the benchmark.
+ServedRelease* releaseOrSkip(benchmark::State& state) {
+    auto& served = servedRelease();
+    if (!served.error.empty()) {
+        state.SkipWithError(served.error.c_str());
+        return nullptr;
+    }
+    return &served;
+}
+
 void downloadOurs(benchmark::State& state) {
-    auto& served = servedArchive();
-    std::string target = served.folder + "/ours.zip";
+    auto* served = releaseOrSkip(state);
+    if (!served) return;
+    std::string target = served->folder + "/ours.zip";
     for (auto _ : state) {
         platform::FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-        auto url = *platform::WebURL::parse(served.server.url("/archive.zip"));
-        auto response = platform::HTTPSession::shared()->download({url}, fd.get(), {});
+        auto response = platform::HTTPSession::shared()->download({*platform::WebURL::parse(served->archiveURL)}, fd.get(), {});
         if (response.statusCode != 200) state.SkipWithError("download failed");
     }
 }
 
 void downloadPeer(benchmark::State& state) {
-    auto& served = servedArchive();
-    for (auto _ : state) {
-        bench::runOrSkip(state, "/usr/bin/curl", {"-s", "-o", served.folder + "/peer.zip", served.server.url("/archive.zip")});
-    }
+    auto* served = releaseOrSkip(state);
+    if (!served) return;
+    for (auto _ : state) bench::runOrSkip(state, "/usr/bin/curl", {"-s", "-o", served->folder + "/peer.zip", served->archiveURL});
 }
 
 void hashOurs(benchmark::State& state) {
-    auto& served = servedArchive();
-    for (auto _ : state) benchmark::DoNotOptimize(autoupdatekit::FileHash::hexDigest(platform::FileURL(served.file)));
+    auto* served = releaseOrSkip(state);
+    if (!served) return;
+    for (auto _ : state) benchmark::DoNotOptimize(autoupdatekit::FileHash::hexDigest(platform::FileURL(served->archive)));
 }
 
 void hashOpenSSL(benchmark::State& state) {
-    auto& served = servedArchive();
-    for (auto _ : state) bench::runOrSkip(state, "/usr/bin/openssl", {"dgst", "-sha256", served.file});
+    auto* served = releaseOrSkip(state);
+    if (!served) return;
+    for (auto _ : state) bench::runOrSkip(state, "/usr/bin/openssl", {"dgst", "-sha256", served->archive});
 }
 
 void hashSha256sum(benchmark::State& state) {
-    auto& served = servedArchive();
-    for (auto _ : state) bench::runOrSkip(state, "/usr/bin/sha256sum", {served.file});
+    auto* served = releaseOrSkip(state);
+    if (!served) return;
+    for (auto _ : state) bench::runOrSkip(state, "/usr/bin/sha256sum", {served->archive});
+}
+
+long statusFieldKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    }
+    return -1;
+}
+
+// The hash's own memory: how far the peak resident size rises above the resident size
+// at the start of the call, with the peak reset just before it.
+void hashMemory(benchmark::State& state) {
+    auto* served = releaseOrSkip(state);
+    if (!served) return;
+    for (auto _ : state) {
+        std::ofstream("/proc/self/clear_refs") << "5";
+        long before = statusFieldKiB("VmRSS:");
+        benchmark::DoNotOptimize(autoupdatekit::FileHash::hexDigest(platform::FileURL(served->archive)));
+        long peak = statusFieldKiB("VmHWM:");
+        if (before < 0 || peak < 0) state.SkipWithError("no memory figures in /proc/self/status");
+        state.counters["peak_growth_MiB"] = static_cast<double>(peak - before) / 1024;
+    }
+}
+
+void checkOurs(benchmark::State& state) {
+    auto* served = releaseOrSkip(state);
+    if (!served) return;
+    std::string staging = served->folder + "/staging";
+    auto bundle = std::make_shared<const platform::Bundle>(*platform::Bundle::open(platform::FileURL(served->installed)));
+    autoupdatekit::AutoUpdateManager manager(
+        autoupdatekit::AutoUpdateConfiguration(*platform::WebURL::parse(served->server.url("/manifest.json")), served->publicKey,
+                                               bundle, platform::FileURL(staging), "svc"),
+        platform::HTTPSession::shared());
+    for (auto _ : state) {
+        state.PauseTiming();
+        platform::removeRecursively(staging);  // each check starts as the first one does
+        bench::settleDisk();
+        state.ResumeTiming();
+        auto result = manager.checkForUpdate();
+        if (!std::holds_alternative<autoupdatekit::AutoUpdateCheckResult::UpdateReady>(result.value)) {
+            state.SkipWithError(("the check found no update: " + result.logDescription()).c_str());
+        }
+    }
+    platform::removeRecursively(staging);
+}
+
+// The same work by the peer tools; the app's signature is verified twice, as the check
+// does (in process, then with the codesign tool).
+void checkPeer(benchmark::State& state) {
+    auto* served = releaseOrSkip(state);
+    if (!served) return;
+    std::string archive = served->folder + "/peer.zip";
+    std::string extracted = served->folder + "/peer-extracted";
+    for (auto _ : state) {
+        state.PauseTiming();
+        platform::removeRecursively(archive);
+        platform::removeRecursively(extracted);
+        bench::settleDisk();
+        state.ResumeTiming();
+        bench::runOrSkip(state, "/usr/bin/curl", {"-s", "-o", archive, served->archiveURL});
+        bench::runOrSkip(state, "/usr/bin/openssl", {"dgst", "-sha256", archive});
+        bench::runOrSkip(state, "/usr/bin/unzip", {"-q", archive, "-d", extracted});
+        for (int run = 0; run < 2; ++run) {
+            bench::runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", extracted + "/Sample.app"});
+        }
+    }
+    platform::removeRecursively(extracted);
 }
 
 }  // namespace
@@ -92,3 +223,6 @@ BENCHMARK(hashOurs)->Name("hexDigest vs openssl dgst/ours")->UseRealTime()->Iter
 BENCHMARK(hashOpenSSL)->Name("hexDigest vs openssl dgst/peer")->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(hashOurs)->Name("hexDigest vs sha256sum/ours")->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(hashSha256sum)->Name("hexDigest vs sha256sum/peer")->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(hashMemory)->Name("hexDigest memory")->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(checkOurs)->Name("checkForUpdate vs curl+openssl+unzip+2 codesign/ours")->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(checkPeer)->Name("checkForUpdate vs curl+openssl+unzip+2 codesign/peer")->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
