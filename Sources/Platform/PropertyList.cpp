@@ -1,6 +1,7 @@
 #include "Platform/PropertyList.hpp"
 
 #include "Platform/FileSystem.hpp"
+#include "Platform/TextEncoding.hpp"
 
 #include <cmath>
 #include <cstdlib>
@@ -29,6 +30,65 @@ using MallocText = std::unique_ptr<char, MallocDeleter>;
 
 PropertyValue fromNode(plist_t node, int depth);
 
+// The list reader aborts the process on text holding a NUL character, so such lists are
+// found and refused before they reach it: in XML, any NUL byte (never valid there); in
+// the binary form, an ASCII or UTF-16 string object holding one, or whose length is not
+// written as a 1, 2, 4 or 8-byte integer (the reader takes other sizes its own way).
+// Objects out of bounds are left for the reader to refuse.
+std::uint64_t bigEndian(std::string_view bytes, std::size_t at, std::size_t size) {
+    std::uint64_t value = 0;
+    for (std::size_t index = 0; index < size; ++index) value = value << 8 | static_cast<std::uint8_t>(bytes[at + index]);
+    return value;
+}
+
+bool stringObjectIsUnsafe(std::string_view bytes, std::uint64_t offset) {
+    if (offset >= bytes.size()) return false;
+    auto marker = static_cast<std::uint8_t>(bytes[offset]);
+    unsigned type = marker >> 4;
+    if (type != 0x5 && type != 0x6) return false;
+    std::uint64_t count = marker & 0x0f;
+    std::uint64_t start = offset + 1;
+    if (count == 0x0f) {  // the count follows as an integer object
+        if (start >= bytes.size()) return false;
+        auto countMarker = static_cast<std::uint8_t>(bytes[start]);
+        if ((countMarker >> 4) != 0x1 || (countMarker & 0x0f) > 3) return true;
+        std::size_t size = std::size_t{1} << (countMarker & 0x0f);
+        if (start + 1 + size > bytes.size()) return false;
+        count = bigEndian(bytes, start + 1, size);
+        start += 1 + size;
+    }
+    std::uint64_t unit = type == 0x6 ? 2 : 1;
+    if (count > (bytes.size() - start) / unit) return false;
+    for (std::uint64_t at = start; at < start + count * unit; at += unit) {
+        if (bigEndian(bytes, static_cast<std::size_t>(at), static_cast<std::size_t>(unit)) == 0) return true;
+    }
+    return false;
+}
+
+bool holdsUnsafeText(std::string_view bytes) {
+    constexpr std::size_t trailerSize = 32;
+    if (bytes.substr(0, 6) != "bplist") return bytes.find('\0') != std::string_view::npos;
+    if (bytes.size() < 8 + trailerSize) return false;
+    std::size_t trailer = bytes.size() - trailerSize;
+    std::size_t offsetSize = static_cast<std::uint8_t>(bytes[trailer + 6]);
+    std::uint64_t objectCount = bigEndian(bytes, trailer + 8, 8);
+    std::uint64_t tableOffset = bigEndian(bytes, trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || tableOffset > trailer || objectCount > (trailer - tableOffset) / offsetSize) return false;
+    for (std::uint64_t index = 0; index < objectCount; ++index) {
+        auto entry = static_cast<std::size_t>(tableOffset + index * offsetSize);
+        if (stringObjectIsUnsafe(bytes, bigEndian(bytes, entry, offsetSize))) return true;
+    }
+    return false;
+}
+
+// Property-list text is Unicode; bytes that are not UTF-8 (a binary list may carry any)
+// would be written back as different text, so they are refused on reading.
+std::string checkedText(const char* text) {
+    std::string value(text);
+    if (!isValidUTF8(value)) throw PropertyListError("property list holds text that is not UTF-8");
+    return value;
+}
+
 PropertyDictionary dictionaryFromNode(plist_t node, int depth) {
     PropertyDictionary dictionary;
     plist_dict_iter iterator = nullptr;
@@ -40,7 +100,7 @@ PropertyDictionary dictionaryFromNode(plist_t node, int depth) {
         plist_dict_next_item(node, iterator, &rawKey, &item);
         MallocText key(rawKey);
         if (item == nullptr) break;
-        dictionary.insert_or_assign(key ? std::string(key.get()) : std::string(), fromNode(item, depth + 1));
+        dictionary.insert_or_assign(checkedText(key ? key.get() : ""), fromNode(item, depth + 1));
     }
     return dictionary;
 }
@@ -68,7 +128,7 @@ PropertyValue fromNode(plist_t node, int depth) {
         char* raw = nullptr;
         plist_get_string_val(node, &raw);
         MallocText text(raw);
-        return PropertyValue(std::string(text ? text.get() : ""));
+        return PropertyValue(checkedText(text ? text.get() : ""));
     }
     case PLIST_DATA: {
         char* raw = nullptr;
@@ -80,9 +140,9 @@ PropertyValue fromNode(plist_t node, int depth) {
     }
     case PLIST_DATE: {
         std::int32_t seconds = 0;
-        std::int32_t microseconds = 0;
+        std::int32_t microseconds = 0;  // dropped: see PropertyDate
         plist_get_date_val(node, &seconds, &microseconds);
-        return PropertyValue(PropertyDate{referenceDateOffset + seconds + microseconds / 1e6});
+        return PropertyValue(PropertyDate{referenceDateOffset + seconds});
     }
     case PLIST_ARRAY: {
         PropertyArray array;
@@ -112,7 +172,7 @@ struct NodeBuilder {
         if (whole < std::numeric_limits<std::int32_t>::min() || whole > std::numeric_limits<std::int32_t>::max()) {
             throw PropertyListError("date out of the property-list range");
         }
-        return plist_new_date(static_cast<std::int32_t>(whole), static_cast<std::int32_t>((sinceReference - whole) * 1e6));
+        return plist_new_date(static_cast<std::int32_t>(whole), 0);
     }
     plist_t operator()(const PropertyData& data) const {
         return plist_new_data(reinterpret_cast<const char*>(data.data()), data.size());
@@ -150,6 +210,7 @@ namespace PropertyList {
 PropertyValue read(std::string_view bytes) {
     if (bytes.empty()) throw PropertyListError("property list is empty");
     if (bytes.size() > maximumSize) throw PropertyListError("property list is too large");
+    if (holdsUnsafeText(bytes)) throw PropertyListError("property list holds text with a NUL character or a malformed length");
     plist_t raw = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
     Node node(raw);

@@ -56,6 +56,26 @@ TEST(PropertyList, InvalidInputIsAnErrorNotACrash) {
     }
 }
 
+// Text the list library would abort on, or write back differently, is refused on
+// reading; this reaches the helper through every message a local client sends.
+TEST(PropertyList, TextWithNulOrNotUTF8IsRefusedAndDatesKeepWholeSeconds) {
+    auto withByte = [](std::string list, const std::string& marker, char byte) {
+        list[list.find(marker) + 1] = byte;
+        return list;
+    };
+    std::string binary = PropertyList::binary(PropertyDictionary{{"kQy", "vQw"}});
+    for (const auto& input : {withByte(binary, "kQy", '\0'), withByte(binary, "vQw", '\0'), withByte(binary, "vQw", '\xff'),
+                              std::string("<plist version=\"1.0\"><string>a\0b</string></plist>", 44)}) {
+        EXPECT_THROW(PropertyList::read(input), PropertyListError);
+    }
+    std::string utf16 = PropertyList::binary(PropertyDictionary{{"k", "caf\xC3\xA9"}});
+    EXPECT_THROW(PropertyList::read(withByte(utf16, std::string("\0f", 2), '\0')), PropertyListError);
+
+    PropertyValue beforeReference = PropertyDate{978307200.0 - 12.7};  // 2000-12-31T23:59:47.3Z
+    EXPECT_EQ(PropertyList::read(PropertyList::binary(beforeReference)), PropertyValue(PropertyDate{978307187}));
+    EXPECT_EQ(PropertyList::read(PropertyList::xml(beforeReference)), PropertyValue(PropertyDate{978307187}));
+}
+
 TEST(Bundle, OpensXmlAndBinaryInfoAndReportsBrokenOnes) {
     testsupport::TemporaryDirectory folder;
     std::string app = testsupport::buildBundle(folder.path(), "Sample");

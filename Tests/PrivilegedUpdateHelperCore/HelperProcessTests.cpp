@@ -6,6 +6,7 @@
 
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/IPC/Service.hpp"
+#include "Platform/PropertyList.hpp"
 
 #include <cstring>
 #include <future>
@@ -65,8 +66,12 @@ TEST_F(HelperProcessTest, GarbageEndsOnlyItsOwnConnection) {
     sendRaw(half.get(), std::string("\x00\x00\x01\x00partial", 11));  // disconnects mid-message below
     half.reset();
 
+    // A UTF-16 string holding NUL, which the list library would abort the helper on.
+    std::string withNul = platform::PropertyList::binary(platform::PropertyDictionary{{"selector", "caf\xC3\xA9Q"}});
+    withNul[withNul.find('Q')] = '\0';
     const std::string garbage[] = {
         std::string("\xff\xff\xff\xff", 4),                                      // oversized length
+        std::string("\x00\x00\x00", 3) + static_cast<char>(withNul.size()) + withNul,
         std::string("\x00\x00\x00\x08", 4) + "notplist",                        // malformed body
         std::string("\x00\x00\x00\x00", 4),                                      // empty message
     };

@@ -12,6 +12,8 @@
 
 namespace platform {
 
+// Dates keep whole seconds, as the XML form does: the list library misreads the
+// fraction of a binary date before 2001, so a fraction would not survive a round trip.
 struct PropertyDate {
     double secondsSince1970 = 0;
     bool operator==(const PropertyDate&) const = default;
