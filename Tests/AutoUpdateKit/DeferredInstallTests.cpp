@@ -3,14 +3,18 @@
 #include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "SigningKeys.hpp"
+#include "StepKiller.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
+#include "Platform/ToolPaths.hpp"
 #include "Platform/UserDefaults.hpp"
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -49,6 +53,25 @@ protected:
     platform::CapturedOutput runScript(const std::string& strategy, pid_t pid, const std::string& bundleIdentifier = "com.example.sample") {
         return platform::runCapturingOutput("/bin/sh", {"-c", deferredInstallScript(), "autoupdate-install", std::to_string(pid),
                                                         current_, staged_, strategy, "2.0-2", bundleIdentifier});
+    }
+
+    // The same script as its own process group, output discarded.
+    pid_t startScript(const std::string& strategy, pid_t pid) {
+        std::vector<std::string> arguments{"/bin/sh", "-c", deferredInstallScript(), "autoupdate-install", std::to_string(pid),
+                                           current_, staged_, strategy, "2.0-2", "com.example.sample"};
+        std::vector<char*> argv;
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid_t child = ::fork();
+        if (child == 0) {
+            ::setpgid(0, 0);
+            int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            ::execv("/bin/sh", argv.data());
+            ::_exit(127);
+        }
+        return child;
     }
 
     std::string logMessages(const std::string& name = "com.example.sample.log") {
@@ -130,6 +153,51 @@ TEST_F(DeferredInstall, EveryStrategyEndsWithAVerifiedAppAndNothingLeftOver) {
         EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos) << strategy;
     }
     EXPECT_EQ(versionAt(current_), "1.0");  // relocation leaves the installed app where it is
+}
+
+// The script (with its command in flight) is killed as each command it runs starts,
+// for each strategy that touches the installed app: the app stays whole at its place,
+// or in the backup this run made of it (beside it, or its Contents in the temporary
+// folder).
+TEST_F(DeferredInstall, AScriptKilledAtAnyStepNeverLosesTheInstalledApp) {
+    std::string pristine = folder_ / "pristine/Sample.app";
+    ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {current_, pristine}).status, 0);
+    auto verifies = [](const std::string& app) { return codesign({"--verify", "--deep", "--strict", app}).status == 0; };
+    auto appSurvives = [&] {
+        if (verifies(current_)) return true;
+        for (const auto& name : platform::directoryEntries(folder_ / "apps")) {
+            if (name.find("autoupdate") != std::string::npos && verifies(folder_ / "apps/" + name)) return true;
+        }
+        for (const auto& name : platform::directoryEntries(folder_ / "tmp")) {
+            std::string rebuilt = folder_ / "rebuilt/Sample.app";
+            platform::removeRecursively(folder_ / "rebuilt");
+            platform::createDirectories(rebuilt);
+            std::string contents = folder_ / "tmp/" + name + "/Contents";
+            if (exists(contents) && platform::runCapturingOutput(platform::paths::ditto, {contents, rebuilt + "/Contents"}).status == 0 &&
+                verifies(rebuilt)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const std::string strategy : {"replaceWholeBundle", "replaceBundleContents", "replaceWithoutBackup"}) {
+        bool finished = false;
+        int step = 1;
+        for (; step <= 60 && !finished; ++step) {
+            for (const char* folder : {"apps", "tmp"}) {
+                platform::removeRecursively(folder_ / folder);
+                platform::createDirectories(folder_ / folder);
+            }
+            ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {pristine, current_}).status, 0);
+            pid_t script = startScript(strategy, endedProcess());
+            finished = !killGroupAtStep(script, step).killed;
+            ::waitpid(script, nullptr, 0);
+            EXPECT_TRUE(appSurvives()) << strategy << " killed at step " << step << ":\n" << listTree(folder_ / "apps");
+        }
+        EXPECT_TRUE(finished) << strategy << " never finished between kills";
+        EXPECT_GE(step, 6) << strategy;
+        EXPECT_EQ(versionAt(current_), "2.0") << strategy;
+    }
 }
 
 TEST_F(DeferredInstall, AFailedInstallRestoresSuppressesAndReopensTheOldApp) {

@@ -8,6 +8,7 @@
 #include "HelperProcess.hpp"
 #include "PrivateSystemPaths.hpp"
 #include "SigningKeys.hpp"
+#include "StepKiller.hpp"
 #include "TemporaryDirectory.hpp"
 
 #include "Platform/Bundle.hpp"
@@ -16,6 +17,7 @@
 #include "Platform/ToolPaths.hpp"
 
 #include <csignal>
+#include <future>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -279,25 +281,30 @@ TEST_F(PrivilegedInstall, FailedInstallsLeaveTheInstalledAppUntouched) {
     }
 }
 
-TEST_F(PrivilegedInstall, AHelperKilledMidInstallLeavesTheOldOrTheNewVerifiedApp) {
+// The helper (with its tool run in flight) is killed as each step of an install starts:
+// the checks of the request, the copy, the checks of the copy and of the result. The
+// destination always holds the old or the new app, whole, verifying and root-owned.
+TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp) {
     signedApp("/Applications", "1.0");
-    std::string staged = signedApp(folder_ / "large", "2.0");
-    for (int file = 0; file < 400; ++file) {
-        writeFile(staged + "/Contents/Resources/data/file" + std::to_string(file), std::string(64 * 1024, static_cast<char>('a' + file % 26)));
-    }
-    signWithTeam(staged, *team_);
-    for (int delay : {0, 40, 80, 150, 250, 400, 600, 900}) {
-        {
-            HelperProcess helper;
-            auto outcome = scheduleInstallOnce(requestFor(staged, "2.0-" + std::to_string(delay)));
-            ASSERT_TRUE(outcome.reply && outcome.reply->accepted());
-            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-        }  // SIGKILL
-        ASSERT_TRUE(exists(destination)) << "nothing installed after a kill at " << delay << " ms";
+    std::string staged = signedApp(folder_ / "staged", "2.0");
+    int step = 1;
+    bool finished = false;
+    for (; step <= 30 && !finished; ++step) {
+        HelperProcess helper;
+        std::string installed = "installed update 2.0-" + std::to_string(step) + "\n";
+        auto killing = std::async(std::launch::async, [&] {
+            return killGroupAtStep(helper.pid(), step, [&] { return helperLogMessages().find(installed) != std::string::npos; });
+        });
+        scheduleInstallOnce(requestFor(staged, "2.0-" + std::to_string(step)));  // cut off when the kill comes first
+        finished = !killing.get().killed;
+        ASSERT_TRUE(exists(destination)) << "nothing installed after a kill at step " << step;
+        EXPECT_EQ(verifyOutput(destination), "valid") << "after a kill at step " << step;
+        EXPECT_EQ(lstatOf(destination).st_uid, 0u);
         std::string version = installedVersion();
-        EXPECT_TRUE(version == "1.0" || version == "2.0") << version;
-        EXPECT_EQ(verifyOutput(destination), "valid") << "after a kill at " << delay << " ms";
+        EXPECT_TRUE(version == (finished ? "2.0" : "1.0") || version == "2.0") << version << " after a kill at step " << step;
     }
+    EXPECT_TRUE(finished) << "the install never finished between kills";
+    EXPECT_GE(step, 5) << "the install should take at least four steps";
 }
 
 TEST_F(PrivilegedInstall, SystemLaunchAgentIsRootOwnedAndNamesTheInstalledExecutable) {

@@ -58,6 +58,7 @@ HelperProcess::HelperProcess(Start start, const std::string& executable) {
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // ends with the test process, even one that aborts
+        ::setpgid(0, 0);                      // its tool runs share its group, to be killed with it
         if (activation.valid()) {
             ::dup2(activation.get(), 3);
             std::string pid = std::to_string(::getpid());

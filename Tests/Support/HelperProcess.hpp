@@ -1,6 +1,7 @@
 #pragma once
 // A real helper process for tests: started standalone (it binds its own socket) or
-// socket-activated (the test binds and hands over descriptor 3), killed at the end.
+// socket-activated (the test binds and hands over descriptor 3), killed at the end. It
+// leads a process group of its own.
 
 #include <string>
 #include <sys/types.h>
