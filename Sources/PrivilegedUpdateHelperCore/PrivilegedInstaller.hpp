@@ -14,6 +14,7 @@
 #include "Platform/SerialQueue.hpp"
 
 #include <optional>
+#include <shared_mutex>
 
 namespace privilegedhelper {
 
@@ -59,6 +60,9 @@ private:
     HelperPolicy policy_;
     platform::FileURL logURL_;
     platform::SerialQueue queue_;
+    // Checks of the installed app on connection threads read it as a whole tree, so an
+    // install swaps it only while none is reading, and none starts during the swap.
+    mutable std::shared_mutex installedAppLock_;
 };
 
 }  // namespace privilegedhelper

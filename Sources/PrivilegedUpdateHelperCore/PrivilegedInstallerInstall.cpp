@@ -98,17 +98,20 @@ void PrivilegedInstaller::install(const autoupdatekit::PrivilegedUpdateRequest& 
         ::rmdir(holding.path().c_str());
         verifyApp(temporary.path(), policy_.bundleIdentifier, policy_.teamIdentifier);
 
-        if (exists(destination)) {
-            // One atomic step: the destination always holds a whole bundle.
-            platform::exchangePaths(temporary.path(), destination.path());
-            try {
-                platform::renameWithoutReplacing(temporary.path(), backup.path());
-            } catch (...) {
-                ignoringFailure([&] { platform::exchangePaths(temporary.path(), destination.path()); });
-                throw;
+        {
+            std::unique_lock<std::shared_mutex> swapping(installedAppLock_);
+            if (exists(destination)) {
+                // One atomic step: the destination always holds a whole bundle.
+                platform::exchangePaths(temporary.path(), destination.path());
+                try {
+                    platform::renameWithoutReplacing(temporary.path(), backup.path());
+                } catch (...) {
+                    ignoringFailure([&] { platform::exchangePaths(temporary.path(), destination.path()); });
+                    throw;
+                }
+            } else {
+                platform::renameWithoutReplacing(temporary.path(), destination.path());
             }
-        } else {
-            platform::renameWithoutReplacing(temporary.path(), destination.path());
         }
         verifyApp(destination.path(), policy_.bundleIdentifier, policy_.teamIdentifier);
         platform::removeRecursively(backup.path());

@@ -51,6 +51,7 @@ void PrivilegedInstaller::validateRequest(const autoupdatekit::PrivilegedUpdateR
     if (!exists(request.stagedAppPath())) throw HelperError::appMissing(request.stagedAppPath());
     verifyApp(request.stagedAppPath(), policy_.bundleIdentifier, policy_.teamIdentifier);
     // The helper never replaces an installed app that is not the allowed, signed one.
+    std::shared_lock<std::shared_mutex> reading(installedAppLock_);
     if (exists(policy_.destinationPath)) verifyApp(policy_.destinationPath, policy_.bundleIdentifier, policy_.teamIdentifier);
 }
 

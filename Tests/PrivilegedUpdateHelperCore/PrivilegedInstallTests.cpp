@@ -16,6 +16,8 @@
 #include "Platform/Process.hpp"
 #include "Platform/ToolPaths.hpp"
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <future>
 #include <sys/stat.h>
@@ -305,6 +307,60 @@ TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp)
     }
     EXPECT_TRUE(finished) << "the install never finished between kills";
     EXPECT_GE(step, 5) << "the install should take at least four steps";
+}
+
+// Every one of 200 clients at once gets its reply, and the accepted installs run one at
+// a time (never two copies in flight), in the order they were accepted.
+TEST_F(PrivilegedInstall, TwoHundredClientsAtOnceAreAnsweredAndTheirInstallsRunOneAtATime) {
+    signedApp("/Applications", "1.0");
+    std::string staged = signedApp(folder_ / "staged", "2.0");
+    HelperProcess helper;
+    std::atomic<bool> watching{true};
+    struct StopWatching {
+        std::atomic<bool>& flag;
+        ~StopWatching() { flag = false; }
+    };
+    auto mostCopiesAtOnce = std::async(std::launch::async, [&] {
+        long most = 0;
+        for (int poll = 0; poll < 300000 && watching; ++poll) {  // at most about 5 minutes
+            auto commands = commandsRunningUnder(helper.pid());
+            most = std::max<long>(most, std::count(commands.begin(), commands.end(), "ditto"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return most;
+    });
+    StopWatching stop{watching};  // also when an assertion below ends the test early
+    constexpr int clients = 200;
+    std::vector<std::future<HelperOutcome>> calls;
+    for (int client = 0; client < clients; ++client) {
+        calls.push_back(std::async(std::launch::async, [&, client] { return scheduleInstallOnce(requestFor(staged, "2.0-" + std::to_string(client))); }));
+    }
+    int accepted = 0;
+    for (auto& call : calls) {
+        HelperOutcome outcome = call.get();
+        EXPECT_EQ(outcome.callbacks, 1);
+        ASSERT_TRUE(outcome.reply) << outcome.error;
+        accepted += outcome.reply->accepted() ? 1 : 0;
+        EXPECT_TRUE(outcome.reply->accepted()) << outcome.reply->message();
+    }
+    EXPECT_EQ(accepted, clients);
+
+    auto idsAfter = [](const std::string& log, const std::string& prefix) {
+        std::vector<std::string> ids;
+        for (std::size_t at = log.find(prefix); at != std::string::npos; at = log.find(prefix, at + 1)) {
+            std::size_t start = at + prefix.size();
+            ids.push_back(log.substr(start, log.find_first_of(" \n", start) - start));
+        }
+        return ids;
+    };
+    auto order = idsAfter(helperLogMessages(), "accepted update ");
+    ASSERT_EQ(order.size(), static_cast<std::size_t>(clients));
+    ASSERT_TRUE(waitForLogLine("installed update " + order.back() + "\n", std::chrono::seconds(300)));
+    watching = false;
+    EXPECT_EQ(idsAfter(helperLogMessages(), "installed update "), order);
+    EXPECT_EQ(mostCopiesAtOnce.get(), 1);
+    EXPECT_EQ(verifyOutput(destination), "valid");
+    EXPECT_EQ(installedVersion(), "2.0");
 }
 
 TEST_F(PrivilegedInstall, SystemLaunchAgentIsRootOwnedAndNamesTheInstalledExecutable) {

@@ -54,6 +54,16 @@ bool leaderEnded(pid_t leader) {
 
 }  // namespace
 
+std::vector<std::string> commandsRunningUnder(pid_t leader) {
+    std::vector<std::string> names;
+    for (pid_t pid : startedBy(leader)) {
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        if (std::getline(comm, name)) names.push_back(name);
+    }
+    return names;
+}
+
 StepKill killGroupAtStep(pid_t leader, int step, const std::function<bool()>& finished) {
     StepKill result;
     std::set<pid_t> seen;

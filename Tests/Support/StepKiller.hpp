@@ -4,7 +4,9 @@
 // killed with SIGKILL as the chosen one appears, as a crash or power loss would.
 
 #include <functional>
+#include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace testsupport {
 
@@ -17,5 +19,9 @@ struct StepKill {
 // appeared, unless the leader ends or finished() says the work is done first. Returns
 // once that is so, or once the killed group is gone.
 StepKill killGroupAtStep(pid_t leader, int step, const std::function<bool()>& finished = {});
+
+// The command names of the processes the leader's group or the leader has started and
+// that are running now.
+std::vector<std::string> commandsRunningUnder(pid_t leader);
 
 }  // namespace testsupport
