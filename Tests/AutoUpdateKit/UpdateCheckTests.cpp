@@ -185,6 +185,28 @@ TEST_F(UpdateCheck, ArchiveFailuresLeaveNoHalfWrittenFileTakenForAGoodOne) {
     EXPECT_EQ(outcome(manager()), "The update archive did not contain an app bundle.");
 }
 
+// A slow server still delivers; an archive damaged before it was published (so its
+// digest matches) ends the check with a clear error, at extraction or at the check of
+// the app's seal, never with an update ready.
+TEST_F(UpdateCheck, ASlowServerDeliversAndADamagedArchiveIsNeverReady) {
+    Release release = publish();
+    std::string archive = readFile(release.archive);
+    server_.route("/Sample.zip", {200, archive, HTTPReply::Mode::trickle});
+    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+
+    std::string flipped = archive;
+    flipped[flipped.size() / 3] = static_cast<char>(flipped[flipped.size() / 3] ^ 0x5a);
+    for (const std::string& damaged : {flipped, archive.substr(0, archive.size() / 2)}) {
+        auto digest = platform::sha256(damaged);
+        publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSHA256 = platform::hexLowercase(digest.data(), digest.size()); });
+        server_.route("/Sample.zip", {200, damaged});
+        std::string result = outcome(manager());
+        bool clear = result.rfind("The update archive could not be extracted: ", 0) == 0 ||
+                     result.rfind("Staged app signature check failed: ", 0) == 0;
+        EXPECT_TRUE(clear) << result;
+    }
+}
+
 TEST_F(UpdateCheck, TheAppIsFoundByListingAndMustCarryTheIdentifierAndSignature) {
     publish({"2.0", "2", "com.example.sample", "Other"}, [](UpdateManifestPayload& payload) { payload.appName = "Sample"; });
     EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Other.app");

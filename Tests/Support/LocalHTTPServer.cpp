@@ -1,6 +1,8 @@
 #include "LocalHTTPServer.hpp"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -118,7 +120,11 @@ void LocalHTTPServer::serve(int client) {
         bool half = reply.mode == HTTPReply::Mode::closeMidBody || reply.mode == HTTPReply::Mode::stallMidBody;
         std::size_t sent = half ? reply.body.size() / 2 : reply.body.size();
         sendAll(client, response);
-        sendAll(client, std::string_view(reply.body).substr(0, sent));
+        std::size_t piece = reply.mode == HTTPReply::Mode::trickle ? sent / 16 + 1 : sent;
+        for (std::size_t at = 0; at < sent; at += piece) {
+            if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            sendAll(client, std::string_view(reply.body).substr(at, std::min(piece, sent - at)));
+        }
         if (reply.mode == HTTPReply::Mode::stallMidBody) waitForHangUp(client);
     }
     ::shutdown(client, SHUT_RDWR);

@@ -12,8 +12,9 @@
 namespace testsupport {
 
 struct HTTPReply {
-    // stallMidBody sends half the body, then nothing until the client hangs up (at most 30 s).
-    enum class Mode { normal, closeMidBody, stallMidBody, chunked };
+    // stallMidBody sends half the body, then nothing until the client hangs up (at most
+    // 30 s); trickle sends it in 16 pieces 100 ms apart.
+    enum class Mode { normal, closeMidBody, stallMidBody, trickle, chunked };
     int status = 200;
     std::string body = {};
     Mode mode = Mode::normal;
