@@ -222,14 +222,7 @@ TEST_F(DeferredInstall, AFailedInstallRestoresSuppressesAndReopensTheOldApp) {
 }
 
 TEST_F(DeferredInstall, AStaleBackupNeverReplacesTheInstalledApp) {
-    for (int second = 0; second < 3; ++second) {
-        std::time_t when = std::time(nullptr) + second;
-        std::tm local{};
-        ::localtime_r(&when, &local);
-        char stamp[16];
-        std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
-        writeFile(folder_ / "apps/Sample.autoupdate-backup-" + stamp + ".app/stale", "old backup");
-    }
+    writeStaleSampleBackups(folder_ / "apps");
     std::string before = listTree(folder_ / "apps");
     auto result = runScript("replaceWholeBundle", endedProcess());
     EXPECT_EQ(result.status, 0) << result.bytes;  // the fallback took over

@@ -102,15 +102,7 @@ TEST_F(Installers, AnExistingBackupNameStopsTheWholeBundleInstallUntouched) {
     EXPECT_TRUE(std::regex_match(backup, std::regex(".*/apps/Sample\\.autoupdate-backup-[0-9]{14}\\.app"))) << backup;
     EXPECT_TRUE(std::regex_match(WholeBundleInstaller::backupURL(FileURL("/x/Tool")).path(),
                                  std::regex("/x/Tool\\.autoupdate-backup-[0-9]{14}")));
-    // A stale backup for this second and the next two.
-    for (int second = 0; second < 3; ++second) {
-        std::time_t when = std::time(nullptr) + second;
-        std::tm local{};
-        ::localtime_r(&when, &local);
-        char stamp[16];
-        std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
-        writeFile(folder_ / "apps/Sample.autoupdate-backup-" + stamp + ".app/stale", "old backup");
-    }
+    writeStaleSampleBackups(folder_ / "apps");
     std::string before = listTree(folder_ / "apps");
     try {
         WholeBundleInstaller::install(plan(InstallStrategy::replaceWholeBundle));

@@ -3,6 +3,7 @@
 #include "Platform/FileSystem.hpp"
 
 #include <algorithm>
+#include <ctime>
 #include <stdexcept>
 #include <unistd.h>
 #include <vector>
@@ -53,6 +54,17 @@ std::string listTree(const std::string& folder) {
     std::string text;
     for (const auto& entry : entries) text += entry + "\n";
     return text;
+}
+
+void writeStaleSampleBackups(const std::string& folder) {
+    for (int second = 0; second < 3; ++second) {
+        std::time_t when = std::time(nullptr) + second;
+        std::tm local{};
+        ::localtime_r(&when, &local);
+        char stamp[16];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
+        writeFile(folder + "/Sample.autoupdate-backup-" + stamp + ".app/stale", "old backup");
+    }
 }
 
 }  // namespace testsupport
