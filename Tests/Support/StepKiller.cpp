@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace testsupport {
 namespace {
@@ -54,14 +55,20 @@ bool leaderEnded(pid_t leader) {
 
 }  // namespace
 
-std::vector<std::string> commandsRunningUnder(pid_t leader) {
-    std::vector<std::string> names;
-    for (pid_t pid : startedBy(leader)) {
+std::vector<pid_t> runningTogetherUnder(pid_t leader, const std::string& command) {
+    auto runs = [&](pid_t pid) {
         std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
         std::string name;
-        if (std::getline(comm, name)) names.push_back(name);
+        ProcessStatus status;
+        return std::getline(comm, name) && name == command && readStatus(pid, status) && status.state != 'Z' &&
+               status.parent == leader;
+    };
+    std::vector<pid_t> found;
+    for (pid_t pid : startedBy(leader)) {
+        if (runs(pid)) found.push_back(pid);
     }
-    return names;
+    std::erase_if(found, [&](pid_t pid) { return !runs(pid); });
+    return found;
 }
 
 StepKill killGroupAtStep(pid_t leader, int step, const std::function<bool()>& finished) {

@@ -20,8 +20,10 @@ struct StepKill {
 // once that is so, or once the killed group is gone.
 StepKill killGroupAtStep(pid_t leader, int step, const std::function<bool()>& finished = {});
 
-// The command names of the processes the leader's group or the leader has started and
-// that are running now.
-std::vector<std::string> commandsRunningUnder(pid_t leader);
+// The leader's children running the command that are all running at one moment: a
+// scan of /proc is no snapshot, so each one found is read again after the scan and
+// kept only when it still runs that command. (Children only: a sanitizer's tracer task
+// in a child is a process of the same name.)
+std::vector<pid_t> runningTogetherUnder(pid_t leader, const std::string& command);
 
 }  // namespace testsupport
