@@ -1,6 +1,7 @@
 #pragma once
 // Generated benchmark data: a large application bundle and its zip, made once per run
-// under /tmp and removed at exit. Nothing is committed.
+// in a folder under /tmp (a private tmpfs when run as root) and removed at exit.
+// Nothing is committed.
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +13,7 @@ struct BundleCorpus {
     std::string folder;   // scratch folder for the run
     std::string bundle;   // <folder>/Large.app: 5,000 files, 200 MiB, ad-hoc sealed
     std::string archive;  // <folder>/Large.zip, made with ditto -c -k --keepParent
+    bool onTmpfs = false;  // the folder is a private tmpfs mount (when run as root)
 };
 
 // Builds the corpus on first use.
