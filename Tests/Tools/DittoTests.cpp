@@ -2,11 +2,15 @@
 #include "Platform/Process.hpp"
 #include "Platform/ToolPaths.hpp"
 
+#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "TemporaryDirectory.hpp"
 #include "ZipMaker.hpp"
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -68,6 +72,39 @@ TEST(Ditto, CopyKeepsLinksModesExtendedAttributesTimestampsAndHardLinks) {
     EXPECT_EQ(xattrOf(copy + "/Contents/Resources/readme.txt", "user.origin"), "test");
     EXPECT_EQ(lstatOf(copy + "/Contents/Resources/readme.txt").st_ino, lstatOf(copy + "/Contents/Resources/hard.txt").st_ino);
     EXPECT_EQ(testsupport::readFile(copy + "/Contents/Resources/hard.txt"), "sample resource\n");
+}
+
+// As root the copy keeps owners, set-ID bits and access-control lists; an ordinary
+// user's copy drops set-ID bits, which belong with an owner it cannot give.
+TEST(Ditto, CopyKeepsOwnersSetIdBitsAndAccessListsOnlyWhereItMay) {
+    testsupport::TemporaryDirectory folder;
+    ::chmod(folder.path().c_str(), 0755);
+    std::string app = testsupport::buildBundle(folder.path(), "Owned");
+    std::string tool = app + "/Contents/MacOS/tool";
+    testsupport::writeFile(tool, "#!/bin/sh\n", 0755);
+    ASSERT_EQ(::chown(tool.c_str(), testsupport::nobodyIdentifier, testsupport::nobodyIdentifier), 0);
+    ASSERT_EQ(::chmod(tool.c_str(), 04755), 0);
+    // user::rwx user:65534:r-- group::r-x mask::r-x other::r-- in the kernel's layout.
+    const std::uint32_t entries[] = {2, 0x1 | 7 << 16, 0xffffffff, 0x2 | 4 << 16, 65534, 0x4 | 5 << 16, 0xffffffff,
+                                     0x10 | 5 << 16, 0xffffffff, 0x20 | 4 << 16, 0xffffffff};
+    std::string acl(reinterpret_cast<const char*>(entries), sizeof entries);
+    std::string readme = app + "/Contents/Resources/readme.txt";
+    ASSERT_EQ(::lsetxattr(readme.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0) << std::strerror(errno);
+
+    std::string copy = folder / "Copy.app";
+    auto result = ditto({app, copy});
+    ASSERT_EQ(result.status, 0) << result.bytes;
+    EXPECT_EQ(lstatOf(copy + "/Contents/MacOS/tool").st_uid, testsupport::nobodyIdentifier);
+    EXPECT_EQ(lstatOf(copy + "/Contents/MacOS/tool").st_mode & 07777, 04755u);
+    EXPECT_EQ(xattrOf(copy + "/Contents/Resources/readme.txt", "system.posix_acl_access"), acl);
+    EXPECT_EQ(lstatOf(copy + "/Contents/Resources/readme.txt").st_mode & 0777, lstatOf(readme).st_mode & 0777);
+
+    ::chmod(folder.path().c_str(), 0777);
+    std::string userCopy = folder / "User Copy.app";
+    std::string status = testsupport::runAsNobody([&] { return std::to_string(ditto({app, userCopy}).status); });
+    EXPECT_EQ(status, "0");
+    EXPECT_EQ(lstatOf(userCopy + "/Contents/MacOS/tool").st_uid, testsupport::nobodyIdentifier);
+    EXPECT_EQ(lstatOf(userCopy + "/Contents/MacOS/tool").st_mode & 07777, 0755u);
 }
 
 TEST(Ditto, CopyRefusesAnExistingDestinationAndSpecialFiles) {

@@ -5,8 +5,9 @@
 namespace ditto {
 
 // Copies the tree at source to destination, which must not exist: symbolic links are
-// kept as links, hard links as links, and modes, extended attributes and timestamps
-// are kept; ownership too when running as root.
+// kept as links, hard links as links, and modes, extended attributes (access-control
+// lists among them) and timestamps are kept; ownership and set-ID bits too when running
+// as root. Special files are refused.
 void copyTree(const std::string& source, const std::string& destination);
 
 }  // namespace ditto
