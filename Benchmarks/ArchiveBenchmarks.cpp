@@ -3,7 +3,6 @@
 // `openssl dgst -sha256` and `sha256sum` (and its own peak memory), and the whole
 // checkForUpdate against the peer tools doing its work one after another.
 
-#include "Support/BundleCorpus.hpp"
 #include "Support/Comparison.hpp"
 #include "Support/PrivateSystem.hpp"
 
@@ -179,16 +178,14 @@ void checkOurs(benchmark::State& state) {
         autoupdatekit::AutoUpdateConfiguration(*platform::WebURL::parse(served->server.url("/manifest.json")), served->publicKey,
                                                bundle, platform::FileURL(staging), "svc"),
         platform::HTTPSession::shared());
-    for (auto _ : state) {
-        state.PauseTiming();
-        platform::removeRecursively(staging);  // each check starts as the first one does
-        bench::settleDisk();
-        state.ResumeTiming();
-        auto result = manager.checkForUpdate();
-        if (!std::holds_alternative<autoupdatekit::AutoUpdateCheckResult::UpdateReady>(result.value)) {
-            state.SkipWithError(("the check found no update: " + result.logDescription()).c_str());
-        }
-    }
+    bench::timeEachRun(
+        state, [&] { platform::removeRecursively(staging); },  // each check starts as the first one does
+        [&] {
+            auto result = manager.checkForUpdate();
+            if (!std::holds_alternative<autoupdatekit::AutoUpdateCheckResult::UpdateReady>(result.value)) {
+                state.SkipWithError(("the check found no update: " + result.logDescription()).c_str());
+            }
+        });
     platform::removeRecursively(staging);
 }
 
@@ -199,19 +196,20 @@ void checkPeer(benchmark::State& state) {
     if (!served) return;
     std::string archive = served->folder + "/peer.zip";
     std::string extracted = served->folder + "/peer-extracted";
-    for (auto _ : state) {
-        state.PauseTiming();
-        platform::removeRecursively(archive);
-        platform::removeRecursively(extracted);
-        bench::settleDisk();
-        state.ResumeTiming();
-        bench::runOrSkip(state, "/usr/bin/curl", {"-s", "-o", archive, served->archiveURL});
-        bench::runOrSkip(state, "/usr/bin/openssl", {"dgst", "-sha256", archive});
-        bench::runOrSkip(state, "/usr/bin/unzip", {"-q", archive, "-d", extracted});
-        for (int run = 0; run < 2; ++run) {
-            bench::runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", extracted + "/Sample.app"});
-        }
-    }
+    bench::timeEachRun(
+        state,
+        [&] {
+            platform::removeRecursively(archive);
+            platform::removeRecursively(extracted);
+        },
+        [&] {
+            bench::runOrSkip(state, "/usr/bin/curl", {"-s", "-o", archive, served->archiveURL});
+            bench::runOrSkip(state, "/usr/bin/openssl", {"dgst", "-sha256", archive});
+            bench::runOrSkip(state, "/usr/bin/unzip", {"-q", archive, "-d", extracted});
+            for (int run = 0; run < 2; ++run) {
+                bench::runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", extracted + "/Sample.app"});
+            }
+        });
     platform::removeRecursively(extracted);
 }
 

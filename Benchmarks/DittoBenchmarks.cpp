@@ -17,14 +17,13 @@ template <typename Command>
 void timeIntoFreshTarget(benchmark::State& state, bool makeTarget, Command command) {
     const auto& corpus = bench::largeBundle();
     std::string target = corpus.folder + "/target";
-    for (auto _ : state) {
-        state.PauseTiming();
-        platform::removeRecursively(target);
-        if (makeTarget) ::mkdir(target.c_str(), 0755);
-        bench::settleDisk();
-        state.ResumeTiming();
-        command(state, corpus, target);
-    }
+    bench::timeEachRun(
+        state,
+        [&] {
+            platform::removeRecursively(target);
+            if (makeTarget) ::mkdir(target.c_str(), 0755);
+        },
+        [&] { command(state, corpus, target); });
     platform::removeRecursively(target);
 }
 

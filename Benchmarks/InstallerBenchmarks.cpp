@@ -37,16 +37,15 @@ void installOurs(benchmark::State& state, InstallStrategy strategy) {
     std::string current = folder + "/Large.app";
     ::setenv("HOME", (corpus.folder + "/home").c_str(), 1);
     ::setenv("TMPDIR", corpus.folder.c_str(), 1);
-    for (auto _ : state) {
-        state.PauseTiming();
-        platform::removeRecursively(folder);
-        platform::removeRecursively(corpus.folder + "/home");
-        platform::createDirectories(folder);
-        bench::runOrSkip(state, platform::paths::ditto, {corpus.bundle, current});
-        bench::settleDisk();
-        state.ResumeTiming();
-        install(strategy, {platform::FileURL(current), platform::FileURL(corpus.bundle), strategy});
-    }
+    bench::timeEachRun(
+        state,
+        [&] {
+            platform::removeRecursively(folder);
+            platform::removeRecursively(corpus.folder + "/home");
+            platform::createDirectories(folder);
+            bench::runOrSkip(state, platform::paths::ditto, {corpus.bundle, current});
+        },
+        [&] { install(strategy, {platform::FileURL(current), platform::FileURL(corpus.bundle), strategy}); });
     platform::removeRecursively(folder);
 }
 

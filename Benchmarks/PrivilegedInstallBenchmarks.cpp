@@ -62,22 +62,24 @@ void installOurs(benchmark::State& state) {
     platform::createDirectories("/Library/Logs");
     std::string staged = signedZorvane(state, corpus.folder + "/staged", keyFile);
     int round = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        platform::removeRecursively(destination);
-        bench::runOrSkip(state, platform::paths::ditto, {staged, destination});
-        std::string update = "2.0-" + std::to_string(++round);
-        bench::settleDisk();
-        state.ResumeTiming();
-        platform::ipc::Connection connection("com.brackwell.Zorvane.PrivilegedUpdater", platform::ipc::privilegedOption);
-        connection.resume();
-        bool accepted = false;
-        autoupdatekit::PrivilegedUpdateHelperProxy proxy(connection, [](const std::string&) {});
-        proxy.scheduleInstall(autoupdatekit::PrivilegedUpdateRequest(destination, staged, "com.brackwell.Zorvane", team, update, 0, false),
-                              [&](const autoupdatekit::PrivilegedUpdateReply& reply) { accepted = reply.accepted(); });
-        connection.invalidate();
-        if (!accepted || !waitForLine("installed update " + update + "\n")) state.SkipWithError("the install did not complete");
-    }
+    bench::timeEachRun(
+        state,
+        [&] {
+            platform::removeRecursively(destination);
+            bench::runOrSkip(state, platform::paths::ditto, {staged, destination});
+        },
+        [&] {
+            std::string update = "2.0-" + std::to_string(++round);
+            platform::ipc::Connection connection("com.brackwell.Zorvane.PrivilegedUpdater", platform::ipc::privilegedOption);
+            connection.resume();
+            bool accepted = false;
+            autoupdatekit::PrivilegedUpdateHelperProxy proxy(connection, [](const std::string&) {});
+            proxy.scheduleInstall(
+                autoupdatekit::PrivilegedUpdateRequest(destination, staged, "com.brackwell.Zorvane", team, update, 0, false),
+                [&](const autoupdatekit::PrivilegedUpdateReply& reply) { accepted = reply.accepted(); });
+            connection.invalidate();
+            if (!accepted || !waitForLine("installed update " + update + "\n")) state.SkipWithError("the install did not complete");
+        });
     platform::removeRecursively(corpus.folder + "/staged");
 }
 

@@ -73,21 +73,17 @@ BundleCorpus build() {
 
 }  // namespace
 
-void settleDisk() { ::sync(); }
-
 void copyAndVerifyFloor(benchmark::State& state, int codesignRuns) {
     const auto& corpus = largeBundle();
     std::string target = corpus.folder + "/floor.app";
-    for (auto _ : state) {
-        state.PauseTiming();
-        platform::removeRecursively(target);
-        settleDisk();
-        state.ResumeTiming();
-        runOrSkip(state, "/bin/cp", {"-a", corpus.bundle, target});
-        for (int run = 0; run < codesignRuns; ++run) {
-            runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", target});
-        }
-    }
+    timeEachRun(
+        state, [&] { platform::removeRecursively(target); },
+        [&] {
+            runOrSkip(state, "/bin/cp", {"-a", corpus.bundle, target});
+            for (int run = 0; run < codesignRuns; ++run) {
+                runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", target});
+            }
+        });
     platform::removeRecursively(target);
 }
 

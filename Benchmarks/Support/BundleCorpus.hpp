@@ -19,10 +19,6 @@ struct BundleCorpus {
 // Builds the corpus on first use.
 const BundleCorpus& largeBundle();
 
-// Writes back every dirty page before a timed iteration, so the writeback of the
-// previous iteration (ours or the peer's) is never charged to the next one.
-void settleDisk();
-
 // The floor of an install: `cp -a` of the corpus bundle, then as many
 // `codesign --verify --deep --strict` runs of the copy as the install makes.
 void copyAndVerifyFloor(benchmark::State& state, int codesignRuns);

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
+#include <string>
+#include <unistd.h>
 
 namespace bench {
 namespace {
@@ -18,21 +21,57 @@ std::vector<CounterGoal>& counterGoals() {
     return registered;
 }
 
-// Keeps each benchmark's mean wall time per iteration while the console reporter prints.
+// Keeps each benchmark's wall time per iteration (the median over the repetitions when
+// there are several) while the console reporter prints.
 class CollectingReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
-                seconds[run.run_name.function_name] = run.real_accumulated_time / static_cast<double>(run.iterations);
-                for (const auto& [name, counter] : run.counters) counters[run.run_name.function_name + "." + name] = counter.value;
-            }
+            bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.error_occurred || run.iterations <= 0 || (run.run_type == Run::RT_Aggregate && !median)) continue;
+            auto& into = median ? medians_ : singles_;
+            into.seconds[run.run_name.function_name] = run.real_accumulated_time / static_cast<double>(run.iterations);
+            for (const auto& [name, counter] : run.counters) into.counters[run.run_name.function_name + "." + name] = counter.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> seconds;
-    std::map<std::string, double> counters;
+
+    std::optional<double> seconds(const std::string& name) const { return find(&Figures::seconds, name); }
+    std::optional<double> counter(const std::string& name) const { return find(&Figures::counters, name); }
+
+private:
+    struct Figures {
+        std::map<std::string, double> seconds;
+        std::map<std::string, double> counters;
+    };
+
+    std::optional<double> find(std::map<std::string, double> Figures::*table, const std::string& name) const {
+        for (const Figures* figures : {&medians_, &singles_}) {
+            auto found = (figures->*table).find(name);
+            if (found != (figures->*table).end()) return found->second;
+        }
+        return std::nullopt;
+    }
+
+    Figures medians_;
+    Figures singles_;
 };
+
+// Three repetitions in random order unless asked otherwise: on a shared machine one run
+// of an operation can be slowed by whatever ran just before it.
+std::vector<char*> withDefaultRepetitions(int argc, char** argv) {
+    static char repetitions[] = "--benchmark_repetitions=3";
+    static char interleaving[] = "--benchmark_enable_random_interleaving=true";
+    std::vector<char*> arguments(argv, argv + argc);
+    bool chosen = false;
+    for (int index = 1; index < argc; ++index) chosen = chosen || std::string(argv[index]).rfind("--benchmark_repetitions", 0) == 0;
+    if (!chosen) {
+        arguments.push_back(repetitions);
+        arguments.push_back(interleaving);
+    }
+    arguments.push_back(nullptr);
+    return arguments;
+}
 
 }  // namespace
 
@@ -46,35 +85,49 @@ bool registerGoal(CounterGoal goal) {
     return true;
 }
 
+void timeEachRun(benchmark::State& state, const std::function<void()>& prepare, const std::function<void()>& operation) {
+    prepare();
+    operation();
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepare();
+        ::sync();
+        state.ResumeTiming();
+        operation();
+    }
+}
+
 void runOrSkip(benchmark::State& state, const std::string& executable, const std::vector<std::string>& arguments) {
     auto result = platform::runCapturingOutput(executable, arguments);
     if (result.status != 0) state.SkipWithError((executable + " failed: " + result.bytes).c_str());
 }
 
 int runAndReport(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    std::vector<char*> arguments = withDefaultRepetitions(argc, argv);
+    int count = static_cast<int>(arguments.size()) - 1;
+    benchmark::Initialize(&count, arguments.data());
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     int status = 0;
     std::printf("\n%-36s %11s %11s %7s %-30s %s\n", "operation", "ours (ms)", "peer (ms)", "ratio", "goal", "result");
     for (const auto& goal : goals()) {
-        auto ours = reporter.seconds.find(goal.operation + "/ours");
-        auto peer = reporter.seconds.find(goal.operation + "/peer");
-        if (ours == reporter.seconds.end() || peer == reporter.seconds.end()) continue;
-        double ratio = ours->second / peer->second;
+        auto ours = reporter.seconds(goal.operation + "/ours");
+        auto peer = reporter.seconds(goal.operation + "/peer");
+        if (!ours || !peer) continue;
+        double ratio = *ours / *peer;
         bool met = ratio <= goal.maximumRatio;
         if (!met) status = 1;
-        std::printf("%-36s %11.3f %11.3f %7.2f %-30s %s\n", goal.operation.c_str(), ours->second * 1e3, peer->second * 1e3, ratio,
+        std::printf("%-36s %11.3f %11.3f %7.2f %-30s %s\n", goal.operation.c_str(), *ours * 1e3, *peer * 1e3, ratio,
                     goal.description.c_str(), met ? "pass" : "FAIL");
     }
     std::printf("\n%-50s %12s %-30s %s\n", "measure", "value", "goal", "result");
     for (const auto& goal : counterGoals()) {
-        auto found = reporter.counters.find(goal.benchmark + "." + goal.counter);
-        if (found == reporter.counters.end()) continue;
-        bool met = goal.atLeast ? found->second >= goal.limit : found->second <= goal.limit;
+        auto found = reporter.counter(goal.benchmark + "." + goal.counter);
+        if (!found) continue;
+        bool met = goal.atLeast ? *found >= goal.limit : *found <= goal.limit;
         if (!met) status = 1;
-        std::printf("%-50s %12.2f %-30s %s\n", (goal.benchmark + " " + goal.counter).c_str(), found->second,
+        std::printf("%-50s %12.2f %-30s %s\n", (goal.benchmark + " " + goal.counter).c_str(), *found,
                     goal.description.c_str(), met ? "pass" : "FAIL");
     }
     benchmark::Shutdown();

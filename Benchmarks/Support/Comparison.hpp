@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,11 @@ bool registerGoal(CounterGoal goal);
 // Runs every benchmark, then prints the comparison table. Returns the exit status:
 // 0 when every goal with both sides measured is met.
 int runAndReport(int argc, char** argv);
+
+// Times operation once per iteration, each after an untimed prepare and with the
+// disk's dirty pages written back; one untimed round runs first, so the cold caches
+// and fresh memory of a first run are charged to neither side.
+void timeEachRun(benchmark::State& state, const std::function<void()>& prepare, const std::function<void()>& operation);
 
 // Runs a command to completion through the project's process layer; fails the
 // benchmark on a nonzero status.
