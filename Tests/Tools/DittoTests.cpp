@@ -58,7 +58,7 @@ std::string richBundle(const std::string& folder) {
 TEST(Ditto, CopyKeepsLinksModesExtendedAttributesTimestampsAndHardLinks) {
     testsupport::TemporaryDirectory folder;
     std::string source = richBundle(folder.path());
-    std::string copy = folder / "Copy Of.app";
+    std::string copy = folder / "made on the way/Copy Of.app";
     auto result = ditto({source, copy});
     ASSERT_EQ(result.status, 0) << result.bytes;
 
