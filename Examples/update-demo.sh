@@ -16,6 +16,7 @@ mkdir -p "$HOME" "$TMPDIR"
 server_pid=
 supervisor_pid=
 cleanup() {
+  set +e  # every step runs, whatever the one before it returned (a killed job's wait is 137)
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
   # The helper ends with its supervisor.
   if [ -n "$supervisor_pid" ]; then kill -9 "$supervisor_pid" 2>/dev/null; wait "$supervisor_pid" 2>/dev/null; fi
