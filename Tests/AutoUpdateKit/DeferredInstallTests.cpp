@@ -50,15 +50,20 @@ protected:
         return signedApp(folder, version, sample);
     }
 
+    // /bin/sh and its arguments, as the app starts the script.
+    std::vector<std::string> scriptCommand(const std::string& strategy, pid_t pid, const std::string& bundleIdentifier) const {
+        return {"/bin/sh", "-c", deferredInstallScript(), "autoupdate-install", std::to_string(pid), current_, staged_, strategy, "2.0-2",
+                bundleIdentifier};
+    }
+
     platform::CapturedOutput runScript(const std::string& strategy, pid_t pid, const std::string& bundleIdentifier = "com.example.sample") {
-        return platform::runCapturingOutput("/bin/sh", {"-c", deferredInstallScript(), "autoupdate-install", std::to_string(pid),
-                                                        current_, staged_, strategy, "2.0-2", bundleIdentifier});
+        auto command = scriptCommand(strategy, pid, bundleIdentifier);
+        return platform::runCapturingOutput(command.front(), {command.begin() + 1, command.end()});
     }
 
     // The same script as its own process group, output discarded.
     pid_t startScript(const std::string& strategy, pid_t pid) {
-        std::vector<std::string> arguments{"/bin/sh", "-c", deferredInstallScript(), "autoupdate-install", std::to_string(pid),
-                                           current_, staged_, strategy, "2.0-2", "com.example.sample"};
+        std::vector<std::string> arguments = scriptCommand(strategy, pid, "com.example.sample");
         std::vector<char*> argv;
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);

@@ -9,6 +9,7 @@
 
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileSystem.hpp"
+#include "Platform/FileURL.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -181,14 +182,10 @@ void copyTree(const std::string& source, const std::string& destination) {
     if (::lstat(source.c_str(), &status) != 0) failWithErrno(source);
     if (::lstat(destination.c_str(), &status) == 0) throw DittoError(destination + ": File exists");
     // Folders missing on the way to the destination are made, as the copy always has.
-    std::size_t slash = destination.find_last_not_of('/');
-    slash = slash == std::string::npos ? std::string::npos : destination.rfind('/', slash);
-    if (slash != std::string::npos && slash > 0) {
-        try {
-            platform::createDirectories(destination.substr(0, slash));
-        } catch (const std::exception& error) {
-            throw DittoError(error.what());
-        }
+    try {
+        platform::createDirectories(platform::FileURL(destination).deletingLastPathComponent().path());
+    } catch (const std::exception& error) {
+        throw DittoError(error.what());
     }
     TreeCopier().copyEntry({AT_FDCWD, source, source}, {AT_FDCWD, destination, destination});
 }
