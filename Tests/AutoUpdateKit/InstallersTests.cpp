@@ -25,7 +25,6 @@ protected:
         staged_ = signedApp(folder_ / "staged", "2.0");
     }
 
-
     InstallationPlan plan(InstallStrategy strategy) { return {FileURL(current_), FileURL(staged_), strategy}; }
     void breakStaged() { writeFile(staged_ + "/Contents/Resources/readme.txt", "tampered"); }
 
@@ -34,19 +33,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(Installers, WrongStrategiesTouchNothing) {
-    std::string before = listTree(folder_.path());
-    try {
-        WholeBundleInstaller::install(plan(InstallStrategy::replaceBundleContents));
-        FAIL();
-    } catch (const InstallationError& error) {
-        EXPECT_EQ(error.description(), "Install strategy replaceBundleContents is not implemented yet.");
-    }
-    EXPECT_THROW(DirectBundleInstaller::install(plan(InstallStrategy::replaceWholeBundle)), InstallationError);
-    EXPECT_THROW(BundleContentsInstaller::install(plan(InstallStrategy::replaceWithoutBackup)), InstallationError);
-    EXPECT_EQ(listTree(folder_.path()), before);
-}
 
 TEST_F(Installers, EachStrategyInstallsAVerifiedBundleAndKeepsNoBackup) {
     EXPECT_EQ(WholeBundleInstaller::install(plan(InstallStrategy::replaceWholeBundle)), (InstallationResult{InstallStrategy::replaceWholeBundle}));

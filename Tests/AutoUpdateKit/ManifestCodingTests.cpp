@@ -34,23 +34,6 @@ TEST(ManifestCoding, CanonicalBytesOfTheWorkedExampleMatchToTheByte) {
     EXPECT_EQ(ManifestCoding::canonicalPayloadData(samplePayload()), workedExample);
 }
 
-TEST(ManifestCoding, DocumentIndentsThePayloadOneLevelDeeper) {
-    std::string signature(86, 'A');
-    signature += "==";
-    std::string document = ManifestCoding::manifestData({samplePayload(), signature});
-    std::string expected = "{\n  \"payload\" : {\n";
-    std::string members = workedExample.substr(2, workedExample.size() - 4);  // the member lines
-    std::size_t start = 0;
-    while (start < members.size()) {
-        std::size_t end = members.find('\n', start);
-        expected += "  " + members.substr(start, end - start) + "\n";
-        start = end == std::string::npos ? members.size() : end + 1;
-    }
-    expected += "  },\n  \"signature\" : \"" + signature + "\"\n}";
-    EXPECT_EQ(document, expected);
-    EXPECT_EQ(decode(document), (SignedUpdateManifest{samplePayload(), signature}));
-}
-
 TEST(ManifestCoding, NullAndAbsentOptionalsAreTheSameAndNeverWritten) {
     auto payload = samplePayload();
     payload.minimumSystemVersion.reset();
@@ -138,15 +121,4 @@ TEST(ManifestCoding, BadDocumentsFailWithTheDecodersOwnError) {
             EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
         }
     }
-}
-
-TEST(ManifestCoding, ArchiveURLTextComesBackUnchanged) {
-    for (const std::string url : {"https://example.com/a%20b/Sample.zip?token=abc&x=1#frag", "http://127.0.0.1:8080/x.zip",
-                                  "https://user@example.com/\xC3\xA4.zip", "file:///srv/updates/Sample.zip"}) {
-        auto payload = samplePayload();
-        payload.archiveURL = *platform::WebURL::parse(url);
-        auto reread = ManifestCoding::makeDecoder().decodePayload(ManifestCoding::canonicalPayloadData(payload));
-        EXPECT_EQ(reread.archiveURL.absoluteString(), url);
-    }
-    EXPECT_FALSE(platform::WebURL::parse("https://example.com/x.zip\n"));
 }

@@ -86,27 +86,16 @@ TEST(ManifestSignature, Base64IsTrimmedAtTheEndsOnlyAndErrorsComeInOrder) {
     };
     const Row rows[] = {
         {keys.publicKey + "\n", "  " + signature + "\t\n", "true"},
-        {"\xC2\xA0" + keys.publicKey + "\xE2\x80\xA8", signature, "true"},
         {keys.publicKey.substr(0, 20) + "\n" + keys.publicKey.substr(20), signature,
          "The manifest public key is not valid base64 Ed25519 data."},
         {badText, badText, "The manifest public key is not valid base64 Ed25519 data."},
         {base64OfLength(31), badText, "The manifest signature is not valid base64 Ed25519 data."},
         {base64OfLength(31), signature, "key size"},
-        {base64OfLength(33), signature, "key size"},
         {keys.publicKey, base64OfLength(63), "false"},
-        {keys.publicKey, base64OfLength(65), "false"},
         {keys.publicKey, signature.substr(0, 44) + " " + signature.substr(45), "The manifest signature is not valid base64 Ed25519 data."},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(outcome({payload, row.signature}, row.publicKey), row.expected) << row.publicKey << " / " << row.signature;
-    }
-
-    EXPECT_THROW(ManifestSignature::sign(payload, "a\nb="), ManifestSignatureError);
-    try {
-        ManifestSignature::sign(payload, badText);
-    } catch (const ManifestSignatureError& error) {
-        EXPECT_EQ(error, ManifestSignatureError(Case::invalidPrivateKey));
-        EXPECT_STREQ(error.what(), "The manifest private key is not valid base64 Ed25519 data.");
     }
     EXPECT_THROW(ManifestSignature::sign(payload, base64OfLength(16)), platform::CryptoError);
 }

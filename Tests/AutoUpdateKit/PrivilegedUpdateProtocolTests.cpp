@@ -43,15 +43,6 @@ PropertyDictionary archiveWithout(const std::string& key) {
 
 }  // namespace
 
-TEST(PrivilegedUpdateProtocol, RequestsSurviveTheWireIncludingANegativeProcessIdentifier) {
-    for (std::int32_t pid : {-42, 0, 1, 2147483647, -2147483647 - 1}) {
-        EXPECT_EQ(decodeRequest(wireArchive(sampleRequest(pid))), sampleRequest(pid)) << pid;
-    }
-    auto archive = asDictionary(wireArchive(sampleRequest()));
-    EXPECT_EQ(archive.at("$class"), PropertyValue("AUKPrivilegedUpdateRequest"));
-    EXPECT_EQ(archive.at("launchAfterInstall"), PropertyValue(true));
-}
-
 TEST(PrivilegedUpdateProtocol, RequestDecodeRules) {
     auto defaults = decodeRequest(PropertyValue(archiveWithout("launchAfterInstall")));
     ASSERT_TRUE(defaults);
@@ -80,29 +71,4 @@ TEST(PrivilegedUpdateProtocol, RequestDecodeRules) {
     auto empty = archiveWithout("updateIdentifier");
     empty["updateIdentifier"] = "";
     EXPECT_EQ(decodeRequest(PropertyValue(empty))->updateIdentifier(), "");
-}
-
-TEST(PrivilegedUpdateProtocol, ReplyDecodeRules) {
-    KeyedArchiver coder(PrivilegedUpdateReply::className);
-    PrivilegedUpdateReply(true, "Install scheduled.").encode(coder);
-    auto decode = [](const PropertyDictionary& archive) {
-        return PrivilegedUpdateReply::decode(KeyedUnarchiver(PropertyValue(archive), PrivilegedUpdateReply::className));
-    };
-    EXPECT_EQ(decode(coder.archive()), PrivilegedUpdateReply(true, "Install scheduled."));
-    auto withoutAccepted = coder.archive();
-    withoutAccepted.erase("accepted");
-    EXPECT_EQ(decode(withoutAccepted), PrivilegedUpdateReply(false, "Install scheduled."));
-    auto withoutMessage = coder.archive();
-    withoutMessage.erase("message");
-    EXPECT_FALSE(decode(withoutMessage));
-}
-
-TEST(PrivilegedUpdateProtocol, PresetServiceNamesFollowOneForm) {
-    for (const std::string name : {PrivilegedUpdateDefaults::zorvaneMachServiceName, PrivilegedUpdateDefaults::mirelleMachServiceName,
-                                   PrivilegedUpdateDefaults::brackwellTollanMachServiceName}) {
-        EXPECT_EQ(name.substr(name.size() - 18), ".PrivilegedUpdater") << name;
-        EXPECT_EQ(name.rfind("com.brackwell.", 0), 0u) << name;
-    }
-    EXPECT_EQ(std::string(PrivilegedUpdateDefaults::zorvaneMachServiceName),
-              std::string(PrivilegedUpdateDefaults::zorvaneBundleIdentifier) + ".PrivilegedUpdater");
 }

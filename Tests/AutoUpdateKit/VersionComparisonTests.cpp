@@ -32,18 +32,6 @@ TEST(VersionComparison, DottedNumericRules) {
     }
 }
 
-TEST(VersionComparison, AppVersionReadsStringsOnlyAndDefaultsToZero) {
-    testsupport::TemporaryDirectory folder;
-    testsupport::SampleBundle sample;
-    sample.extraInfo["CFBundleVersion"] = std::int64_t{12};
-    std::string app = testsupport::buildBundle(folder.path(), "Sample", sample);
-    auto bundle = platform::Bundle::open(platform::FileURL(app));
-    EXPECT_EQ(AppVersion::of(*bundle), (AppVersion{"1.0", "0"}));
-
-    ::unlink((app + "/Contents/Info.plist").c_str());
-    EXPECT_EQ(AppVersion::of(*platform::Bundle::open(platform::FileURL(app))), (AppVersion{"0", "0"}));
-}
-
 TEST(VersionComparison, MinimumSystemVersionAgainstTheRunningSystem) {
     std::string current = autoupdatekit::currentSystemVersionString();
     ASSERT_EQ(std::count(current.begin(), current.end(), '.'), 2) << current;

@@ -29,49 +29,12 @@ protected:
         return *code;
     }
 
-    std::optional<std::string> team(const std::string& path) {
-        std::optional<PropertyDictionary> information;
-        EXPECT_EQ(codeFor(path).copySigningInformation(signingInformation, information), statusSuccess);
-        const std::string* value = PropertyList::stringValue(*information, codeInfoTeamIdentifier);
-        return value ? std::optional<std::string>(*value) : std::nullopt;
-    }
 
     TemporaryDirectory folder_;
     std::unique_ptr<TeamKey> team_;
 };
 
 }  // namespace
-
-TEST_F(StaticCodeTest, UnsignedBundlesAreObjectsWithoutATeamThatFailValidity) {
-    std::string app = buildBundle(folder_.path(), "Unsigned");
-    std::optional<std::string> error;
-    EXPECT_EQ(codeFor(app).checkValidity(checkAllArchitectures | strictValidate, nullptr, &error), statusUnsigned);
-    EXPECT_EQ(error, "code object is not signed at all");
-    EXPECT_EQ(team(app), std::nullopt);
-
-    std::optional<StaticCode> none;
-    EXPECT_EQ(StaticCode::create(FileURL(app + "/Contents/Info.plist"), 0, none), statusNotABundle);
-    EXPECT_FALSE(none);
-    EXPECT_EQ(StaticCode::create(FileURL(folder_ / "missing.app"), 0, none), statusNotABundle);
-}
-
-TEST_F(StaticCodeTest, SigningInformationCarriesTheTeamOfATeamSignatureOnly) {
-    std::string teamApp = buildBundle(folder_.path(), "Team");
-    signWithTeam(teamApp, *team_);
-    std::string adHocApp = buildBundle(folder_.path(), "AdHoc");
-    signAdHoc(adHocApp);
-
-    EXPECT_EQ(team(teamApp), "TEAMA1");
-    EXPECT_EQ(team(adHocApp), std::nullopt);
-    EXPECT_EQ(codeFor(teamApp).checkValidity(0x11, nullptr, nullptr), statusSuccess);
-    EXPECT_EQ(codeFor(adHocApp).checkValidity(0x11, nullptr, nullptr), statusSuccess);
-
-    writeFile(teamApp + "/Contents/Resources/readme.txt", "changed");
-    std::optional<std::string> error;
-    EXPECT_EQ(codeFor(teamApp).checkValidity(0x11, nullptr, &error), statusResourcesModified);
-    EXPECT_NE(error->find("file modified: Contents/Resources/readme.txt"), std::string::npos);
-    EXPECT_EQ(codeFor(teamApp).checkValidity(0x40, nullptr, nullptr), statusInvalidFlags);
-}
 
 TEST_F(StaticCodeTest, RequirementsHoldOnlyForTrustedTeamSignaturesOfTheRightIdentity) {
     const std::string text =
@@ -102,12 +65,6 @@ TEST_F(StaticCodeTest, RequirementsHoldOnlyForTrustedTeamSignaturesOfTheRightIde
                                   "identifier \"a\" and ", "certificate leaf[subject.OU] = \"\"", "identifier \"a\"b\""}) {
         EXPECT_FALSE(CodeRequirement::parse(bad)) << bad;
     }
-}
-
-TEST_F(StaticCodeTest, StatusMessagesCoverTheDocumentedCodesOnly) {
-    EXPECT_EQ(statusMessage(statusUnsigned), "code object is not signed at all");
-    EXPECT_EQ(statusMessage(-1), std::nullopt);
-    EXPECT_EQ(statusMessage(-70099), std::nullopt);
 }
 
 TEST(KeyFiles, KeysMadeWithOpenSSLWorkAsKeyFiles) {

@@ -67,20 +67,3 @@ TEST_F(PrivateHome, DomainsThatCouldLeaveThePreferencesFolderAreRefused) {
     EXPECT_THROW(UserDefaults(""), std::invalid_argument);
     EXPECT_NE(runCapturingOutput(paths::defaults, {"write", "a/b", "Key", "v"}).status, 0);
 }
-
-TEST_F(PrivateHome, DefaultsToolSharesTheStoreWithTheLibrary) {
-    const std::string domain = "com.example.tool";
-    auto run = [](std::vector<std::string> arguments) { return runCapturingOutput(paths::defaults, arguments); };
-
-    ASSERT_EQ(run({"write", domain, "AutoUpdateSuppressedUpdateIdentifier", "2.0-7 with space"}).status, 0);
-    EXPECT_EQ(UserDefaults(domain).string("AutoUpdateSuppressedUpdateIdentifier"), "2.0-7 with space");
-    auto read = run({"read", domain, "AutoUpdateSuppressedUpdateIdentifier"});
-    EXPECT_EQ(read.status, 0);
-    EXPECT_EQ(read.bytes, "2.0-7 with space\n");
-
-    ASSERT_EQ(run({"delete", domain, "AutoUpdateSuppressedUpdateIdentifier"}).status, 0);
-    EXPECT_EQ(UserDefaults(domain).object("AutoUpdateSuppressedUpdateIdentifier"), std::nullopt);
-    EXPECT_NE(run({"delete", domain, "AutoUpdateSuppressedUpdateIdentifier"}).status, 0);
-    EXPECT_NE(run({"read", domain, "Missing"}).status, 0);
-    EXPECT_NE(run({"frobnicate", domain}).status, 0);
-}

@@ -58,37 +58,10 @@ TEST(HelperPolicy, ValuesAreTrimmedAndBlankOrNonStringValuesCountAsMissing) {
     EXPECT_EQ(missingKeyOf({}), "Missing helper policy value AutoUpdateAllowedBundleIdentifier.");
 }
 
-TEST(HelperPolicy, ServiceNameAndLogPathFallBacks) {
-    auto info = completeInfo();
-    info.erase("AutoUpdateMachServiceName");
-    info.erase("AutoUpdateLogFilePath");
-    info.erase("AutoUpdateLaunchAgentLabel");
-    HelperPolicy policy = HelperPolicy::fromInfoDictionary(info);
-    EXPECT_EQ(policy.machServiceName, "com.example.helper");
-    EXPECT_EQ(policy.logFilePath, "/Library/Logs/com.example.sample.PrivilegedUpdater.log");
-    EXPECT_EQ(policy.launchAgentLabel, std::nullopt);
-
-    info["CFBundleIdentifier"] = " ";  // taken as written, not trimmed
-    EXPECT_EQ(HelperPolicy::fromInfoDictionary(info).machServiceName, " ");
-    info.erase("CFBundleIdentifier");
-    EXPECT_EQ(HelperPolicy::fromInfoDictionary(info).machServiceName, "com.example.sample");
-}
-
 TEST(HelperPolicy, RealExecutableWithAnIncompletePolicyExitsWithOneLine) {
     auto result = platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/IncompletePolicyHelper", {});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.bytes, "PrivilegedUpdateHelper failed: Missing helper policy value AutoUpdateAllowedBundleIdentifier.\n");
-}
-
-TEST(HelperPolicy, ExecutablesCarryTheirPropertyListsInElfSections) {
-    auto info = platform::embeddedPropertyList(testsupport::testHelperPath(), "__info_plist");
-    EXPECT_EQ(HelperPolicy::fromInfoDictionary(info).destinationPath, "/Applications/Sample.app");
-    auto launchd = platform::embeddedPropertyList(testsupport::testHelperPath(), "__launchd_plist");
-    EXPECT_EQ(launchd.at("Label"), PropertyValue("com.example.sample.PrivilegedUpdater"));
-    EXPECT_EQ(launchd.at("RunAtLoad"), PropertyValue(false));
-    auto deployed = platform::embeddedPropertyList(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/PrivilegedUpdateHelper", "__info_plist");
-    EXPECT_EQ(HelperPolicy::fromInfoDictionary(deployed).teamIdentifier, "Q4T7ZK92MV");
-    EXPECT_TRUE(platform::embeddedPropertyList("/bin/true", "__info_plist").empty());
 }
 
 TEST(HelperLog, LinesStayWholeAndClientTextCannotForgeOne) {

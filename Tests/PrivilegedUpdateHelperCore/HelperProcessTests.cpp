@@ -96,10 +96,3 @@ TEST_F(HelperProcessTest, GarbageEndsOnlyItsOwnConnection) {
     EXPECT_TRUE(outcome.reply) << outcome.error;
     EXPECT_TRUE(helper.running());
 }
-
-TEST_F(HelperProcessTest, ClientsLearnWhenNoHelperIsThereOrItDies) {
-    testsupport::HelperOutcome none = testsupport::scheduleInstallOnce(request());
-    EXPECT_FALSE(none.reply);
-    EXPECT_EQ(none.callbacks, 1);
-    EXPECT_NE(none.error.find("no service named com.example.sample.PrivilegedUpdater"), std::string::npos) << none.error;
-}

@@ -148,21 +148,6 @@ TEST_F(LocalAttacker, RequestsForAnythingButTheAllowedAppAreRefused) {
     expectInstalledAppIntact("refused requests");
 }
 
-// A seal that names a team with ".." in it is refused like any untrusted signature.
-TEST_F(LocalAttacker, ASealClaimingATeamOutsideTheTrustStoreIsRefused) {
-    std::string staged = attackersApp("staged", "2.0");
-    std::string seal = staged + "/Contents/_CodeSignature/CodeResources";
-    auto dictionary = readDictionary(seal);
-    for (auto& [key, value] : dictionary) {
-        if (value.getIf<std::string>() != nullptr && *value.getIf<std::string>() == "TEAMA1") value = platform::PropertyValue("../TEAMA1");
-    }
-    writeFile(seal, platform::PropertyList::xml(platform::PropertyValue(dictionary)));
-    platform::giveTreeToOwner(attackerFolder(), nobodyIdentifier, nobodyIdentifier);
-    std::string reply = runAsNobody([&] { return sendAsAttacker(requestFor(staged, "2.0-1")); });
-    EXPECT_EQ(reply.rfind("Signature check failed: ", 0), 0u) << reply;
-    expectInstalledAppIntact("a seal naming ../TEAMA1");
-}
-
 // The attacker owns the staged app and keeps changing it while the helper installs:
 // rewriting a file, swapping a folder for a link out of the bundle, or swapping the
 // whole app for a foreign one. The helper installs only what it verified as root.

@@ -126,27 +126,6 @@ TEST(Ditto, CopyRefusesAnExistingDestinationAndSpecialFiles) {
     EXPECT_NE(ditto({"-x", source}).status, 0);
 }
 
-TEST(Ditto, ZipRoundTripKeepsTheBundle) {
-    testsupport::TemporaryDirectory folder;
-    std::string source = richBundle(folder.path());
-    std::string zip = folder / "Rich.zip";
-    auto created = ditto({"-c", "-k", "--keepParent", source, zip});
-    ASSERT_EQ(created.status, 0) << created.bytes;
-
-    std::string target = folder / "Extracted";
-    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
-    auto extracted = ditto({"-x", "-k", zip, target});
-    ASSERT_EQ(extracted.status, 0) << extracted.bytes;
-
-    std::string app = target + "/Rich App.app";
-    EXPECT_EQ(testsupport::listTree(app), testsupport::listTree(source));
-    EXPECT_EQ(linkTarget(app + "/Contents/Frameworks/Kit.framework/Versions/Current"), "A");
-    EXPECT_EQ(lstatOf(app + "/Contents/MacOS/Sample").st_mode & 07777, 0755u);
-    EXPECT_EQ(lstatOf(app + "/Contents/Frameworks/Kit.framework/Versions/A/Kit").st_mode & 07777, 0750u);
-    EXPECT_EQ(lstatOf(app + "/Contents/MacOS/Sample").st_mtim.tv_sec, 1600000000);
-    EXPECT_EQ(testsupport::readFile(app + "/Contents/Resources/hard.txt"), "sample resource\n");
-}
-
 TEST(Ditto, HostileZipEntriesAreRefusedByNameAndNothingIsExtracted) {
     testsupport::TemporaryDirectory folder;
     std::string outside = folder / "outside";
