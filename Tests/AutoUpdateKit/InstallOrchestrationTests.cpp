@@ -88,38 +88,6 @@ protected:
 
 }  // namespace
 
-TEST_F(Orchestration, AppHandsItsUpdateToTheHelperStartedOnDemand) {
-    Supervisor supervisor;
-    std::string app = installAndPublish("/Applications");
-    EXPECT_FALSE(PrivilegedHelperBlesser::isInstalled(label));
-
-    auto run = runApp(app, "privileged");
-    EXPECT_EQ(run.status, 0) << run.bytes;
-    EXPECT_NE(run.bytes.find("AutoUpdateKit: install strategy privilegedHelper for /Applications/Sample.app\n"), std::string::npos)
-        << run.bytes;
-    EXPECT_NE(run.bytes.find("AutoUpdateKit: scheduling privileged install for /Applications/Sample.app\n"), std::string::npos);
-    EXPECT_TRUE(PrivilegedHelperBlesser::isInstalled(label));
-    auto helper = lstatOf(std::string("/Library/PrivilegedHelperTools/") + label);
-    EXPECT_EQ(helper.st_mode & 07777, 0544u);
-    EXPECT_EQ(helper.st_uid, 0u);
-
-    ASSERT_TRUE(launched("2.0 0")) << readFile(folder_ / "launched") << helperLogMessages();
-    EXPECT_EQ(versionAt("/Applications/Sample.app"), "2.0");
-    EXPECT_TRUE(waitForLogLine("installed update 2.0-2"));
-    EXPECT_EQ(helperLogMessages().rfind("accepted update 2.0-2 staged=", 0), 0u) << helperLogMessages();
-}
-
-TEST_F(Orchestration, AppHandsItsUpdateToTheDeferredScript) {
-    std::string app = installAndPublish(folder_ / "apps");
-    auto run = runApp(app, "deferred");
-    EXPECT_EQ(run.status, 0) << run.bytes;
-    EXPECT_NE(run.bytes.find("AutoUpdateKit: update 2.0 (2) staged at "), std::string::npos) << run.bytes;
-    EXPECT_NE(run.bytes.find("AutoUpdateKit: install strategy replaceBundleContents\n"), std::string::npos) << run.bytes;
-    EXPECT_NE(run.bytes.find("AutoUpdateKit: scheduling deferred install for " + app + "\n"), std::string::npos);
-    ASSERT_TRUE(launched("2.0 0")) << run.bytes;
-    EXPECT_EQ(versionAt(app), "2.0");
-}
-
 TEST_F(Orchestration, FailuresLeaveTheAppRunningWithTheError) {
     // No supervisor: the helper cannot be loaded.
     std::string app = installAndPublish("/Applications");
