@@ -11,7 +11,6 @@
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
-#include "Platform/PropertyList.hpp"
 
 #include <cerrno>
 #include <chrono>
