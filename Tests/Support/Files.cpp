@@ -57,8 +57,10 @@ std::string listTree(const std::string& folder) {
 }
 
 void writeStaleSampleBackups(const std::string& folder) {
-    for (int second = 0; second < 3; ++second) {
-        std::time_t when = std::time(nullptr) + second;
+    // A minute either side, so a clock stepped while the test runs still meets one.
+    std::time_t now = std::time(nullptr);
+    for (int second = -60; second <= 60; ++second) {
+        std::time_t when = now + second;
         std::tm local{};
         ::localtime_r(&when, &local);
         char stamp[16];

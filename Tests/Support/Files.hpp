@@ -16,8 +16,8 @@ struct stat lstatOf(const std::string& path);
 platform::PropertyDictionary readDictionary(const std::string& path);
 // Entries below the folder, as sorted relative paths.
 std::string listTree(const std::string& folder);
-// Stale whole-bundle backups of <folder>/Sample.app named for this second and the next
-// two, each holding one file, so an install in those seconds meets one.
+// Stale whole-bundle backups of <folder>/Sample.app named for every second of the minute
+// before and after now, each holding one file, so an install in that span meets one.
 void writeStaleSampleBackups(const std::string& folder);
 
 }  // namespace testsupport
