@@ -15,17 +15,6 @@
 namespace platform {
 namespace {
 
-void writeAll(int fd, const std::string& bytes, const std::string& path) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            throwSystemError("write " + path);
-        }
-        written += static_cast<std::size_t>(count);
-    }
-}
 
 void removeEntryAt(int parentFd, const std::string& name, const std::string& path);
 
@@ -34,25 +23,9 @@ struct DirectoryCloser {
 };
 
 // Names in the open folder, without "." and "..". The descriptor stays open.
-std::vector<std::string> entriesAt(int directoryFd, const std::string& path) {
-    int listFd = ::dup(directoryFd);
-    if (listFd < 0) throwSystemError("dup " + path);
-    std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(listFd));
-    if (!directory) {
-        ::close(listFd);
-        throwSystemError("opendir " + path);
-    }
-    ::rewinddir(directory.get());
-    std::vector<std::string> names;
-    while (dirent* entry = ::readdir(directory.get())) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(std::move(name));
-    }
-    return names;
-}
 
 void removeDirectoryContents(int directoryFd, const std::string& path) {
-    for (const auto& name : entriesAt(directoryFd, path)) removeEntryAt(directoryFd, name, path + "/" + name);
+    for (const auto& name : directoryEntriesAt(directoryFd, path)) removeEntryAt(directoryFd, name, path + "/" + name);
 }
 
 void removeEntryAt(int parentFd, const std::string& name, const std::string& path) {
@@ -71,7 +44,7 @@ std::pair<std::string, std::string> splitParent(const std::string& path) {
 }
 
 void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, gid_t group) {
-    for (const auto& name : entriesAt(directoryFd, path)) {
+    for (const auto& name : directoryEntriesAt(directoryFd, path)) {
         std::string entryPath = path + "/" + name;
         struct stat status {};
         if (::fstatat(directoryFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) throwSystemError("stat " + entryPath);
@@ -88,6 +61,35 @@ void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, g
 }
 
 }  // namespace
+
+std::vector<std::string> directoryEntriesAt(int directoryFd, const std::string& path) {
+    int listFd = ::dup(directoryFd);
+    if (listFd < 0) throwSystemError("dup " + path);
+    std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(listFd));
+    if (!directory) {
+        ::close(listFd);
+        throwSystemError("opendir " + path);
+    }
+    ::rewinddir(directory.get());
+    std::vector<std::string> names;
+    while (dirent* entry = ::readdir(directory.get())) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    return names;
+}
+
+void writeAll(int fd, std::string_view bytes, const std::string& path) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throwSystemError("write " + path);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
 
 void exchangePaths(const std::string& first, const std::string& second) {
     if (::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) != 0) {
@@ -114,7 +116,7 @@ void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group) {
 std::vector<std::string> directoryEntries(const std::string& path) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid()) throwSystemError("open " + path);
-    return entriesAt(fd.get(), path);
+    return directoryEntriesAt(fd.get(), path);
 }
 
 std::string readWholeFile(const std::string& path) {

@@ -12,7 +12,7 @@ Reader openDiskReader(const std::string& path) {
     if (!reader) throw DittoError("out of memory");
     archive_read_disk_set_symlink_physical(reader.get());
     // File flags (chattr) are not part of a bundle, and holes are not worth a search
-    // per file: the copy keeps modes, owners, times, extended attributes and ACLs.
+    // per file.
     archive_read_disk_set_behavior(reader.get(), ARCHIVE_READDISK_NO_FFLAGS | ARCHIVE_READDISK_NO_SPARSE);
     if (archive_read_disk_open(reader.get(), path.c_str()) != ARCHIVE_OK) fail(reader.get(), path);
     return reader;

@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
@@ -30,22 +29,6 @@ using platform::FileDescriptor;
 [[noreturn]] void failWithErrno(const std::string& path) { throw DittoError(path + ": " + std::strerror(errno)); }
 
 bool unsupported(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
-
-std::vector<std::string> namesIn(int folder, const std::string& path) {
-    int listing = ::dup(folder);
-    DIR* directory = listing < 0 ? nullptr : ::fdopendir(listing);
-    if (directory == nullptr) {
-        if (listing >= 0) ::close(listing);
-        failWithErrno(path);
-    }
-    std::vector<std::string> names;
-    while (dirent* entry = ::readdir(directory)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(directory);
-    return names;
-}
 
 void copyExtendedAttributes(int from, int to, const std::string& path) {
     ssize_t size = ::flistxattr(from, nullptr, 0);
@@ -81,11 +64,7 @@ void copyData(int from, int to, const std::string& path) {
         ssize_t count = ::read(from, buffer.data(), buffer.size());
         if (count == 0) return;
         if (count < 0) failWithErrno(path);
-        for (ssize_t done = 0; done < count;) {
-            ssize_t written = ::write(to, buffer.data() + done, static_cast<std::size_t>(count - done));
-            if (written < 0) failWithErrno(path);
-            done += written;
-        }
+        platform::writeAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(count)), path);
     }
 }
 
@@ -142,7 +121,7 @@ void TreeCopier::copyFolder(const Place& from, const Place& to, const struct sta
     if (::mkdirat(to.folder, to.name.c_str(), 0700) != 0) failWithErrno(to.path);
     FileDescriptor copy(::openat(to.folder, to.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!copy.valid()) failWithErrno(to.path);
-    for (const auto& entry : namesIn(source.get(), from.path)) copyEntry(from.child(source.get(), entry), to.child(copy.get(), entry));
+    for (const auto& entry : platform::directoryEntriesAt(source.get(), from.path)) copyEntry(from.child(source.get(), entry), to.child(copy.get(), entry));
     copyMetadata(source.get(), copy.get(), status, to.path);
 }
 
@@ -182,11 +161,7 @@ void copyTree(const std::string& source, const std::string& destination) {
     if (::lstat(source.c_str(), &status) != 0) failWithErrno(source);
     if (::lstat(destination.c_str(), &status) == 0) throw DittoError(destination + ": File exists");
     // Folders missing on the way to the destination are made, as the copy always has.
-    try {
-        platform::createDirectories(platform::FileURL(destination).deletingLastPathComponent().path());
-    } catch (const std::exception& error) {
-        throw DittoError(error.what());
-    }
+    platform::createDirectories(platform::FileURL(destination).deletingLastPathComponent().path());
     TreeCopier().copyEntry({AT_FDCWD, source, source}, {AT_FDCWD, destination, destination});
 }
 

@@ -2,6 +2,7 @@
 // Small file operations the rest of the system builds on.
 
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -11,6 +12,11 @@ std::string readWholeFile(const std::string& path);
 
 // Names of the entries in a folder, without "." and "..", in no set order.
 std::vector<std::string> directoryEntries(const std::string& path);
+// The same for a folder already open as a descriptor; path is for messages.
+std::vector<std::string> directoryEntriesAt(int directoryFd, const std::string& path);
+
+// Writes all of bytes to the descriptor, resuming after short writes and interruptions.
+void writeAll(int fd, std::string_view bytes, const std::string& path);
 
 // Writes a temporary file in the same folder, fsyncs it and renames it over the target,
 // so a crash leaves either the old or the new file, never a torn one.
