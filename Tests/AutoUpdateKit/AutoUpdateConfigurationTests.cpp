@@ -74,9 +74,6 @@ TEST_F(Configuration, BlankMissingOrUnparseableValuesMeanNotConfigured) {
     auto numberURL = good;
     numberURL["AutoUpdateManifestURL"] = std::int64_t{3};
     EXPECT_FALSE(configurationFor(numberURL));
-    auto arrayKey = good;
-    arrayKey["AutoUpdateManifestPublicKey"] = platform::PropertyArray{key_};
-    EXPECT_FALSE(configurationFor(arrayKey));
     auto blankKey = good;
     blankKey["AutoUpdateManifestPublicKey"] = " \n\t";
     EXPECT_FALSE(configurationFor(blankKey));
@@ -84,29 +81,8 @@ TEST_F(Configuration, BlankMissingOrUnparseableValuesMeanNotConfigured) {
     auto newlineURL = good;
     newlineURL["AutoUpdateManifestURL"] = "https://info.example.com/m.json\n";
     EXPECT_FALSE(configurationFor(newlineURL));
-    // A key with surrounding blanks is kept as read.
-    auto paddedKey = good;
-    paddedKey["AutoUpdateManifestPublicKey"] = " " + key_ + "\n";
-    EXPECT_EQ(configurationFor(paddedKey)->publicKeyBase64, " " + key_ + "\n");
 
     // A blank user default wins over the Info.plist, then fails the blank test.
     setDefault("AutoUpdateManifestURL", "   ");
     EXPECT_FALSE(configurationFor(good));
-}
-
-TEST_F(Configuration, ExplicitStagingIsKeptAndABundleWithoutIdentifierGetsTheKitsName) {
-    std::string app = testsupport::buildBundle(folder_.path(), "NoIdentifier");
-    testsupport::writeFile(app + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyDictionary{}));
-    auto bundle = std::make_shared<const platform::Bundle>(*platform::Bundle::open(platform::FileURL(app)));
-    auto url = *platform::WebURL::parse("https://x.example/m.json");
-    AutoUpdateConfiguration byDefault(url, key_, bundle, std::nullopt, "svc");
-    EXPECT_EQ(byDefault.stagingDirectory.path(), folder_ / "cache/AutoUpdateKit/AutoUpdateStaging");
-    AutoUpdateConfiguration explicitStaging(url, key_, bundle, platform::FileURL("/does/not/exist"), "svc");
-    EXPECT_EQ(explicitStaging.stagingDirectory.path(), "/does/not/exist");
-    EXPECT_FALSE(testsupport::exists("/does/not/exist"));
-
-    // A caches folder that cannot be made is the platform's error.
-    testsupport::writeFile(folder_ / "file", "x");
-    ::setenv("XDG_CACHE_HOME", (folder_ / "file/cache").c_str(), 1);
-    EXPECT_THROW(AutoUpdateConfiguration(url, key_, bundle, std::nullopt, "svc"), std::exception);
 }

@@ -117,7 +117,6 @@ TEST(DeferredInstallScript, PassesTheShellsOwnChecks) {
     testsupport::writeFile(folder / "script.sh", script);
     auto checked = platform::runCapturingOutput("/usr/bin/shellcheck", {"-s", "sh", folder / "script.sh"});
     EXPECT_EQ(checked.status, 0) << checked.bytes;
-    EXPECT_EQ(std::count(script.begin(), script.end(), '\n') > 100, true);
 }
 
 TEST_F(DeferredInstall, WaitsForTheAppThenReplacesTheWholeBundleAndReopensIt) {
@@ -142,22 +141,6 @@ TEST_F(DeferredInstall, WaitsForTheAppThenReplacesTheWholeBundleAndReopensIt) {
     EXPECT_EQ(defaults().object(key), std::nullopt);
     EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos);
     EXPECT_EQ(opened(), "2.0 " + current_ + "/Contents/MacOS/Sample\n");
-}
-
-TEST_F(DeferredInstall, EveryStrategyEndsWithAVerifiedAppAndNothingLeftOver) {
-    for (const std::string strategy : {"replaceWithoutBackup", "replaceBundleContents", "relocateToUserApplications"}) {
-        platform::removeRecursively(current_);
-        current_ = app(folder_ / "apps", "1.0");
-        ::unlink((folder_ / "opened").c_str());
-        auto result = runScript(strategy, endedProcess());
-        EXPECT_EQ(result.status, 0) << strategy << ": " << result.bytes;
-        std::string target = strategy == "relocateToUserApplications" ? folder_ / "home/Applications/Sample.app" : current_;
-        EXPECT_EQ(versionAt(target), "2.0") << strategy;
-        EXPECT_EQ(opened(), "2.0 " + target + "/Contents/MacOS/Sample\n") << strategy;
-        EXPECT_EQ(listTree(folder_ / "tmp"), "") << strategy;
-        EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos) << strategy;
-    }
-    EXPECT_EQ(versionAt(current_), "1.0");  // relocation leaves the installed app where it is
 }
 
 // The script (with its command in flight) is killed as each command it runs starts,
@@ -202,6 +185,8 @@ TEST_F(DeferredInstall, AScriptKilledAtAnyStepNeverLosesTheInstalledApp) {
         EXPECT_TRUE(finished) << strategy << " never finished between kills";
         EXPECT_GE(step, 6) << strategy;
         EXPECT_EQ(versionAt(current_), "2.0") << strategy;
+        EXPECT_EQ(listTree(folder_ / "tmp"), "") << strategy;  // the finished run leaves nothing over
+        EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos) << strategy;
     }
 }
 

@@ -1,24 +1,18 @@
 #include "AutoUpdateKit/PrivilegedHelperBlesser.hpp"
-#include "AutoUpdateKit/PrivilegedUpdateClient.hpp"
 
 #include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "HelperClient.hpp"
-#include "HelperProcess.hpp"
 #include "LocalHTTPServer.hpp"
 #include "ReleaseBuilder.hpp"
 #include "Supervisor.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
-#include "Platform/IPC/Service.hpp"
 #include "Platform/Process.hpp"
 
 #include <cstdlib>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -108,52 +102,6 @@ TEST_F(Orchestration, FailuresLeaveTheAppRunningWithTheError) {
               std::string::npos)
         << run.bytes;
     EXPECT_EQ(versionAt(other), "1.0");
-}
-
-TEST_F(Orchestration, ClientMapsRepliesAndTransportFailures) {
-    PrivilegedUpdateRequest request("/Applications/Sample.app", folder_ / "missing.app", "com.example.sample", "TEAMA1", "2.0-2", 0, true);
-    try {
-        PrivilegedUpdateClient(label).scheduleInstall(request);
-        FAIL();
-    } catch (const PrivilegedUpdateClientError& error) {
-        EXPECT_EQ(error.errorCase(), PrivilegedUpdateClientError::Case::helperUnavailable);
-        EXPECT_EQ(error.description().rfind("The privileged update helper is not available: ", 0), 0u);
-    }
-    {
-        HelperProcess helper;
-        try {
-            PrivilegedUpdateClient(label).scheduleInstall(request);
-            FAIL();
-        } catch (const PrivilegedUpdateClientError& error) {
-            EXPECT_EQ(error.description(), "The privileged update helper rejected the request: App bundle does not exist at " +
-                                               folder_ / "missing.app" + ".");
-        }
-    }
-    // A helper that dies before replying: the client hears of it and does not hang.
-    std::string path = platform::ipc::socketPath(label, platform::ipc::privilegedOption);
-    platform::createDirectories("/run/autoupdatekit");
-    int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    ::unlink(path.c_str());
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    std::thread dying([listener] {
-        int client = ::accept(listener, nullptr, nullptr);
-        char buffer[256];
-        [[maybe_unused]] auto count = ::recv(client, buffer, sizeof buffer, 0);
-        ::close(client);
-    });
-    try {
-        PrivilegedUpdateClient(label).scheduleInstall(request);
-        ADD_FAILURE();
-    } catch (const PrivilegedUpdateClientError& error) {
-        EXPECT_EQ(error.errorCase(), PrivilegedUpdateClientError::Case::helperUnavailable);
-        EXPECT_NE(error.description().find("interrupted"), std::string::npos) << error.description();
-    }
-    dying.join();
-    ::close(listener);
 }
 
 TEST_F(Orchestration, BlessingChecksBeforeItChangesAnything) {

@@ -1,32 +1,15 @@
-#include "Platform/Identifiers.hpp"
 #include "Platform/Process.hpp"
 #include "Platform/SystemError.hpp"
-#include "Platform/SystemVersion.hpp"
-#include "Platform/UserDirectories.hpp"
 
 #include "Files.hpp"
 #include "TemporaryDirectory.hpp"
 
 #include <cerrno>
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <regex>
 #include <sys/wait.h>
 #include <thread>
 
 using namespace platform;
-
-TEST(Identifiers, TimestampsAreUTCWithWholeSeconds) {
-    auto time = std::chrono::system_clock::from_time_t(1765066804) + std::chrono::milliseconds(999);
-    EXPECT_EQ(iso8601UTC(std::chrono::floor<std::chrono::seconds>(time)), "2025-12-07T00:20:04Z");
-    EXPECT_EQ(iso8601UTC(std::chrono::sys_seconds{}), "1970-01-01T00:00:00Z");
-    // Far years stay exact: instants are whole seconds, not nanoseconds.
-    for (const std::string text : {"9999-12-31T23:59:59Z", "0001-01-01T00:00:00Z", "2400-02-29T12:00:00Z"}) {
-        EXPECT_EQ(iso8601UTC(*parseISO8601(text)), text);
-    }
-    EXPECT_EQ(iso8601UTC(*parseISO8601("8426-01-01T00:00:00+01:00")), "8425-12-31T23:00:00Z");
-    EXPECT_FALSE(parseISO8601("2100-02-29T00:00:00Z"));
-}
 
 TEST(Process, DetachedLaunchRunsInItsOwnSessionAndLeavesNoZombie) {
     testsupport::TemporaryDirectory folder;

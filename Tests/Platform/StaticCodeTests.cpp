@@ -1,11 +1,8 @@
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "PrivateSystemPaths.hpp"
-#include "SigningKeys.hpp"
-#include "TemporaryDirectory.hpp"
+#include "UpdaterEnvironment.hpp"
 
 #include "Platform/CodeRequirement.hpp"
-#include "Platform/Process.hpp"
 #include "Platform/StaticCode.hpp"
 
 using namespace platform;
@@ -15,23 +12,13 @@ using namespace testsupport;
 
 namespace {
 
-class StaticCodeTest : public PrivateSystemPaths {
+class StaticCodeTest : public UpdaterEnvironment {
 protected:
-    void SetUp() override {
-        PrivateSystemPaths::SetUp();
-        team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
-        trustKeyForTeam(team_->key, "TEAMA1");
-    }
-
     StaticCode codeFor(const std::string& path) {
         std::optional<StaticCode> code;
         EXPECT_EQ(StaticCode::create(FileURL(path), 0, code), statusSuccess);
         return *code;
     }
-
-
-    TemporaryDirectory folder_;
-    std::unique_ptr<TeamKey> team_;
 };
 
 }  // namespace
@@ -67,21 +54,3 @@ TEST_F(StaticCodeTest, RequirementsHoldOnlyForTrustedTeamSignaturesOfTheRightIde
     }
 }
 
-TEST(KeyFiles, KeysMadeWithOpenSSLWorkAsKeyFiles) {
-    TemporaryDirectory folder;
-    std::string pem = folder / "key.pem";
-    ASSERT_EQ(runCapturingOutput("/usr/bin/openssl", {"genpkey", "-algorithm", "ed25519", "-out", pem}).status, 0);
-    std::string convert = "openssl pkey -in \"$0\" -outform DER | tail -c 32 | base64 > \"$0.key\" && "
-                          "openssl pkey -in \"$0\" -pubout -outform DER | tail -c 32 | base64 > \"$0.pub\"";
-    ASSERT_EQ(runCapturingOutput("/bin/sh", {"-c", convert, pem}).status, 0);
-    Ed25519PrivateKey key = readPrivateKeyFile(pem + ".key");
-    Ed25519PublicKey publicKey = readPublicKeyFile(pem + ".pub");
-    EXPECT_EQ(key.publicKey().raw(), publicKey.raw());
-    EXPECT_TRUE(publicKey.isValidSignature(key.signature("message"), "message"));
-    EXPECT_FALSE(publicKey.isValidSignature(key.signature("message"), "massage"));
-
-    writeFile(folder / "short.key", base64Encode(Bytes(31, 7)) + "\n");
-    EXPECT_THROW(readPrivateKeyFile(folder / "short.key"), CryptoError);
-    writeFile(folder / "spaced.key", " " + base64Encode(key.seed()) + "\n");
-    EXPECT_THROW(readPrivateKeyFile(folder / "spaced.key"), CryptoError);
-}

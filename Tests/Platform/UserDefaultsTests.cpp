@@ -29,25 +29,6 @@ protected:
 
 }  // namespace
 
-TEST_F(PrivateHome, ValuesPersistInTheDomainFile) {
-    UserDefaults defaults("com.example.app");
-    EXPECT_EQ(defaults.filePath(), folder_.path() + "/Library/Preferences/com.example.app.plist");
-    EXPECT_EQ(defaults.string("AutoUpdateManifestURL"), std::nullopt);
-
-    defaults.set("AutoUpdateManifestURL", PropertyValue("https://example.com/m.json"));
-    defaults.set("Count", PropertyValue(std::int64_t{3}));
-    EXPECT_TRUE(defaults.synchronize());
-
-    UserDefaults reread("com.example.app");
-    EXPECT_EQ(reread.string("AutoUpdateManifestURL"), "https://example.com/m.json");
-    EXPECT_EQ(reread.string("Count"), std::nullopt);
-    EXPECT_EQ(reread.object("Count"), PropertyValue(std::int64_t{3}));
-
-    reread.removeObject("Count");
-    EXPECT_EQ(UserDefaults("com.example.app").object("Count"), std::nullopt);
-    EXPECT_EQ(testsupport::lstatOf(defaults.filePath()).st_mode & 0777, 0600u);
-}
-
 TEST_F(PrivateHome, CorruptFileIsReportedAndNeverReplaced) {
     UserDefaults defaults("com.example.app");
     testsupport::writeFile(defaults.filePath(), "garbage that is not a plist");

@@ -9,7 +9,6 @@
 #include "Platform/PropertyList.hpp"
 
 #include <cstring>
-#include <future>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -40,19 +39,6 @@ void sendRaw(int fd, const std::string& bytes) {
 
 class HelperProcessTest : public testsupport::PrivateSystemPaths {};
 
-TEST_F(HelperProcessTest, ServesClientsAtOnceWithOneReplyEach) {
-    HelperProcess helper;
-    ASSERT_TRUE(helper.running());
-    std::vector<std::future<testsupport::HelperOutcome>> calls;
-    for (int client = 0; client < 16; ++client) calls.push_back(std::async(std::launch::async, [] { return testsupport::scheduleInstallOnce(request()); }));
-    for (auto& call : calls) {
-        testsupport::HelperOutcome outcome = call.get();
-        EXPECT_EQ(outcome.callbacks, 1);
-        ASSERT_TRUE(outcome.reply) << outcome.error;
-        EXPECT_FALSE(outcome.reply->accepted());
-    }
-}
-
 TEST_F(HelperProcessTest, SocketActivatedHelperServesTheHandedOverSocket) {
     HelperProcess helper(HelperProcess::Start::socketActivated);
     testsupport::HelperOutcome outcome = testsupport::scheduleInstallOnce(request());
@@ -81,17 +67,6 @@ TEST_F(HelperProcessTest, GarbageEndsOnlyItsOwnConnection) {
         char buffer[16];
         EXPECT_EQ(::recv(connection.get(), buffer, sizeof buffer, 0), 0) << "the helper should close this connection";
     }
-    // A record of the wrong class for the selector ends that connection without a reply.
-    platform::ipc::Connection wrongClass(testsupport::testHelperServiceName, platform::ipc::privilegedOption);
-    wrongClass.resume();
-    std::string error;
-    platform::ipc::KeyedArchiver coder(PrivilegedUpdateReply::className);
-    PrivilegedUpdateReply(true, "x").encode(coder);
-    wrongClass.send(PrivilegedUpdateHelperProtocol::scheduleInstallSelector, coder.archive(),
-                    [](const platform::PropertyValue&) { ADD_FAILURE() << "no reply expected"; },
-                    [&](const std::string& description) { error = description; });
-    EXPECT_NE(error.find("interrupted"), std::string::npos) << error;
-
     testsupport::HelperOutcome outcome = testsupport::scheduleInstallOnce(request());
     EXPECT_TRUE(outcome.reply) << outcome.error;
     EXPECT_TRUE(helper.running());

@@ -49,9 +49,8 @@ bool socketAcceptsConnections() {
 
 }  // namespace
 
-std::string testHelperPath() { return std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/TestPrivilegedUpdateHelper"; }
-
-HelperProcess::HelperProcess(Start start, const std::string& executable) {
+HelperProcess::HelperProcess(Start start) {
+    std::string executable = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/TestPrivilegedUpdateHelper";
     platform::FileDescriptor activation;
     if (start == Start::socketActivated) activation = bindForActivation();
     pid_ = ::fork();

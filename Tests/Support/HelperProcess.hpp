@@ -8,15 +8,14 @@
 
 namespace testsupport {
 
-// The helper executable built with the sample test policy.
-std::string testHelperPath();
 inline constexpr const char* testHelperServiceName = "com.example.sample.PrivilegedUpdater";
 
 class HelperProcess {
 public:
     enum class Start { standalone, socketActivated };
 
-    explicit HelperProcess(Start start = Start::standalone, const std::string& executable = testHelperPath());
+    // Runs the helper executable built with the sample test policy.
+    explicit HelperProcess(Start start = Start::standalone);
     ~HelperProcess();
     HelperProcess(const HelperProcess&) = delete;
     HelperProcess& operator=(const HelperProcess&) = delete;
