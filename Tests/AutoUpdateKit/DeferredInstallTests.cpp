@@ -211,7 +211,7 @@ TEST_F(DeferredInstall, AFailedInstallRestoresSuppressesAndReopensTheOldApp) {
     }
 }
 
-TEST_F(DeferredInstall, AStaleBackupNeverReplacesTheInstalledApp) {
+TEST_F(DeferredInstall, AStaleBackupNeverReplacesTheInstalledAppAndRelocationTakesOver) {
     writeStaleSampleBackups(folder_ / "apps");
     std::string before = listTree(folder_ / "apps");
     auto result = runScript("replaceWholeBundle", endedProcess());
@@ -221,6 +221,13 @@ TEST_F(DeferredInstall, AStaleBackupNeverReplacesTheInstalledApp) {
     EXPECT_EQ(versionAt(folder_ / "home/Applications/Sample.app"), "2.0");
     EXPECT_NE(logMessages().find("fallback relocateToUserApplications succeeded: " + folder_ / "home/Applications/Sample.app"),
               std::string::npos);
+
+    // Relocating as such replaces that copy the same verified way, and leaves nothing over.
+    writeFile(folder_ / "home/Applications/Sample.app/Contents/Resources/marker", "from the fallback");
+    EXPECT_EQ(runScript("relocateToUserApplications", endedProcess()).status, 0);
+    EXPECT_EQ(listTree(folder_ / "home/Applications").find("marker"), std::string::npos);
+    EXPECT_EQ(listTree(folder_ / "home/Applications").find("autoupdate"), std::string::npos);
+    EXPECT_EQ(versionAt(current_), "1.0");
 }
 
 TEST_F(DeferredInstall, HostileNamesStayOneArgumentAndAnEmptyIdentifierWritesNoDefaults) {
