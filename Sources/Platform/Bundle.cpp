@@ -1,14 +1,20 @@
 #include "Platform/Bundle.hpp"
 
 #include "Platform/ElfSection.hpp"
+#include "Platform/FileDescriptor.hpp"
+#include "Platform/FileSystem.hpp"
 #include "Platform/SystemError.hpp"
 
+#include <cerrno>
 #include <climits>
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace platform {
 namespace {
+
+// An Info.plist is a few kilobytes; nothing honest comes near this.
+constexpr std::size_t maximumInfoSize = 1024 * 1024;
 
 PropertyDictionary dictionaryFrom(const PropertyValue& value, const std::string& origin) {
     const auto* dictionary = value.getIf<PropertyDictionary>();
@@ -19,11 +25,26 @@ PropertyDictionary dictionaryFrom(const PropertyValue& value, const std::string&
 }  // namespace
 
 std::optional<Bundle> Bundle::open(const FileURL& url) {
-    struct stat status {};
-    if (::stat(url.path().c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return std::nullopt;
+    FileDescriptor bundle(::open(url.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!bundle.valid()) return std::nullopt;
+    // Below the bundle's own folder nothing is followed or waited on: a bundle may be
+    // staged by anyone, and its Info.plist read by root.
     std::string infoPath = url.path() + "/Contents/Info.plist";
-    if (::access(infoPath.c_str(), F_OK) != 0) return Bundle(url, {});
-    return Bundle(url, dictionaryFrom(PropertyList::readFile(infoPath), infoPath));
+    FileDescriptor contents(::openat(bundle.get(), "Contents", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!contents.valid() && errno == ENOENT) return Bundle(url, {});
+    std::optional<std::string> bytes;
+    try {
+        if (!contents.valid()) throwSystemError("open " + url.path() + "/Contents");
+        bytes = readRegularFileAt(contents.get(), "Info.plist", maximumInfoSize, infoPath);
+    } catch (const SystemError& error) {
+        throw PropertyListError(error.what());
+    }
+    if (!bytes) return Bundle(url, {});
+    try {
+        return Bundle(url, dictionaryFrom(PropertyList::read(*bytes), infoPath));
+    } catch (const PropertyListError& error) {
+        throw PropertyListError(infoPath + ": " + error.what());
+    }
 }
 
 Bundle Bundle::main() {
@@ -49,9 +70,13 @@ std::string currentExecutablePath() {
 }
 
 PropertyDictionary embeddedPropertyList(const std::string& executablePath, const std::string& sectionName) {
-    auto bytes = readElfSection(executablePath, sectionName);
+    return embeddedPropertyList(readWholeFile(executablePath), sectionName, executablePath);
+}
+
+PropertyDictionary embeddedPropertyList(std::string_view image, const std::string& sectionName, const std::string& origin) {
+    auto bytes = elfSection(image, sectionName, origin);
     if (!bytes) return {};
-    return dictionaryFrom(PropertyList::read(*bytes), executablePath + " " + sectionName);
+    return dictionaryFrom(PropertyList::read(*bytes), origin + " " + sectionName);
 }
 
 }  // namespace platform

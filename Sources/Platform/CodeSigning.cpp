@@ -1,6 +1,7 @@
 #include "Platform/CodeSigning.hpp"
 
 #include "Platform/Bundle.hpp"
+#include "Platform/FileDescriptor.hpp"
 #include "Platform/FileSystem.hpp"
 #include "Platform/SystemError.hpp"
 #include "Platform/TrustStore.hpp"
@@ -8,12 +9,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace platform::codesigning {
 namespace {
 
 using namespace security;
+
+// A seal lists every entry of a bundle; even a very large app stays far below this.
+constexpr std::size_t maximumSealSize = 64 * 1024 * 1024;
 
 Verification failure(OSStatus status, std::string problem) { return {status, std::move(problem), std::nullopt}; }
 
@@ -136,18 +141,20 @@ Verification checkContents(const std::string& bundlePath, const CodeSeal& seal, 
 
 Verification readSeal(const std::string& bundlePath) {
     std::string path = sealPath(bundlePath);
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return failure(statusUnsigned, "code object is not signed at all");
-        return failure(statusIOError, path + ": " + std::strerror(errno));
-    }
-    if (!S_ISREG(status.st_mode)) return failure(statusSealCorrupt, "the seal is not a regular file");
+    std::string folder = bundlePath + "/" + sealFolder(bundlePath);
+    FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folderFd.valid() && (errno == ENOENT || errno == ENOTDIR)) return failure(statusUnsigned, "code object is not signed at all");
     try {
-        return {statusSuccess, {}, CodeSeal::fromPropertyList(readWholeFile(path))};
+        if (!folderFd.valid()) throwSystemError("open " + folder);
+        // Read once, through the descriptor: never a link, never a FIFO, never endless.
+        auto bytes = readRegularFileAt(folderFd.get(), "CodeResources", maximumSealSize, path);
+        if (!bytes) return failure(statusUnsigned, "code object is not signed at all");
+        return {statusSuccess, {}, CodeSeal::fromPropertyList(*bytes)};
+    } catch (const SystemError& error) {
+        if (error.code() == ELOOP || error.code() == EINVAL) return failure(statusSealCorrupt, "the seal is not a regular file");
+        return failure(statusIOError, error.what());
     } catch (const SealFormatError& error) {
         return failure(statusSealCorrupt, std::string("the code signature's resource seal is corrupt: ") + error.what());
-    } catch (const SystemError& error) {
-        return failure(statusIOError, error.what());
     }
 }
 

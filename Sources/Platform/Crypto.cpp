@@ -9,6 +9,7 @@
 #include <memory>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -74,8 +75,13 @@ Sha256Digest sha256(std::string_view bytes) {
 }
 
 Sha256Digest sha256OfFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    // O_NONBLOCK and the type check: a file swapped for a FIFO after the caller looked
+    // at it must fail, not wait for a writer.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd.valid()) throwSystemError("open " + path);
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) throwSystemError("stat " + path);
+    if (!S_ISREG(status.st_mode)) throw SystemError("not a regular file: " + path, EINVAL);
     Sha256 hash;
     std::vector<char> buffer(1024 * 1024);
     while (true) {

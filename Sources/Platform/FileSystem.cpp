@@ -1,11 +1,14 @@
 #include "Platform/FileSystem.hpp"
 
 #include "Platform/FileDescriptor.hpp"
+#include "Platform/Identifiers.hpp"
 #include "Platform/SystemError.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <dirent.h>
+#include <limits>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -14,7 +17,6 @@
 
 namespace platform {
 namespace {
-
 
 void removeEntryAt(int parentFd, const std::string& name, const std::string& path);
 
@@ -37,13 +39,35 @@ void removeEntryAt(int parentFd, const std::string& name, const std::string& pat
     if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) throwSystemError("remove " + path);
 }
 
+// Everything left in the descriptor; more than maximumSize bytes throws EFBIG.
+std::string readToEnd(int fd, std::size_t maximumSize, const std::string& path) {
+    std::string bytes;
+    char buffer[65536];
+    while (true) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throwSystemError("read " + path);
+        }
+        if (count == 0) return bytes;
+        if (static_cast<std::size_t>(count) > maximumSize - bytes.size()) throw SystemError("file too large: " + path, EFBIG);
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+std::string octal(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+    return text;
+}
+
 std::pair<std::string, std::string> splitParent(const std::string& path) {
     std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return {".", path};
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, gid_t group) {
+void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, gid_t group, mode_t refusedModeBits) {
     for (const auto& name : directoryEntriesAt(directoryFd, path)) {
         std::string entryPath = path + "/" + name;
         struct stat status {};
@@ -51,11 +75,14 @@ void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, g
         if (!S_ISLNK(status.st_mode) && (status.st_mode & (S_ISUID | S_ISGID)) != 0) {
             throw SystemError("set-ID file " + entryPath, EPERM);
         }
+        if (!S_ISLNK(status.st_mode) && (status.st_mode & refusedModeBits) != 0) {
+            throw SystemError("refused mode " + octal(status.st_mode & 07777) + " of " + entryPath, EPERM);
+        }
         if (::fchownat(directoryFd, name.c_str(), owner, group, AT_SYMLINK_NOFOLLOW) != 0) throwSystemError("chown " + entryPath);
         if (S_ISDIR(status.st_mode)) {
             FileDescriptor child(::openat(directoryFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!child.valid()) throwSystemError("open " + entryPath);
-            giveEntriesToOwner(child.get(), entryPath, owner, group);
+            giveEntriesToOwner(child.get(), entryPath, owner, group, refusedModeBits);
         }
     }
 }
@@ -103,14 +130,14 @@ void renameWithoutReplacing(const std::string& from, const std::string& to) {
     }
 }
 
-void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group) {
+void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group, mode_t refusedEntryModeBits) {
     FileDescriptor top(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!top.valid()) throwSystemError("open " + path);
     struct stat status {};
     if (::fstat(top.get(), &status) != 0) throwSystemError("stat " + path);
     if ((status.st_mode & (S_ISUID | S_ISGID)) != 0) throw SystemError("set-ID folder " + path, EPERM);
     if (::fchown(top.get(), owner, group) != 0) throwSystemError("chown " + path);
-    giveEntriesToOwner(top.get(), path, owner, group);
+    giveEntriesToOwner(top.get(), path, owner, group, refusedEntryModeBits);
 }
 
 std::vector<std::string> directoryEntries(const std::string& path) {
@@ -122,17 +149,7 @@ std::vector<std::string> directoryEntries(const std::string& path) {
 std::string readWholeFile(const std::string& path) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) throwSystemError("open " + path);
-    std::string bytes;
-    char buffer[65536];
-    while (true) {
-        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            throwSystemError("read " + path);
-        }
-        if (count == 0) return bytes;
-        bytes.append(buffer, static_cast<std::size_t>(count));
-    }
+    return readToEnd(fd.get(), std::numeric_limits<std::size_t>::max(), path);
 }
 
 void writeFileAtomically(const std::string& path, const std::string& bytes, mode_t mode) {
@@ -174,6 +191,40 @@ void removeRecursively(const std::string& path) {
         throwSystemError("open " + folder);
     }
     removeEntryAt(parent.get(), name, path);
+}
+
+void removeRecursivelyAt(int parentFd, const std::string& name, const std::string& path) { removeEntryAt(parentFd, name, path); }
+
+std::optional<std::string> readRegularFileAt(int directoryFd, const std::string& name, std::size_t maximumSize,
+                                             const std::string& path) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer that never comes.
+    FileDescriptor fd(::openat(directoryFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) {
+        if (errno == ENOENT) return std::nullopt;
+        throwSystemError("open " + path);
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) throwSystemError("stat " + path);
+    if (!S_ISREG(status.st_mode)) throw SystemError("not a regular file: " + path, EINVAL);
+    if (static_cast<std::uint64_t>(status.st_size) > maximumSize) throw SystemError("file too large: " + path, EFBIG);
+    // The size may grow after fstat; the cap holds whatever the file does.
+    return readToEnd(fd.get(), maximumSize, path);
+}
+
+void installRootOwnedFile(const std::string& folder, const std::string& name, std::string_view bytes, mode_t mode) {
+    std::string temporary = folder + "/." + name + "." + makeUUIDString() + ".tmp";
+    FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) throwSystemError("create " + temporary);
+    try {
+        writeAll(fd.get(), bytes, temporary);
+        if (::fchown(fd.get(), 0, 0) != 0) throwSystemError("chown " + temporary);
+        if (::fchmod(fd.get(), mode) != 0) throwSystemError("chmod " + temporary);
+        if (::fsync(fd.get()) != 0) throwSystemError("fsync " + temporary);
+        if (::rename(temporary.c_str(), (folder + "/" + name).c_str()) != 0) throwSystemError("rename " + temporary);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
 }
 
 }  // namespace platform

@@ -1,15 +1,14 @@
 #include "PrivilegedInstaller.hpp"
 
 #include "HelperError.hpp"
+#include "LogText.hpp"
 
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/IPC/Service.hpp"
 #include "Platform/Identifiers.hpp"
 
-#include <cerrno>
-#include <csignal>
+#include <chrono>
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 
 namespace privilegedhelper {
@@ -17,21 +16,6 @@ namespace {
 
 using autoupdatekit::PrivilegedUpdateReply;
 using autoupdatekit::PrivilegedUpdateRequest;
-
-constexpr auto processProbeInterval = std::chrono::milliseconds(200);
-
-std::string escapingLineBreaks(const std::string& message) {
-    std::string escaped;
-    escaped.reserve(message.size());
-    for (char c : message) {
-        if (c == '\n') escaped += "\\n";
-        else if (c == '\r') escaped += "\\r";
-        else escaped += c;
-    }
-    return escaped;
-}
-
-bool processExists(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
 
 // Who to relaunch the app as: the peer of the connection carrying the request. A root
 // peer needs no switch; without a peer (not over a connection) there is none.
@@ -47,35 +31,40 @@ PrivilegedInstaller::PrivilegedInstaller(HelperPolicy policy)
     : policy_(std::move(policy)), logURL_(policy_.logFilePath), queue_(policy_.machServiceName + ".install") {}
 
 void PrivilegedInstaller::scheduleInstall(const PrivilegedUpdateRequest& request, Reply withReply) {
+    auto reject = [&](const std::string& description) {
+        log("rejected update: " + boundedLogField(description));
+        withReply(PrivilegedUpdateReply(false, description));
+    };
     try {
         validateRequest(request);
     } catch (const std::exception& error) {
-        log(std::string("rejected update: ") + error.what());
-        withReply(PrivilegedUpdateReply(false, error.what()));
-        return;
+        return reject(error.what());
     }
-    log("accepted update " + request.updateIdentifier() + " staged=" + request.stagedAppPath());
-    queue_.async([this, request, requester = requesterIdentity()] { runInstallJob(request, requester); });
+    auto job = [this, request, requester = requesterIdentity()] { runInstallJob(request, requester); };
+    pid_t pid = request.requestingProcessIdentifier();
+    if (pid < 2) {
+        queue_.async(std::move(job));
+    } else if (!requesterWait_.add(pid, platform::ipc::currentPeerCredentials()->userIdentifier, std::move(job))) {
+        return reject(HelperError::policyMismatch("Too many installs are waiting for processes of this user.").description());
+    }
+    log("accepted update " + boundedLogField(request.updateIdentifier()) + " staged=" + boundedLogField(request.stagedAppPath()));
     withReply(PrivilegedUpdateReply(true, "Install scheduled."));
 }
 
 void PrivilegedInstaller::runInstallJob(const PrivilegedUpdateRequest& request,
                                         const std::optional<platform::ChildIdentity>& requester) const {
-    pid_t pid = request.requestingProcessIdentifier();
-    // No time limit: while the requesting app runs, this job and all after it wait.
-    while (pid >= 2 && processExists(pid)) std::this_thread::sleep_for(processProbeInterval);
     try {
         install(request);
     } catch (const std::exception& error) {
-        log(std::string("install failed: ") + error.what());
+        log("install failed: " + boundedLogField(error.what()));
         return;
     }
-    log("installed update " + request.updateIdentifier());
+    log("installed update " + boundedLogField(request.updateIdentifier()));
     if (!request.launchAfterInstall()) return;
     try {
         launchApp(policy_.destinationPath, requester);
     } catch (const std::exception& error) {
-        log(std::string("install failed: ") + error.what());
+        log("install failed: " + boundedLogField(error.what()));
     }
 }
 
@@ -83,7 +72,7 @@ void PrivilegedInstaller::installSystemLaunchAgent(Reply withReply) {
     try {
         installSystemLaunchAgent();
     } catch (const std::exception& error) {
-        log(std::string("system LaunchAgent install failed: ") + error.what());
+        log("system LaunchAgent install failed: " + boundedLogField(error.what()));
         withReply(PrivilegedUpdateReply(false, error.what()));
         return;
     }
@@ -93,7 +82,7 @@ void PrivilegedInstaller::installSystemLaunchAgent(Reply withReply) {
 
 void PrivilegedInstaller::log(const std::string& message) const {
     auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-    std::string line = platform::iso8601UTC(now) + " " + escapingLineBreaks(message) + "\n";
+    std::string line = platform::iso8601UTC(now) + " " + escapedForLog(message) + "\n";
     // O_NOFOLLOW: the helper runs as root and must not write through a planted link.
     platform::FileDescriptor fd(::open(logURL_.path().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.valid()) return;

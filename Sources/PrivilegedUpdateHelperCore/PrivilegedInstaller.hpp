@@ -7,6 +7,7 @@
 // validation, the install itself, and the system LaunchAgent.
 
 #include "HelperPolicy.hpp"
+#include "RequesterWait.hpp"
 
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
 #include "Platform/FileURL.hpp"
@@ -14,7 +15,6 @@
 #include "Platform/SerialQueue.hpp"
 
 #include <optional>
-#include <shared_mutex>
 
 namespace privilegedhelper {
 
@@ -27,28 +27,38 @@ public:
     const platform::FileURL& logURL() const noexcept { return logURL_; }
     const platform::SerialQueue& queue() const noexcept { return queue_; }
 
-    // Validates, logs and replies at once; a valid request's install is queued. The
-    // relaunch runs as the user and group of the connection that sent the request.
+    // Validates, logs and replies at once; a valid request's install is queued, once
+    // its requester has ended when it names one. The relaunch runs as the user and
+    // group of the connection that sent the request.
     void scheduleInstall(const autoupdatekit::PrivilegedUpdateRequest& request, Reply withReply) override;
     void installSystemLaunchAgent(Reply withReply) override;
 
-    // Appends "<UTC time> <message>" as one line with one write. Line breaks in the
-    // message are escaped, so no text from a client or a tool can forge or split a
-    // line. Never fails and never reports failure.
+    // Appends "<UTC time> <message>" as one line with one write. Control characters in
+    // the message are escaped, so no text from a client or a tool can forge or split a
+    // line; callers cut client fields with boundedLogField. Never fails and never
+    // reports failure.
     void log(const std::string& message) const;
 
     // Validation (PrivilegedInstallerValidation.cpp): throw HelperError, or a
-    // platform error unchanged.
+    // platform error unchanged. A requesting process of 2 or more must be the
+    // connection's own peer; a staged app older than the installed one is refused.
     void validateRequest(const autoupdatekit::PrivilegedUpdateRequest& request) const;
     void verifyApp(const std::string& path, const std::string& expectedBundleIdentifier,
                    const std::string& expectedTeamIdentifier) const;
     void verifySignature(const platform::FileURL& appURL) const;
+    // Refuses, as a policy mismatch naming both, a staged app whose version and build
+    // come before the installed app's in release order; nothing installed passes.
+    void refuseDowngrade(const std::string& stagedPath) const;
 
     // The install (PrivilegedInstallerInstall.cpp): throws HelperError.installFailed.
     void install(const autoupdatekit::PrivilegedUpdateRequest& request) const;
     static std::string sanitizedInstallName(const platform::FileURL& url);
     void copyApp(const platform::FileURL& from, const platform::FileURL& to) const;
     void launchApp(const std::string& path, const std::optional<platform::ChildIdentity>& identity) const;
+    // Removes what killed installs left beside the destination: holding folders and
+    // copies under the temporary name, and backups once the installed app verifies.
+    // Only root-owned folders of exactly those names, by descriptor, never a link.
+    void removeLeftovers() const;
 
     // The system LaunchAgent (PrivilegedInstallerLaunchAgent.cpp).
     void installSystemLaunchAgent() const;
@@ -60,9 +70,7 @@ private:
     HelperPolicy policy_;
     platform::FileURL logURL_;
     platform::SerialQueue queue_;
-    // Checks of the installed app on connection threads read it as a whole tree, so an
-    // install swaps it only while none is reading, and none starts during the swap.
-    mutable std::shared_mutex installedAppLock_;
+    RequesterWait requesterWait_{queue_};
 };
 
 }  // namespace privilegedhelper

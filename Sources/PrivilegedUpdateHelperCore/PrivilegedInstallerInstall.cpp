@@ -4,8 +4,10 @@
 #include "PrivilegedInstaller.hpp"
 
 #include "HelperError.hpp"
+#include "InstallNames.hpp"
 #include "ToolRun.hpp"
 
+#include "Platform/FileDescriptor.hpp"
 #include "Platform/FileSystem.hpp"
 #include "Platform/Identifiers.hpp"
 #include "Platform/SystemError.hpp"
@@ -13,6 +15,7 @@
 #include "Platform/ToolPaths.hpp"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +33,23 @@ void ignoringFailure(const std::function<void()>& step) {
     try {
         step();
     } catch (const std::exception&) {
+    }
+}
+
+// Gives the fresh copy to root. Nothing the helper installs may be writable by group or
+// others: the top folder's mode is not sealed, so those bits are cleared there; below
+// it modes are sealed, so such an entry fails the copy's verification instead, as does
+// a set-ID entry.
+void giveCopyToRoot(const FileURL& copy, const FileURL& staged) {
+    platform::FileDescriptor top(::open(copy.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!top.valid()) throw HelperError::signatureInvalid("The copy of " + staged.path() + " is not a folder.");
+    try {
+        platform::giveTreeToOwner(copy.path(), 0, 0, S_IWGRP | S_IWOTH);
+        struct stat status {};
+        if (::fstat(top.get(), &status) != 0) platform::throwSystemError("stat " + copy.path());
+        if (::fchmod(top.get(), status.st_mode & 0755) != 0) platform::throwSystemError("chmod " + copy.path());
+    } catch (const platform::SystemError& error) {
+        throw HelperError::signatureInvalid(error.what());
     }
 }
 
@@ -74,49 +94,48 @@ void PrivilegedInstaller::install(const autoupdatekit::PrivilegedUpdateRequest& 
     FileURL parent = destination.deletingLastPathComponent();
     std::string installName = sanitizedInstallName(destination);
     std::string copyIdentifier = platform::makeUUIDString();
-    FileURL temporary = parent.appending("." + installName + ".autoupdate." + copyIdentifier + ".app");
+    FileURL temporary = parent.appending(temporaryCopyName(installName, copyIdentifier));
     // The copy is made inside a folder only root can enter, so no other user holds a
     // descriptor into it while its entries still carry the staged bundle's owners.
-    FileURL holding = parent.appending("." + installName + ".autoupdate." + copyIdentifier + ".copying");
-    FileURL backup = parent.appending("." + installName + ".autoupdate.backup." + platform::makeUUIDString() + ".app");
+    FileURL holding = parent.appending(holdingFolderName(installName, copyIdentifier));
+    FileURL backup = parent.appending(backupName(installName, platform::makeUUIDString()));
+    // Set once the exchange has put the installed app at the temporary name, until it
+    // is safely at the backup name: then the temporary path must never be removed.
+    bool temporaryHoldsInstalledApp = false;
 
     try {
+        removeLeftovers();
         platform::removeRecursively(temporary.path());
         if (::mkdir(holding.path().c_str(), 0700) != 0) platform::throwSystemError("mkdir " + holding.path());
         FileURL copy = holding.appending(installName + ".app");
         copyApp(staged, copy);
-        struct stat status {};
-        if (::lstat(copy.path().c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-            throw HelperError::signatureInvalid("The copy of " + staged.path() + " is not a folder.");
-        }
-        try {
-            platform::giveTreeToOwner(copy.path(), 0, 0);
-        } catch (const platform::SystemError& error) {
-            throw HelperError::signatureInvalid(error.what());
-        }
+        giveCopyToRoot(copy, staged);
         platform::renameWithoutReplacing(copy.path(), temporary.path());
         ::rmdir(holding.path().c_str());
         verifyApp(temporary.path(), policy_.bundleIdentifier, policy_.teamIdentifier);
+        // Another install may have run since this request was checked.
+        refuseDowngrade(temporary.path());
 
-        {
-            std::unique_lock<std::shared_mutex> swapping(installedAppLock_);
-            if (exists(destination)) {
-                // One atomic step: the destination always holds a whole bundle.
+        if (exists(destination)) {
+            // One atomic step: the destination always holds a whole bundle.
+            platform::exchangePaths(temporary.path(), destination.path());
+            temporaryHoldsInstalledApp = true;
+            try {
+                platform::renameWithoutReplacing(temporary.path(), backup.path());
+                temporaryHoldsInstalledApp = false;
+            } catch (...) {
                 platform::exchangePaths(temporary.path(), destination.path());
-                try {
-                    platform::renameWithoutReplacing(temporary.path(), backup.path());
-                } catch (...) {
-                    ignoringFailure([&] { platform::exchangePaths(temporary.path(), destination.path()); });
-                    throw;
-                }
-            } else {
-                platform::renameWithoutReplacing(temporary.path(), destination.path());
+                temporaryHoldsInstalledApp = false;
+                throw;
             }
+        } else {
+            platform::renameWithoutReplacing(temporary.path(), destination.path());
         }
         verifyApp(destination.path(), policy_.bundleIdentifier, policy_.teamIdentifier);
         platform::removeRecursively(backup.path());
     } catch (const std::exception& error) {
-        ignoringFailure([&] { platform::removeRecursively(temporary.path()); });
+        // Where the exchange back failed too, the old app stays at the temporary name.
+        if (!temporaryHoldsInstalledApp) ignoringFailure([&] { platform::removeRecursively(temporary.path()); });
         ignoringFailure([&] { platform::removeRecursively(holding.path()); });
         if (exists(backup) && !exists(destination)) {
             ignoringFailure([&] { platform::renameWithoutReplacing(backup.path(), destination.path()); });

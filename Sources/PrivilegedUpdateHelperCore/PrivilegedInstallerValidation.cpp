@@ -5,7 +5,9 @@
 #include "HelperError.hpp"
 #include "ToolRun.hpp"
 
+#include "AutoUpdateKit/AppVersion.hpp"
 #include "Platform/Bundle.hpp"
+#include "Platform/IPC/Service.hpp"
 #include "Platform/StaticCode.hpp"
 #include "Platform/TextEncoding.hpp"
 #include "Platform/ToolPaths.hpp"
@@ -16,6 +18,7 @@ namespace privilegedhelper {
 namespace {
 
 namespace security = platform::security;
+using autoupdatekit::AppVersion;
 using platform::canonicallyEquivalent;
 
 bool exists(const std::string& path) {
@@ -27,13 +30,19 @@ std::string statusText(security::OSStatus status) {
     return security::statusMessage(status).value_or("OSStatus " + std::to_string(status));
 }
 
-std::optional<std::string> bundleIdentifierAt(const platform::FileURL& url) {
+// The bundle at path; nothing when it is not one or its Info.plist cannot be read
+// safely (a link, a FIFO, an oversized or malformed list), as if it had none.
+std::optional<platform::Bundle> openedBundle(const std::string& path) {
     try {
-        auto bundle = platform::Bundle::open(url);
-        return bundle ? bundle->bundleIdentifier() : std::nullopt;
+        return platform::Bundle::open(platform::FileURL(path));
     } catch (const platform::PropertyListError&) {
         return std::nullopt;
     }
+}
+
+std::optional<std::string> bundleIdentifierAt(const std::string& path) {
+    auto bundle = openedBundle(path);
+    return bundle ? bundle->bundleIdentifier() : std::nullopt;
 }
 
 }  // namespace
@@ -48,18 +57,41 @@ void PrivilegedInstaller::validateRequest(const autoupdatekit::PrivilegedUpdateR
     if (!canonicallyEquivalent(request.expectedTeamIdentifier(), policy_.teamIdentifier)) {
         throw HelperError::policyMismatch("Requested team identifier is not allowed.");
     }
+    // Only the requester's own process may hold its install back: any other would let
+    // one user stall the install for as long as some process of their choice runs.
+    pid_t requester = request.requestingProcessIdentifier();
+    auto peer = platform::ipc::currentPeerCredentials();
+    if (requester >= 2 && (!peer || peer->processIdentifier != requester)) {
+        throw HelperError::policyMismatch("Requesting process " + std::to_string(requester) +
+                                          " is not the process that sent the request.");
+    }
     if (!exists(request.stagedAppPath())) throw HelperError::appMissing(request.stagedAppPath());
     verifyApp(request.stagedAppPath(), policy_.bundleIdentifier, policy_.teamIdentifier);
     // The helper never replaces an installed app that is not the allowed, signed one.
-    std::shared_lock<std::shared_mutex> reading(installedAppLock_);
     if (exists(policy_.destinationPath)) verifyApp(policy_.destinationPath, policy_.bundleIdentifier, policy_.teamIdentifier);
+    refuseDowngrade(request.stagedAppPath());
+}
+
+void PrivilegedInstaller::refuseDowngrade(const std::string& stagedPath) const {
+    auto installedBundle = openedBundle(policy_.destinationPath);
+    if (!installedBundle) return;
+    auto staged = openedBundle(stagedPath);
+    AppVersion offered = staged ? AppVersion::of(*staged) : AppVersion{};
+    AppVersion installed = AppVersion::of(*installedBundle);
+    int order = AppVersion::compareDotted(offered.version, installed.version);
+    if (order == 0) order = AppVersion::compareDotted(offered.build, installed.build);
+    if (order < 0) {
+        throw HelperError::policyMismatch("Staged version " + offered.version + " (" + offered.build +
+                                          ") is older than the installed version " + installed.version + " (" +
+                                          installed.build + ").");
+    }
 }
 
 void PrivilegedInstaller::verifyApp(const std::string& path, const std::string& expectedBundleIdentifier,
                                     const std::string& expectedTeamIdentifier) const {
     if (!exists(path)) throw HelperError::appMissing(path);
     platform::FileURL url(path);
-    auto identifier = bundleIdentifierAt(url);
+    auto identifier = bundleIdentifierAt(path);
     if (!identifier || !canonicallyEquivalent(*identifier, expectedBundleIdentifier)) {
         throw HelperError::invalidBundleIdentifier(expectedBundleIdentifier, identifier);
     }

@@ -34,6 +34,7 @@ void run(const platform::PropertyDictionary& info) {
         std::exit(1);
     }
     auto installer = std::make_shared<PrivilegedInstaller>(policy);
+    installer->removeLeftovers();
     HelperDelegate delegate(installer);
     try {
         platform::ipc::Listener listener(policy.machServiceName, platform::ipc::privilegedOption);

@@ -6,6 +6,7 @@
 #include "Files.hpp"
 #include "HelperClient.hpp"
 #include "HelperProcess.hpp"
+#include "RequestingProcess.hpp"
 #include "SigningKeys.hpp"
 #include "UpdaterEnvironment.hpp"
 
@@ -225,4 +226,134 @@ TEST_F(LocalAttacker, NothingTheInstallMakesCanBeWrittenOrPreparedByTheAttacker)
     EXPECT_EQ(outcomeOf("2.0-1"), "installed");
     expectInstalledAppIntact("writes beside the app");
     EXPECT_EQ(versionAt(destination), "2.0");
+}
+
+// A copy of the installed app with its top folder opened to everyone installs, but
+// never as a folder others can write: the helper clears those bits. Inside the bundle
+// modes are sealed, so a signed app with a group-writable entry is refused whole.
+TEST_F(LocalAttacker, NothingInstalledIsWritableByGroupOrOthers) {
+    std::string copy = attackerFolder() + "/open/Sample.app";
+    std::string reply = runAsNobody([&] {
+        platform::createDirectories(attackerFolder() + "/open");
+        if (platform::runCapturingOutput("/bin/cp", {"-a", destination, copy}).status != 0) return std::string("copy failed");
+        ::chmod(copy.c_str(), 0777);
+        return sendAsAttacker(requestFor(copy, "1.0-open"));
+    });
+    EXPECT_EQ(reply, "Install scheduled.");
+    EXPECT_EQ(outcomeOf("1.0-open"), "installed");
+    EXPECT_EQ(lstatOf(destination).st_mode & 07777, 0755u);
+    expectInstalledAppIntact("a copy with an open top folder");
+    auto writable = platform::runCapturingOutput("/usr/bin/find", {destination, "-perm", "/022", "!", "-type", "l"});
+    EXPECT_EQ(writable.bytes, "");
+
+    SampleBundle sample;
+    sample.extraInfo["CFBundleShortVersionString"] = "2.0";
+    std::string shared = buildBundle(attackerFolder() + "/shared", "Sample", sample);
+    writeFile(shared + "/Contents/Resources/notes.txt", "shared", 0664);
+    ::chmod((shared + "/Contents/Resources/notes.txt").c_str(), 0664);
+    signWithTeam(shared, *team_);
+    platform::giveTreeToOwner(attackerFolder() + "/shared", nobodyIdentifier, nobodyIdentifier);
+    EXPECT_EQ(runAsNobody([&] { return sendAsAttacker(requestFor(shared, "2.0-shared")); }), "Install scheduled.");
+    EXPECT_EQ(outcomeOf("2.0-shared"), "failed");
+    EXPECT_NE(helperLogMessages().find("Signature check failed: refused mode 0664 of "), std::string::npos) << helperLogMessages();
+    EXPECT_EQ(versionAt(destination), "1.0");
+    expectInstalledAppIntact("a signed app with a group-writable file");
+}
+
+// Root reads a staged Info.plist only as a regular file of bounded size, never through
+// a link: a FIFO, a link to an endless device or to a secret, an oversized list, or a
+// Contents folder that is a link all read as no bundle identifier, and at once.
+TEST_F(LocalAttacker, StagedInfoPlistsThatAreNotPlainSmallFilesReadAsNone) {
+    std::string replies = runAsNobody([&] {
+        const std::pair<std::string, std::function<void(const std::string&)>> plants[] = {
+            {"fifo", [](const std::string& contents) { ::mkfifo((contents + "/Info.plist").c_str(), 0644); }},
+            {"zero", [](const std::string& contents) { ::symlink("/dev/zero", (contents + "/Info.plist").c_str()); }},
+            {"shadow", [](const std::string& contents) { ::symlink("/etc/shadow", (contents + "/Info.plist").c_str()); }},
+            {"large", [](const std::string& contents) { writeFile(contents + "/Info.plist", std::string(2 * 1024 * 1024, ' ')); }},
+            {"linked", [&](const std::string& contents) {
+                 platform::removeRecursively(contents);
+                 ::symlink((std::string(destination) + "/Contents").c_str(), contents.c_str());
+             }},
+        };
+        std::string all;
+        for (const auto& [name, plant] : plants) {
+            std::string app = attackerFolder() + "/" + name + "/Sample.app";
+            platform::createDirectories(app + "/Contents");
+            plant(app + "/Contents");
+            all += name + ": " + sendAsAttacker(requestFor(app, "2.0-" + name)) + "\n";
+        }
+        return all;
+    });
+    std::string none = "Bundle identifier mismatch. Expected com.example.sample, got nil.\n";
+    EXPECT_EQ(replies, "fifo: " + none + "zero: " + none + "shadow: " + none + "large: " + none + "linked: " + none);
+    expectInstalledAppIntact("unreadable Info.plists");
+}
+
+// Only the requester's own process can hold its install back, and it holds back no one
+// else's: naming pid 2 or the helper is refused, a user's waiting installs are capped,
+// and a root client's install runs while the attacker's process lives on. The held
+// release, older by then, is refused when its turn comes.
+TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
+    std::string staged = attackersApp("staged", "2.0");
+    pid_t helperPid = helper_->pid();
+    std::string refused = runAsNobody([&] {
+        return sendAsAttacker(PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", "2.0-a", 2, false)) + "\n" +
+               sendAsAttacker(PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", "2.0-b", helperPid, false));
+    });
+    EXPECT_EQ(refused, "Requesting process 2 is not the process that sent the request.\nRequesting process " +
+                           std::to_string(helperPid) + " is not the process that sent the request.");
+
+    auto ownRequest = [&](int index) {
+        return [&staged, index](pid_t self) {
+            return PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", "2.0-held" + std::to_string(index), self, false);
+        };
+    };
+    std::vector<std::unique_ptr<RequestingProcess>> held;
+    for (int index = 0; index < 9; ++index) held.push_back(std::make_unique<RequestingProcess>(ownRequest(index), true));
+    for (std::size_t index = 0; index < 8; ++index) EXPECT_EQ(held[index]->reply(), "Install scheduled.") << index;
+    EXPECT_EQ(held[8]->reply(), "Too many installs are waiting for processes of this user.");
+
+    std::string v3 = signedApp(folder_ / "root3", "3.0");
+    auto root = scheduleInstallOnce(requestFor(v3, "3.0-root"));
+    EXPECT_EQ(root.reply->message(), "Install scheduled.");
+    ASSERT_TRUE(waitForLogLine("installed update 3.0-root")) << helperLogMessages();
+    EXPECT_EQ(versionAt(destination), "3.0");
+
+    held.front()->end();
+    ASSERT_TRUE(waitForLogLine("install failed: Install failed: Staged version 2.0 (0) is older than the installed version 3.0 (0)."))
+        << helperLogMessages();
+    EXPECT_EQ(versionAt(destination), "3.0");
+}
+
+// Any old release signed by the team is still a signed app of the allowed identity:
+// the helper refuses to put it over a newer one, naming both versions.
+TEST_F(LocalAttacker, AnOlderSignedReleaseIsNeverInstalledOverANewerOne) {
+    std::string old = attackersApp("old", "0.9");
+    std::string reply = runAsNobody([&] { return sendAsAttacker(requestFor(old, "0.9-old")); });
+    EXPECT_EQ(reply, "Staged version 0.9 (0) is older than the installed version 1.0 (0).");
+    expectInstalledAppIntact("an older release");
+    EXPECT_EQ(versionAt(destination), "1.0");
+}
+
+// Client text reaches the log cut to a bounded length and with every control character
+// and backslash escaped: huge paths cannot grow the log without bound, and escape
+// sequences or a literal "\n" cannot pass for anything but the client's own text.
+TEST_F(LocalAttacker, ClientTextInTheLogIsBoundedAndEscaped) {
+    std::string huge = attackerFolder() + "/" + std::string(1000000, 'x');
+    std::string tricky = attackerFolder() + "/\x1b[2J\\n\xc2\x85" + "end";
+    std::string replies = runAsNobody([&] {
+        std::string all;
+        for (int request = 0; request < 30; ++request) all += sendAsAttacker(requestFor(huge, "big")).substr(0, 28) + "\n";
+        return all + sendAsAttacker(requestFor(tricky, "tricky"));
+    });
+    std::string expected;
+    for (int request = 0; request < 30; ++request) expected += "App bundle does not exist at\n";
+    EXPECT_EQ(replies, expected + "App bundle does not exist at " + tricky + ".");
+    ASSERT_TRUE(waitForLogLine("end.")) << helperLogMessages();
+    std::string log = readFile(testHelperLogPath);
+    EXPECT_LT(log.size(), 31u * 1200u);
+    EXPECT_NE(log.find("bytes]"), std::string::npos);
+    EXPECT_NE(log.find("/\\x1B[2J\\\\n\\xC2\\x85end."), std::string::npos) << log.substr(log.size() - 200);
+    for (char c : log) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
+    expectInstalledAppIntact("huge and tricky log text");
 }

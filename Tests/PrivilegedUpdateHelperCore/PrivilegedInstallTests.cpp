@@ -5,6 +5,7 @@
 #include "Files.hpp"
 #include "HelperClient.hpp"
 #include "HelperProcess.hpp"
+#include "RequestingProcess.hpp"
 #include "SigningKeys.hpp"
 #include "StepKiller.hpp"
 #include "UpdaterEnvironment.hpp"
@@ -15,10 +16,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <future>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -29,29 +28,6 @@ using privilegedhelper::PrivilegedInstaller;
 namespace {
 
 constexpr const char* destination = "/Applications/Sample.app";
-
-// A process the helper can wait for; ended by the test or at the latest with the test.
-class Sleeper {
-public:
-    Sleeper() : pid_(::fork()) {
-        if (pid_ == 0) {
-            ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-    }
-    ~Sleeper() { end(); }
-    pid_t pid() const { return pid_; }
-    void end() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-
-private:
-    pid_t pid_;
-};
 
 class PrivilegedInstall : public UpdaterEnvironment {
 protected:
@@ -91,33 +67,39 @@ std::string verifyOutput(const std::string& app) {
 
 }  // namespace
 
-TEST_F(PrivilegedInstall, WaitsForTheRequesterQueuesTheNextAndRelaunchesAfterInstalling) {
+// A requester that keeps running holds back its own install only: another requester's
+// install runs meanwhile, and the held one follows once its process has ended. No
+// request may name another process than the one that sent it.
+TEST_F(PrivilegedInstall, WaitsForTheRequesterWithoutHoldingUpOtherRequesters) {
     signedApp("/Applications", "1.0");
     std::string v2 = signedApp(folder_ / "staged2", "2.0");
     std::string v3 = signedApp(folder_ / "staged3", "3.0");
     HelperProcess helper;
-    Sleeper requester;
+    std::string expectedLog;
+    for (pid_t other : {pid_t{2}, helper.pid(), ::getppid()}) {
+        auto refused = scheduleInstallOnce(requestFor(v2, "2.0-9", other));
+        std::string message = "Requesting process " + std::to_string(other) + " is not the process that sent the request.";
+        EXPECT_EQ(refused.reply->message(), message);
+        expectedLog += "rejected update: " + message + "\n";
+    }
 
-    auto first = scheduleInstallOnce(requestFor(v2, "2.0-2", requester.pid(), true));
-    ASSERT_TRUE(first.reply) << first.error;
-    EXPECT_TRUE(first.reply->accepted());
-    EXPECT_EQ(first.reply->message(), "Install scheduled.");
-    auto second = scheduleInstallOnce(requestFor(v3, "3.0-3"));
+    RequestingProcess requester([&](pid_t self) { return requestFor(v3, "3.0-3", self, true); }, false);
+    EXPECT_EQ(requester.reply(), "Install scheduled.");
+    auto second = scheduleInstallOnce(requestFor(v2, "2.0-2"));
     EXPECT_EQ(second.reply->message(), "Install scheduled.");
-
+    ASSERT_TRUE(waitForLogLine("installed update 2.0-2")) << helperLogMessages();
+    EXPECT_EQ(installedVersion(), "2.0");
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    EXPECT_EQ(installedVersion(), "1.0");
-    EXPECT_EQ(helperLogMessages(), "accepted update 2.0-2 staged=" + v2 + "\naccepted update 3.0-3 staged=" + v3 + "\n");
+    expectedLog += "accepted update 3.0-3 staged=" + v3 + "\naccepted update 2.0-2 staged=" + v2 + "\ninstalled update 2.0-2\n";
+    EXPECT_EQ(helperLogMessages(), expectedLog);
 
     requester.end();
     ASSERT_TRUE(waitForLogLine("installed update 3.0-3")) << helperLogMessages();
-    EXPECT_EQ(helperLogMessages(), "accepted update 2.0-2 staged=" + v2 + "\naccepted update 3.0-3 staged=" + v3 +
-                                       "\ninstalled update 2.0-2\ninstalled update 3.0-3\n");
+    EXPECT_EQ(helperLogMessages(), expectedLog + "installed update 3.0-3\n");
     EXPECT_EQ(installedVersion(), "3.0");
     EXPECT_EQ(verifyOutput(destination), "valid");
-    // Only the relaunch of the first request ran, as root for a root client.
-    std::string marker = launchedMarker();
-    EXPECT_TRUE(marker == "0 2.0\n" || marker == "0 3.0\n") << marker;
+    // Only the held request asked for a relaunch, which ran as root for a root client.
+    EXPECT_EQ(launchedMarker(), "0 3.0\n");
     // Nothing is left beside the app, and everything in it belongs to root.
     EXPECT_EQ(listTree("/Applications").find(".Sample.autoupdate"), std::string::npos) << listTree("/Applications");
     auto result = platform::runCapturingOutput("/usr/bin/find", {destination, "!", "-user", "0", "-o", "!", "-group", "0"});
@@ -196,10 +178,20 @@ TEST_F(PrivilegedInstall, AFailedInstallLeavesTheInstalledAppUntouched) {
 
 // The helper (with its tool run in flight) is killed as each step of an install starts:
 // the checks of the request, the copy, the checks of the copy and of the result. The
-// destination always holds the old or the new app, whole, verifying and root-owned.
+// destination always holds the old or the new app, whole, verifying and root-owned, and
+// what the killed installs left beside it is gone once an install has run: only what
+// the helper made, never a folder of another owner or a link under the same names.
 TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp) {
     signedApp("/Applications", "1.0");
     std::string staged = signedApp(folder_ / "staged", "2.0");
+    const std::string uuid = "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+    std::string foreignFolder = "/Applications/.Sample.autoupdate." + uuid + ".copying";
+    std::string linkName = "/Applications/.Sample.autoupdate.backup." + uuid + ".app";
+    platform::createDirectories(foreignFolder);
+    writeFile(foreignFolder + "/kept", "");
+    platform::giveTreeToOwner(foreignFolder, nobodyIdentifier, nobodyIdentifier);
+    ASSERT_EQ(::symlink((folder_ / "staged").c_str(), linkName.c_str()), 0);
+    std::string plantedOnly = listTree("/Applications");
     int step = 1;
     bool finished = false;
     for (; step <= 30 && !finished; ++step) {
@@ -218,6 +210,8 @@ TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp)
     }
     EXPECT_TRUE(finished) << "the install never finished between kills";
     EXPECT_GE(step, 5) << "the install should take at least four steps";
+    EXPECT_EQ(listTree("/Applications"), plantedOnly);
+    EXPECT_TRUE(exists(folder_ / "staged/Sample.app"));
 }
 
 // Every one of 200 clients at once gets its reply, and the accepted installs all run,
@@ -275,9 +269,14 @@ TEST_F(PrivilegedInstall, SystemLaunchAgentIsRootOwnedAndNamesTheInstalledExecut
     signedApp("/Applications", "1.0");
     HelperProcess helper;
     const std::string agent = "/Library/LaunchAgents/com.example.sample.autostart.plist";
-    auto installed = installSystemLaunchAgentOnce();
-    ASSERT_TRUE(installed.reply) << installed.error;
-    EXPECT_EQ(installed.reply->message(), "System LaunchAgent installed.");
+    // Calls at once each write a whole file of their own and rename it into place.
+    std::vector<std::future<HelperOutcome>> calls;
+    for (int call = 0; call < 8; ++call) calls.push_back(std::async(std::launch::async, [] { return installSystemLaunchAgentOnce(); }));
+    for (auto& call : calls) {
+        auto installed = call.get();
+        ASSERT_TRUE(installed.reply) << installed.error;
+        EXPECT_EQ(installed.reply->message(), "System LaunchAgent installed.");
+    }
     auto content = platform::PropertyList::readFile(agent);
     EXPECT_EQ(content, platform::PropertyValue(platform::PropertyDictionary{
                            {"Label", "com.example.sample.autostart"},

@@ -7,6 +7,10 @@
 
 namespace testsupport {
 
+bool becomeNobody() {
+    return ::setgroups(0, nullptr) == 0 && ::setgid(nobodyIdentifier) == 0 && ::setuid(nobodyIdentifier) == 0;
+}
+
 std::string runAsNobody(const std::function<std::string()>& body) {
     int fds[2];
     if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
@@ -15,7 +19,7 @@ std::string runAsNobody(const std::function<std::string()>& body) {
     if (pid == 0) {
         ::close(fds[0]);
         std::string result;
-        if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyIdentifier) != 0 || ::setuid(nobodyIdentifier) != 0) {
+        if (!becomeNobody()) {
             result = "could not become uid 65534";
         } else {
             try {

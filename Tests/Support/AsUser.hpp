@@ -11,4 +11,7 @@ inline constexpr unsigned nobodyIdentifier = 65534;
 
 std::string runAsNobody(const std::function<std::string()>& body);
 
+// Switches the calling (forked) process to uid and gid 65534; false when it cannot.
+bool becomeNobody();
+
 }  // namespace testsupport

@@ -7,13 +7,15 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
 class Bundle {
 public:
     // Opens the folder at url. Returns nothing when url is not a folder. A missing
-    // Info.plist gives an empty info dictionary; one that does not parse throws
+    // Info.plist gives an empty info dictionary; one that does not parse, is reached
+    // through a link, is not a regular file or is larger than 1 MiB throws
     // PropertyListError.
     static std::optional<Bundle> open(const FileURL& url);
 
@@ -38,5 +40,7 @@ std::string currentExecutablePath();
 // Reads the dictionary embedded in an executable's ELF section (such as "__info_plist");
 // empty when the section is absent.
 PropertyDictionary embeddedPropertyList(const std::string& executablePath, const std::string& sectionName);
+// The same for an executable image already in memory; origin names it in messages.
+PropertyDictionary embeddedPropertyList(std::string_view image, const std::string& sectionName, const std::string& origin);
 
 }  // namespace platform

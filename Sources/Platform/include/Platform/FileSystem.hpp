@@ -1,6 +1,8 @@
 #pragma once
 // Small file operations the rest of the system builds on.
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -9,6 +11,13 @@
 namespace platform {
 
 std::string readWholeFile(const std::string& path);
+
+// Reads the regular file name inside the open folder, for files another user may have
+// planted: no link is followed, a FIFO or device is never waited on, and no more than
+// maximumSize bytes are read. Nothing when the file does not exist; SystemError for a
+// link (ELOOP), anything but a regular file (EINVAL) or a larger file (EFBIG).
+std::optional<std::string> readRegularFileAt(int directoryFd, const std::string& name, std::size_t maximumSize,
+                                             const std::string& path);
 
 // Names of the entries in a folder, without "." and "..", in no set order.
 std::vector<std::string> directoryEntries(const std::string& path);
@@ -29,6 +38,8 @@ void createDirectories(const std::string& path, mode_t mode = 0755);
 // directory descriptor, so a folder swapped for a link mid-walk is not followed.
 // A missing path is not an error.
 void removeRecursively(const std::string& path);
+// The same for the entry name inside the open folder parentFd; path is for messages.
+void removeRecursivelyAt(int parentFd, const std::string& name, const std::string& path);
 
 // Swaps two paths in one atomic step (same file system).
 void exchangePaths(const std::string& first, const std::string& second);
@@ -38,7 +49,13 @@ void renameWithoutReplacing(const std::string& from, const std::string& to);
 
 // Gives every entry of the tree (the top included) to the owner and group without
 // following any link, walking by directory descriptor. Refuses, before changing
-// anything further, a set-user-ID or set-group-ID file: SystemError with EPERM.
-void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group);
+// anything further, a set-user-ID or set-group-ID file, and an entry below the top
+// with any of refusedEntryModeBits: SystemError with EPERM.
+void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group, mode_t refusedEntryModeBits = 0);
+
+// Creates name in folder as root's own file: never through a link (O_EXCL | O_NOFOLLOW
+// on a fresh random name), owner 0:0 and the mode set on the open descriptor, synced,
+// then renamed over the target.
+void installRootOwnedFile(const std::string& folder, const std::string& name, std::string_view bytes, mode_t mode);
 
 }  // namespace platform

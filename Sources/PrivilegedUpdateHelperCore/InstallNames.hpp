@@ -1,0 +1,23 @@
+#pragma once
+// The hidden names an install uses beside the destination, each made of the install
+// name and a fresh UUID, and the test that tells a leftover of a killed install by its
+// exact form.
+
+#include <string>
+
+namespace privilegedhelper {
+
+// ".<name>.autoupdate.<UUID>.app": the verified copy before it is swapped in.
+std::string temporaryCopyName(const std::string& installName, const std::string& uuid);
+// ".<name>.autoupdate.<UUID>.copying": the root-only folder the copy is made in.
+std::string holdingFolderName(const std::string& installName, const std::string& uuid);
+// ".<name>.autoupdate.backup.<UUID>.app": the installed app until the new one verifies.
+std::string backupName(const std::string& installName, const std::string& uuid);
+
+enum class InstallLeftover { none, copy, backup };
+
+// Which of the names above name is, for this install name; a UUID must be in its
+// standard upper-case form.
+InstallLeftover installLeftoverKind(const std::string& name, const std::string& installName);
+
+}  // namespace privilegedhelper
