@@ -8,6 +8,7 @@
 
 #include "HelperPolicy.hpp"
 #include "RequesterWait.hpp"
+#include "WriterFirstLock.hpp"
 
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
 #include "Platform/FileURL.hpp"
@@ -71,6 +72,10 @@ private:
     platform::FileURL logURL_;
     platform::SerialQueue queue_;
     RequesterWait requesterWait_{queue_};
+    // Checks of the installed app on connection threads read it as a whole tree, so an
+    // install swaps it only while none is reading, and a waiting swap goes before any
+    // check that comes after it.
+    mutable WriterFirstLock installedAppLock_;
 };
 
 }  // namespace privilegedhelper

@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,20 +117,23 @@ void PrivilegedInstaller::install(const autoupdatekit::PrivilegedUpdateRequest& 
         // Another install may have run since this request was checked.
         refuseDowngrade(temporary.path());
 
-        if (exists(destination)) {
-            // One atomic step: the destination always holds a whole bundle.
-            platform::exchangePaths(temporary.path(), destination.path());
-            temporaryHoldsInstalledApp = true;
-            try {
-                platform::renameWithoutReplacing(temporary.path(), backup.path());
-                temporaryHoldsInstalledApp = false;
-            } catch (...) {
+        {
+            std::unique_lock<WriterFirstLock> swapping(installedAppLock_);
+            if (exists(destination)) {
+                // One atomic step: the destination always holds a whole bundle.
                 platform::exchangePaths(temporary.path(), destination.path());
-                temporaryHoldsInstalledApp = false;
-                throw;
+                temporaryHoldsInstalledApp = true;
+                try {
+                    platform::renameWithoutReplacing(temporary.path(), backup.path());
+                    temporaryHoldsInstalledApp = false;
+                } catch (...) {
+                    platform::exchangePaths(temporary.path(), destination.path());
+                    temporaryHoldsInstalledApp = false;
+                    throw;
+                }
+            } else {
+                platform::renameWithoutReplacing(temporary.path(), destination.path());
             }
-        } else {
-            platform::renameWithoutReplacing(temporary.path(), destination.path());
         }
         verifyApp(destination.path(), policy_.bundleIdentifier, policy_.teamIdentifier);
         platform::removeRecursively(backup.path());

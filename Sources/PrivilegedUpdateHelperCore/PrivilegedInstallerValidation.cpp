@@ -12,6 +12,7 @@
 #include "Platform/TextEncoding.hpp"
 #include "Platform/ToolPaths.hpp"
 
+#include <shared_mutex>
 #include <sys/stat.h>
 
 namespace privilegedhelper {
@@ -68,6 +69,7 @@ void PrivilegedInstaller::validateRequest(const autoupdatekit::PrivilegedUpdateR
     if (!exists(request.stagedAppPath())) throw HelperError::appMissing(request.stagedAppPath());
     verifyApp(request.stagedAppPath(), policy_.bundleIdentifier, policy_.teamIdentifier);
     // The helper never replaces an installed app that is not the allowed, signed one.
+    std::shared_lock<WriterFirstLock> reading(installedAppLock_);
     if (exists(policy_.destinationPath)) verifyApp(policy_.destinationPath, policy_.bundleIdentifier, policy_.teamIdentifier);
     refuseDowngrade(request.stagedAppPath());
 }
