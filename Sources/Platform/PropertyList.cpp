@@ -3,6 +3,7 @@
 #include "Platform/FileSystem.hpp"
 #include "Platform/TextEncoding.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -79,6 +80,157 @@ bool holdsUnsafeText(std::string_view bytes) {
         if (stringObjectIsUnsafe(bytes, bigEndian(bytes, entry, offsetSize))) return true;
     }
     return false;
+}
+
+// The list library parses binary lists by recursion and builds a fresh node for every
+// reference (a shared object is copied each time it is named), and frees its trees by
+// recursion: a list nested some hundred thousand levels deep overflows the stack of the
+// thread that reads it, and a small list of shared references can name more nodes than
+// memory holds. So each list is walked first, without recursion (an explicit stack),
+// and refused when it nests deeper than maximumDepth or names more values than it has
+// bytes (plus a small allowance; a list that holds no more than it says never does)
+// or than the caller allows. Cycles end at the value bound.
+constexpr std::uint64_t valueAllowance = 64;
+
+[[noreturn]] void refuseStructure(const char* why) { throw PropertyListError(std::string("property list ") + why); }
+
+struct ValueCounter {
+    std::uint64_t limit;
+    std::uint64_t count = 0;
+    // Counts one value at depth (the top value is at 0).
+    void add(std::size_t depth) {
+        if (++count > limit) refuseStructure("holds too many values");
+        if (depth > static_cast<std::size_t>(maximumDepth)) refuseStructure("is nested too deeply");
+    }
+};
+
+// The binary form, read as the library reads it: a trailer of 32 bytes at the end (sizes
+// of offsets and references, object count, top object, offset table), objects between
+// the 8-byte header and the trailer. Arrays (0xA), sets (0xC) and dictionaries (0xD, keys
+// then values) hold references; a count of 15 in the marker means that an integer object
+// holding the count follows. What the library would refuse anyway is refused here.
+void checkBinaryStructure(std::string_view bytes, ValueCounter& values) {
+    constexpr std::size_t headerSize = 8;
+    constexpr std::size_t trailerSize = 32;
+    if (bytes.size() < headerSize + trailerSize) return;  // the library refuses it
+    const std::size_t trailer = bytes.size() - trailerSize;
+    const std::size_t offsetSize = static_cast<std::uint8_t>(bytes[trailer + 6]);
+    const std::size_t referenceSize = static_cast<std::uint8_t>(bytes[trailer + 7]);
+    const std::uint64_t objectCount = bigEndian(bytes, trailer + 8, 8);
+    const std::uint64_t topObject = bigEndian(bytes, trailer + 16, 8);
+    const std::uint64_t tableOffset = bigEndian(bytes, trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || referenceSize < 1 || referenceSize > 8 || objectCount == 0 ||
+        topObject >= objectCount || tableOffset < headerSize || tableOffset >= trailer ||
+        objectCount > (trailer - tableOffset) / offsetSize) {
+        refuseStructure("is not a valid binary list");
+    }
+    struct Pending {
+        std::size_t nextReference;  // where the next reference of this container is
+        std::uint64_t remaining;    // references still to follow
+    };
+    std::vector<Pending> stack;  // one entry per open container: at most maximumDepth + 1
+    auto visit = [&](std::uint64_t object) {
+        values.add(stack.size());
+        if (object >= objectCount) refuseStructure("refers to an object that does not exist");
+        std::uint64_t offset = bigEndian(bytes, static_cast<std::size_t>(tableOffset + object * offsetSize), offsetSize);
+        if (offset < headerSize || offset >= trailer) refuseStructure("refers to an object outside its data");
+        auto marker = static_cast<std::uint8_t>(bytes[offset]);
+        unsigned type = marker >> 4;
+        if (type != 0xA && type != 0xC && type != 0xD) return;
+        std::uint64_t count = marker & 0x0f;
+        std::size_t at = static_cast<std::size_t>(offset) + 1;
+        if (count == 0x0f) {
+            if (at >= trailer) refuseStructure("has a container count outside its data");
+            auto countMarker = static_cast<std::uint8_t>(bytes[at]);
+            std::size_t size = std::size_t{1} << (countMarker & 0x0f);
+            if ((countMarker >> 4) != 0x1 || size > 8 || size > trailer - at - 1) refuseStructure("has a malformed container count");
+            count = bigEndian(bytes, at + 1, size);
+            at += 1 + size;
+        }
+        std::uint64_t references = type == 0xD ? 2 * count : count;
+        if (count > (trailer - at) / referenceSize || references > (trailer - at) / referenceSize) {
+            refuseStructure("has a container larger than its data");
+        }
+        if (references > 0) stack.push_back({at, references});
+    };
+    visit(topObject);
+    while (!stack.empty()) {
+        Pending& top = stack.back();
+        if (top.remaining == 0) {
+            stack.pop_back();
+            continue;
+        }
+        std::uint64_t object = bigEndian(bytes, top.nextReference, referenceSize);
+        top.nextReference += referenceSize;
+        --top.remaining;
+        visit(object);  // may grow the stack: top is not used after this
+    }
+}
+
+// The XML form, scanned once over its markup. Every element but <plist> counts as a
+// value at the depth of the elements open around it, the outermost one (<plist>) not
+// counted; closing tags must match. Wherever two
+// readings of the markup could differ (a "<" or an unclosed quote inside a tag, a "["
+// in a declaration, a comment, CDATA section or processing instruction holding "<" or
+// ">"), the list is refused, so the library never sees more nesting than counted here.
+void checkXMLStructure(std::string_view text, ValueCounter& values) {
+    std::vector<std::string_view> open;
+    std::size_t at = 0;
+    while ((at = text.find('<', at)) != std::string_view::npos) {
+        std::size_t end = text.find('>', at + 1);
+        if (end == std::string_view::npos) refuseStructure("has an unclosed tag");
+        std::string_view inside = text.substr(at + 1, end - at - 1);
+        at = end + 1;
+        if (inside.find('<') != std::string_view::npos) refuseStructure("has a tag holding \"<\"");
+        auto framed = [&](std::string_view opening, std::string_view closing) {
+            return inside.size() >= opening.size() + closing.size() && inside.substr(0, opening.size()) == opening &&
+                   inside.substr(inside.size() - closing.size()) == closing;
+        };
+        if (inside.substr(0, 3) == "!--") {
+            if (!framed("!--", "--")) refuseStructure("has a comment holding \">\"");
+            continue;
+        }
+        if (inside.substr(0, 8) == "![CDATA[") {
+            if (!framed("![CDATA[", "]]")) refuseStructure("has a CDATA section holding \">\"");
+            continue;
+        }
+        char quote = 0;
+        for (char character : inside) {
+            if (quote == 0 && (character == '"' || character == '\'')) quote = character;
+            else if (character == quote) quote = 0;
+        }
+        if (quote != 0) refuseStructure("has a tag with an unclosed quote");
+        if (inside.substr(0, 1) == "?") {
+            if (!framed("?", "?")) refuseStructure("has a processing instruction holding \">\"");
+            continue;
+        }
+        if (inside.substr(0, 1) == "!") {
+            if (inside.find('[') != std::string_view::npos) refuseStructure("has a declaration with an internal subset");
+            continue;
+        }
+        bool closing = inside.substr(0, 1) == "/";
+        std::string_view name = inside.substr(closing ? 1 : 0);
+        name = name.substr(0, name.find_first_of(" \t\r\n/"));
+        if (name.empty()) refuseStructure("has a tag without a name");
+        if (closing) {
+            if (open.empty() || open.back() != name) refuseStructure("has a closing tag that does not match");
+            open.pop_back();
+            continue;
+        }
+        std::size_t depth = open.empty() ? 0 : open.size() - 1;  // the enclosing <plist> is no level
+        if (depth > static_cast<std::size_t>(maximumDepth)) refuseStructure("is nested too deeply");
+        if (name != "plist") values.add(depth);
+        if (inside.back() != '/') open.push_back(name);
+    }
+}
+
+void checkStructure(std::string_view bytes, std::uint64_t maximumValues) {
+    ValueCounter values{std::min<std::uint64_t>(maximumValues, bytes.size() + valueAllowance)};
+    if (bytes.substr(0, 8) == "bplist00") {
+        checkBinaryStructure(bytes, values);
+    } else {
+        checkXMLStructure(bytes, values);
+    }
 }
 
 // Property-list text is Unicode; bytes that are not UTF-8 (a binary list may carry any)
@@ -207,9 +359,12 @@ std::string serialize(const PropertyValue& value) {
 
 namespace PropertyList {
 
-PropertyValue read(std::string_view bytes) {
+PropertyValue read(std::string_view bytes) { return read(bytes, std::numeric_limits<std::size_t>::max()); }
+
+PropertyValue read(std::string_view bytes, std::size_t maximumValues) {
     if (bytes.empty()) throw PropertyListError("property list is empty");
     if (bytes.size() > maximumSize) throw PropertyListError("property list is too large");
+    checkStructure(bytes, maximumValues);
     if (holdsUnsafeText(bytes)) throw PropertyListError("property list holds text with a NUL character or a malformed length");
     plist_t raw = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);

@@ -8,9 +8,12 @@
 #include "Platform/IPC/KeyedArchive.hpp"
 #include "Platform/IPC/MessageStream.hpp"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -53,13 +56,35 @@ void handleMessages(int fd, platform::ipc::ExportedObject& exported) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size > 64 * 1024) return 0;  // stays within one socket buffer
+    // Up to one whole message of the largest size (the corpus holds such messages).
+    if (size > 4 + platform::ipc::maximumMessageSize + 64) return 0;
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) std::abort();
-    if (size > 0 && ::write(pair[1], data, size) != static_cast<ssize_t>(size)) std::abort();
-    ::close(pair[1]);
+    auto writeAll = [&] {
+        for (std::size_t done = 0; done < size;) {
+            ssize_t count = ::write(pair[1], data + done, size - done);
+            if (count < 0 && errno == EINTR) continue;
+            if (count <= 0) break;  // the reader ended the connection
+            done += static_cast<std::size_t>(count);
+        }
+        ::close(pair[1]);
+    };
+    // What fits in one socket buffer is written at once; more, while the reader reads.
+    constexpr std::size_t oneBuffer = 64 * 1024;
+    std::thread writer;
+    if (size <= oneBuffer) {
+        writeAll();
+    } else {
+        writer = std::thread(writeAll);
+    }
     auto exported = makeExportedInterface(std::make_shared<CheckingHelper>());
     handleMessages(pair[0], *exported);
-    ::close(pair[0]);
+    ::close(pair[0]);  // a writer still writing gets EPIPE (SIGPIPE is ignored below)
+    if (writer.joinable()) writer.join();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::signal(SIGPIPE, SIG_IGN);
     return 0;
 }

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
+#include <system_error>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -68,11 +70,14 @@ FileDescriptor bindServiceSocket(const std::string& serviceName, std::uint64_t o
     return fd;
 }
 
-// Serves one accepted connection until the peer closes it or sends something broken.
-void serveConnection(std::shared_ptr<FileDescriptor> socket, std::shared_ptr<ExportedObject> exported, PeerCredentials peer) {
+// Serves one accepted connection until the peer closes it, sends something broken or
+// lets a timeout pass. The slot (a place under the connection caps) is given back when
+// the last reference to it ends.
+void serveConnection(std::shared_ptr<FileDescriptor> socket, std::shared_ptr<ExportedObject> exported, PeerCredentials peer,
+                     std::shared_ptr<void> slot) {
     auto sendLock = std::make_shared<std::mutex>();
     try {
-        while (auto message = readMessage(socket->get())) {
+        while (auto message = readMessage(socket->get(), connectionIdleTimeout, messageReadTimeout)) {
             const std::string* selector = PropertyList::stringValue(*message, selectorKey);
             auto replyID = message->find(replyIDKey);
             const std::int64_t* idValue = replyID == message->end() ? nullptr : replyID->second.getIf<std::int64_t>();
@@ -80,12 +85,14 @@ void serveConnection(std::shared_ptr<FileDescriptor> socket, std::shared_ptr<Exp
             std::int64_t id = *idValue;
             auto argument = message->find(argumentKey);
             PropertyValue argumentValue = argument == message->end() ? PropertyValue() : argument->second;
-            ReplyCallback reply = [socket, sendLock, id](const PropertyDictionary& archived) {
+            ReplyCallback reply = [socket, sendLock, id, slot](const PropertyDictionary& archived) {
                 std::lock_guard<std::mutex> guard(*sendLock);
                 try {
-                    writeMessage(socket->get(), PropertyDictionary{{replyIDKey, id}, {replyKey, archived}});
+                    writeMessage(socket->get(), PropertyDictionary{{replyIDKey, id}, {replyKey, archived}}, replyWriteTimeout);
                 } catch (const IPCError&) {
-                    // The client went away; its reply is simply not delivered.
+                    // The client went away or does not read: its reply is not delivered,
+                    // and the connection ends (the next read sees the shutdown).
+                    ::shutdown(socket->get(), SHUT_RDWR);
                 }
             };
             handlingPeer = peer;
@@ -94,11 +101,51 @@ void serveConnection(std::shared_ptr<FileDescriptor> socket, std::shared_ptr<Exp
             if (!handled) return;
         }
     } catch (const IPCError&) {
-        // A malformed, oversized or truncated message ends this connection only.
+        // A malformed, oversized, truncated or late message ends this connection only.
     }
 }
 
 }  // namespace
+
+struct Listener::ConnectionCounts {
+    std::mutex lock;
+    int root = 0;
+    int nonRoot = 0;
+    std::map<uid_t, int> perUser;  // non-root user ids with open connections
+
+    // A slot for a new connection of user, or nothing when a cap is reached. The slot
+    // is given back when its last copy ends.
+    static std::shared_ptr<void> admit(const std::shared_ptr<ConnectionCounts>& counts, uid_t user) {
+        {
+            std::lock_guard<std::mutex> guard(counts->lock);
+            if (user == 0) {
+                if (counts->root >= maximumRootConnections) return nullptr;
+                ++counts->root;
+            } else {
+                int& mine = counts->perUser[user];
+                if (mine >= maximumConnectionsPerUser || counts->nonRoot >= maximumNonRootConnections) {
+                    if (mine == 0) counts->perUser.erase(user);
+                    return nullptr;
+                }
+                ++mine;
+                ++counts->nonRoot;
+            }
+        }
+        static int token = 0;
+        return std::shared_ptr<void>(&token, [counts, user](void*) { counts->release(user); });
+    }
+
+    void release(uid_t user) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (user == 0) {
+            --root;
+            return;
+        }
+        --nonRoot;
+        auto found = perUser.find(user);
+        if (found != perUser.end() && --found->second <= 0) perUser.erase(found);
+    }
+};
 
 std::optional<PeerCredentials> currentPeerCredentials() { return handlingPeer; }
 
@@ -110,7 +157,7 @@ std::string socketPath(const std::string& serviceName, std::uint64_t options) {
 }
 
 Listener::Listener(std::string serviceName, std::uint64_t options)
-    : serviceName_(std::move(serviceName)), socket_(activatedListenSocket()) {
+    : serviceName_(std::move(serviceName)), socket_(activatedListenSocket()), counts_(std::make_shared<ConnectionCounts>()) {
     if (!socket_.valid()) socket_ = bindServiceSocket(serviceName_, options);
 }
 
@@ -127,7 +174,12 @@ void Listener::acceptLoop() {
     while (true) {
         int client = ::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) {
-            if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE || errno == ENOBUFS) continue;
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // The connection waits in the backlog; retrying at once would only spin.
+                std::this_thread::sleep_for(acceptBackoff);
+                continue;
+            }
             return;  // the listening socket was shut down
         }
         auto socket = std::make_shared<FileDescriptor>(client);
@@ -135,9 +187,16 @@ void Listener::acceptLoop() {
         socklen_t length = sizeof credentials;
         if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) continue;
         PeerCredentials peer{credentials.pid, credentials.uid, credentials.gid};
+        std::shared_ptr<void> slot = ConnectionCounts::admit(counts_, peer.userIdentifier);
+        if (!slot) continue;  // over a cap: closed at once
         std::shared_ptr<ExportedObject> exported = acceptHandler_ ? acceptHandler_(peer) : nullptr;
         if (!exported) continue;
-        std::thread(serveConnection, socket, exported, peer).detach();
+        try {
+            std::thread(serveConnection, socket, exported, peer, std::move(slot)).detach();
+        } catch (const std::system_error&) {
+            // No thread to be had: this connection is closed, and the loop pauses.
+            std::this_thread::sleep_for(acceptBackoff);
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 // Property lists: one variant value type, read from XML or binary form, written as
 // XML (files people read) or binary (messages). libplist does the parsing.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <stdexcept>
@@ -59,8 +60,12 @@ public:
 
 namespace PropertyList {
 
-// Reads XML or binary form (told apart by the binary header).
+// Reads XML or binary form (told apart by the binary header). Before the list library
+// sees the bytes, a list nested more than 256 levels deep, or naming more values than
+// it has bytes (plus a small allowance; a value named twice counts twice), is refused
+// with PropertyListError: so is one naming more than maximumValues.
 PropertyValue read(std::string_view bytes);
+PropertyValue read(std::string_view bytes, std::size_t maximumValues);
 // Reads a whole file; a missing file throws SystemError.
 PropertyValue readFile(const std::string& path);
 

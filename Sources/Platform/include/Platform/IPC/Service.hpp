@@ -10,6 +10,7 @@
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/IPC/MessageStream.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +22,22 @@
 namespace platform::ipc {
 
 inline constexpr std::uint64_t privilegedOption = 0x1000;
+
+// What a listener grants its peers, so that no local user can starve it of threads,
+// memory or descriptors. Connections over a cap are closed as soon as they are
+// accepted; root's own connections count only against root's cap.
+inline constexpr int maximumConnectionsPerUser = 8;       // open at once for one non-root user id
+inline constexpr int maximumNonRootConnections = 64;      // open at once for all non-root user ids together
+inline constexpr int maximumRootConnections = 256;        // open at once for root
+// A connection is ended when no message starts within the idle timeout, when a message
+// is not whole within the read timeout of its first byte, or when its peer does not
+// take a reply within the write timeout.
+inline constexpr std::chrono::seconds connectionIdleTimeout{10};
+inline constexpr std::chrono::seconds messageReadTimeout{10};
+inline constexpr std::chrono::seconds replyWriteTimeout{10};
+// How long the accept loop pauses when the process or the system is out of descriptors
+// or buffers, instead of retrying at once.
+inline constexpr std::chrono::milliseconds acceptBackoff{100};
 
 // The socket path of a service. A name that is empty, starts with "." or holds "/"
 // throws IPCError.
@@ -64,15 +81,21 @@ public:
     using AcceptHandler = std::function<std::shared_ptr<ExportedObject>(const PeerCredentials& peer)>;
     void setAcceptHandler(AcceptHandler handler) { acceptHandler_ = std::move(handler); }
 
-    // Starts accepting on a thread of its own; each connection is served on its own thread.
+    // Starts accepting on a thread of its own; each connection is served on its own
+    // thread, within the connection caps and timeouts above.
     void resume();
 
 private:
+    // The open connections the caps count, shared with the connection threads, each of
+    // which gives its place back when it ends.
+    struct ConnectionCounts;
+
     void acceptLoop();
 
     std::string serviceName_;
     FileDescriptor socket_;
     AcceptHandler acceptHandler_;
+    std::shared_ptr<ConnectionCounts> counts_;
     std::thread acceptThread_;
 };
 

@@ -1,0 +1,187 @@
+// A local user (uid 65534) who sends the real root helper whatever bytes they like, and
+// as many connections as they like: no message ends the helper, no flood takes its
+// memory or its threads, root is answered all the while, and when the attack ends the
+// attacker is answered again. Every wait here is bounded.
+
+#include "AsUser.hpp"
+#include "AttackerProcess.hpp"
+#include "Files.hpp"
+#include "FramedClient.hpp"
+#include "HelperProcess.hpp"
+#include "PrivateSystemPaths.hpp"
+#include "ProcessStatus.hpp"
+
+#include "Platform/IPC/Service.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <thread>
+#include <vector>
+
+using namespace testsupport;
+using autoupdatekit::PrivilegedUpdateRequest;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A well-formed request the helper answers at once (it names no staged app).
+PrivilegedUpdateRequest request() {
+    return PrivilegedUpdateRequest("/Applications/Sample.app", "/tmp/Sample.app", "com.example.sample", "TEAMA1", "2.0-7", 0, false);
+}
+const std::string answer = "App bundle does not exist at /tmp/Sample.app.";
+
+std::string corpusFile(const std::string& name) { return readFile(std::string(AUTOUPDATEKIT_FUZZ_CORPUS_DIR) + "/IPCMessage/" + name); }
+
+class HostileClient : public PrivateSystemPaths {
+protected:
+    void SetUp() override {
+        PrivateSystemPaths::SetUp();
+        if (HasFatalFailure()) return;
+        helper_ = std::make_unique<HelperProcess>();
+        ASSERT_TRUE(helper_->running());
+        ASSERT_EQ(scheduleInstallWithin(request(), 10s), answer);
+    }
+
+    void TearDown() override {
+        helper_.reset();
+        PrivateSystemPaths::TearDown();
+    }
+
+    // The reply a uid 65534 client gets now.
+    static std::string answerToNobody() {
+        return runAsNobody([] { return scheduleInstallWithin(request(), 10s); });
+    }
+
+    std::unique_ptr<HelperProcess> helper_;
+};
+
+}  // namespace
+
+// The message (a 1,043,037-byte binary list of 149,000 nested one-element
+// arrays) once overflowed the stack of the connection's thread and so ended the helper
+// with every install it held. It, a deep XML list and a list whose shared references
+// name 2^40 values now end only their own connection. The inputs are the IPC fuzzer's
+// seeds, framed as they travel.
+TEST_F(HostileClient, DeeplyNestedOrAmplifyingMessagesEndOnlyTheirOwnConnection) {
+    for (const char* name : {"nested-arrays-149000.bin", "nested-arrays-65000.xml.bin", "doubling-references.bin"}) {
+        std::string message = corpusFile(name);
+        ASSERT_LE(message.size(), 4 + platform::ipc::maximumMessageSize) << name;
+        std::string outcome = runAsNobody([&] {
+            platform::FileDescriptor connection = connectToTestHelper();
+            if (!connection.valid()) return std::string("cannot connect");
+            std::string text = sendAll(connection.get(), message) ? "sent" : "not sent";
+            text += closedByPeerWithin(connection.get(), 10s) ? ", closed" : ", left open";
+            return text + ", then: " + scheduleInstallWithin(request(), 10s);
+        });
+        EXPECT_EQ(outcome, "sent, closed, then: " + answer) << name;
+        ASSERT_TRUE(helper_->running()) << name << " ended the helper";
+    }
+}
+
+// 1,100 connections each announcing 1 MiB once took the helper to 1.1 GiB, one thread
+// each. Now one user gets at most maximumConnectionsPerUser connections (the rest are
+// closed at once), a message's buffer grows only as its bytes arrive, root is answered
+// during the flood, and once the flood ends the flooding user is answered again.
+TEST_F(HostileClient, ConnectionFloodLeavesRootAnsweredAndMemoryBounded) {
+    pid_t helper = helper_->pid();
+    long residentBefore = processStatusField(helper, "VmRSS");
+    long threadsBefore = processStatusField(helper, "Threads");
+    ASSERT_GT(residentBefore, 0);
+
+    constexpr int connections = 300;
+    AttackerProcess attacker([](AttackerProcess::Control& control) {
+        // Every other connection stays idle; the others announce a message of 1 MiB and
+        // then send it a byte at a time.
+        std::vector<platform::FileDescriptor> open;
+        for (int index = 0; index < connections; ++index) {
+            platform::FileDescriptor connection = connectToTestHelper();
+            if (!connection.valid()) continue;
+            if (index % 2 == 1) sendAll(connection.get(), std::string("\x00\x10\x00\x00", 4) + "bplist00");
+            open.push_back(std::move(connection));
+        }
+        control.ready();
+        auto started = std::chrono::steady_clock::now();
+        for (int round = 0; !control.stopRequested(100ms) && round < 200 && std::chrono::steady_clock::now() - started < 20s; ++round) {
+            for (std::size_t index = 1; index < open.size(); index += 2) {
+                ::send(open[index].get(), "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            }
+        }
+        int kept = 0;
+        for (auto& connection : open) {
+            char byte;
+            ssize_t count = ::recv(connection.get(), &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+            if (count < 0 && errno == EAGAIN) ++kept;
+        }
+        return "kept " + std::to_string(kept);
+    });
+    ASSERT_TRUE(attacker.waitUntilReady(20s));
+    std::this_thread::sleep_for(500ms);  // the trickle goes on
+
+    EXPECT_EQ(scheduleInstallWithin(request(), 10s), answer) << "root must be answered during the flood";
+    EXPECT_NE(answerToNobody(), answer) << "the flooding user is over the cap";
+    long threadsDuring = processStatusField(helper, "Threads");
+    EXPECT_LE(threadsDuring, threadsBefore + platform::ipc::maximumConnectionsPerUser + 2);
+
+    std::string result = attacker.stop(20s);
+    long peak = processStatusField(helper, "VmHWM");
+    EXPECT_LT(peak - residentBefore, 100 * 1024) << "KiB of resident memory grew from " << residentBefore << " to a peak of " << peak;
+    ASSERT_EQ(result.rfind("kept ", 0), 0u) << result;
+    EXPECT_LE(std::stoi(result.substr(5)), platform::ipc::maximumConnectionsPerUser) << result;
+
+    // The flood is over: its connections are closed and the user is served again.
+    std::string again;
+    for (int attempt = 0; attempt < 20 && again != answer; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(100ms);
+        again = answerToNobody();
+    }
+    EXPECT_EQ(again, answer);
+    EXPECT_TRUE(helper_->running());
+}
+
+// A connection that never starts a message, and one that starts a message of 1 MiB and
+// sends it a byte every half second, are both ended by the helper (the wait for it is
+// bounded at their timeouts and a margin); the user is then answered again.
+TEST_F(HostileClient, IdleAndSlowConnectionsAreEndedByTheHelper) {
+    std::string outcome = runAsNobody([] {
+        platform::FileDescriptor idle = connectToTestHelper();
+        platform::FileDescriptor slow = connectToTestHelper();
+        if (!idle.valid() || !slow.valid()) return std::string("cannot connect");
+        auto bound = std::chrono::steady_clock::now() + std::max(platform::ipc::connectionIdleTimeout, platform::ipc::messageReadTimeout) + 5s;
+        sendAll(slow.get(), std::string("\x00\x10\x00\x00", 4));
+        bool idleEnded = false, slowEnded = false;
+        while (std::chrono::steady_clock::now() < bound && !(idleEnded && slowEnded)) {
+            idleEnded = idleEnded || closedByPeerWithin(idle.get(), 250ms);
+            slowEnded = slowEnded || (::send(slow.get(), "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno != EAGAIN) ||
+                        closedByPeerWithin(slow.get(), 250ms);
+        }
+        return std::string("idle ") + (idleEnded ? "ended" : "open") + ", slow " + (slowEnded ? "ended" : "open") +
+               ", then: " + scheduleInstallWithin(request(), 10s);
+    });
+    EXPECT_EQ(outcome, "idle ended, slow ended, then: " + answer);
+}
+
+// Out of descriptors, accept fails while the connection waits in the backlog: the loop
+// pauses between tries instead of spinning, and serves the waiting client once
+// descriptors are free again.
+TEST_F(HostileClient, OutOfDescriptorsTheAcceptLoopWaitsInsteadOfSpinning) {
+    pid_t helper = helper_->pid();
+    rlimit before{};
+    ASSERT_EQ(::prlimit(helper, RLIMIT_NOFILE, nullptr, &before), 0);
+    rlimit exhausted = before;
+    exhausted.rlim_cur = static_cast<rlim_t>(lowestFreeDescriptor(helper));
+    ASSERT_EQ(::prlimit(helper, RLIMIT_NOFILE, &exhausted, nullptr), 0);
+
+    platform::FileDescriptor waiting = connectToTestHelper();  // sits in the backlog
+    ASSERT_TRUE(waiting.valid());
+    auto cpuBefore = processCPUTime(helper);
+    std::this_thread::sleep_for(1s);
+    auto cpuUsed = processCPUTime(helper) - cpuBefore;
+    ASSERT_EQ(::prlimit(helper, RLIMIT_NOFILE, &before, nullptr), 0);
+
+    // A loop that retries at once uses the whole second; one that pauses, next to none.
+    EXPECT_LT(cpuUsed, 500ms) << "CPU time the helper used in one second out of descriptors";
+    EXPECT_EQ(scheduleInstallOn(waiting.get(), request(), 10s), answer);
+    EXPECT_TRUE(helper_->running());
+}

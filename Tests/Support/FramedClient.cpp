@@ -1,0 +1,86 @@
+#include "FramedClient.hpp"
+
+#include "HelperProcess.hpp"
+
+#include "Platform/IPC/KeyedArchive.hpp"
+#include "Platform/IPC/MessageStream.hpp"
+#include "Platform/IPC/Service.hpp"
+#include "Platform/PropertyList.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+namespace testsupport {
+
+platform::FileDescriptor connectToTestHelper() {
+    platform::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = platform::ipc::socketPath(testHelperServiceName, platform::ipc::privilegedOption);
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (!fd.valid() || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
+    return fd;
+}
+
+std::string framed(std::string_view body) {
+    auto size = static_cast<std::uint32_t>(body.size());
+    std::string frame = {static_cast<char>(size >> 24), static_cast<char>(size >> 16), static_cast<char>(size >> 8),
+                         static_cast<char>(size)};
+    return frame.append(body);
+}
+
+bool sendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t count = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+bool closedByPeerWithin(int fd, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buffer[4096];
+    while (true) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left < 0) return false;
+        pollfd entry{fd, POLLIN, 0};
+        int ready = ::poll(&entry, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        ssize_t count = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) return true;
+    }
+}
+
+std::string scheduleInstallOn(int fd, const autoupdatekit::PrivilegedUpdateRequest& request, std::chrono::milliseconds timeout) {
+    platform::ipc::KeyedArchiver coder(autoupdatekit::PrivilegedUpdateRequest::className);
+    request.encode(coder);
+    platform::PropertyDictionary message{{"selector", autoupdatekit::PrivilegedUpdateHelperProtocol::scheduleInstallSelector},
+                                         {"replyID", std::int64_t{1}},
+                                         {"argument", coder.archive()}};
+    try {
+        platform::ipc::writeMessage(fd, message, timeout);
+        auto reply = platform::ipc::readMessage(fd, timeout, timeout);
+        if (!reply) return "no reply: the connection was closed";
+        auto archived = reply->find("reply");
+        if (archived == reply->end()) return "no reply: the message holds none";
+        auto decoded = autoupdatekit::PrivilegedUpdateReply::decode(
+            platform::ipc::KeyedUnarchiver(archived->second, autoupdatekit::PrivilegedUpdateReply::className));
+        return decoded ? decoded->message() : "no reply: it does not decode";
+    } catch (const platform::ipc::IPCError& error) {
+        return std::string("no reply: ") + error.what();
+    }
+}
+
+std::string scheduleInstallWithin(const autoupdatekit::PrivilegedUpdateRequest& request, std::chrono::milliseconds timeout) {
+    platform::FileDescriptor fd = connectToTestHelper();
+    if (!fd.valid()) return "no reply: cannot connect";
+    return scheduleInstallOn(fd.get(), request, timeout);
+}
+
+}  // namespace testsupport
