@@ -22,6 +22,9 @@ backup=
 # Set only once this run has moved the installed app (or its Contents) to the backup,
 # so a stale backup of the same name is never restored over an intact app.
 backup_made=0
+# Set once this run has made the contents backup folder itself: a folder of that name
+# that someone else made is never removed.
+backup_started=0
 log_dir="$HOME/Library/Logs/AutoUpdateKit"
 log_file="$log_dir/${bundle_id:-autoupdate}.log"
 mkdir -p "$log_dir" >/dev/null 2>&1
@@ -77,17 +80,33 @@ replace_verified() {
     return 1
 }
 
-install_user_app_fallback() {
-    mkdir -p "$HOME/Applications" || return 1
+# Installs a verified copy of the update in the user's own Applications folder; $1
+# names the attempt in the log.
+relocate_to_user_applications() {
     launch_app="$HOME/Applications/${current##*/}"
-    if replace_verified "$staged" "$launch_app"; then
+    if mkdir -p "$HOME/Applications" && replace_verified "$staged" "$launch_app"; then
         clear_failed_update
-        log_line "fallback relocateToUserApplications succeeded: $launch_app"
-        "$open_tool" "$launch_app"
+        log_line "$1 succeeded: $launch_app"
         return 0
     fi
-    log_line "fallback relocateToUserApplications failed"
+    log_line "$1 failed"
     return 1
+}
+
+fail_and_reopen() {
+    suppress_failed_update
+    "$open_tool" "$current"
+    exit 1
+}
+
+# After a failed install in place, the update goes to the user's own Applications
+# folder and is opened there; when that fails too, the old app is reopened.
+fall_back_to_user_applications() {
+    if relocate_to_user_applications "fallback relocateToUserApplications"; then
+        "$open_tool" "$launch_app"
+        exit 0
+    fi
+    fail_and_reopen
 }
 
 rollback_contents() {
@@ -98,7 +117,7 @@ rollback_contents() {
         log_line "rollback failed; backup kept at $backup"
         return 1
     fi
-    if [ -n "$backup" ]; then
+    if [ "$backup_started" = 1 ]; then
         rm -rf "$backup"
     fi
 }
@@ -113,12 +132,6 @@ rollback_bundle() {
     fi
 }
 
-fail_and_reopen() {
-    suppress_failed_update
-    "$open_tool" "$current"
-    exit 1
-}
-
 while kill -0 "$pid" 2>/dev/null; do
     sleep 0.2
 done
@@ -131,20 +144,15 @@ replaceWithoutBackup)
         log_line "replaceWithoutBackup succeeded"
     else
         log_line "replaceWithoutBackup failed"
-        if install_user_app_fallback; then
-            exit 0
-        fi
-        fail_and_reopen
+        fall_back_to_user_applications
     fi
     ;;
 replaceBundleContents)
     tmp_root=${TMPDIR:-/tmp}
     backup="$tmp_root/AutoUpdate-Backup-$timestamp-$$"
     # The backup folder is private and never one that someone else made first.
-    if ! { mkdir -p "$tmp_root" && mkdir -m 700 "$backup"; }; then
-        exit 1
-    fi
-    if mv "$current/Contents" "$backup/Contents" && backup_made=1 &&
+    if mkdir -p "$tmp_root" && mkdir -m 700 "$backup" && backup_started=1 &&
+        mv "$current/Contents" "$backup/Contents" && backup_made=1 &&
         "$ditto_tool" "$staged/Contents" "$current/Contents" && verify_app "$current"; then
         clear_failed_update
         rm -rf "$backup"
@@ -152,10 +160,7 @@ replaceBundleContents)
     else
         log_line "replaceBundleContents failed; rolling back"
         rollback_contents
-        if install_user_app_fallback; then
-            exit 0
-        fi
-        fail_and_reopen
+        fall_back_to_user_applications
     fi
     ;;
 replaceWholeBundle)
@@ -168,24 +173,12 @@ replaceWholeBundle)
     else
         log_line "replaceWholeBundle failed; rolling back"
         rollback_bundle
-        if install_user_app_fallback; then
-            exit 0
-        fi
-        fail_and_reopen
+        fall_back_to_user_applications
     fi
     ;;
 relocateToUserApplications)
-    if ! mkdir -p "$HOME/Applications"; then
-        exit 1
-    fi
-    launch_app="$HOME/Applications/${current##*/}"
-    if replace_verified "$staged" "$launch_app"; then
-        clear_failed_update
-        log_line "relocateToUserApplications succeeded: $launch_app"
-    else
-        log_line "relocateToUserApplications failed"
-        fail_and_reopen
-    fi
+    # The installed app is left where it is.
+    relocate_to_user_applications relocateToUserApplications || fail_and_reopen
     ;;
 *)
     log_line "unknown install strategy: $strategy"

@@ -266,3 +266,26 @@ TEST_F(DeferredInstall, AnUnwritableLogFolderDoesNotFailAGoodInstall) {
     EXPECT_EQ(status, "0");
     EXPECT_EQ(versionAt(current_), "2.0");
 }
+
+// A folder the script cannot make (the contents backup, the user's Applications folder)
+// fails like every other step: logged, suppressed, and the old app reopened.
+TEST_F(DeferredInstall, AFolderThatCannotBeMadeIsLoggedSuppressedAndTheOldAppReopened) {
+    writeFile(folder_ / "home/Applications", "a file, not a folder");
+    writeFile(folder_ / "not-a-folder", "");
+    ::setenv("TMPDIR", (folder_ / "not-a-folder").c_str(), 1);
+    std::string before = listTree(folder_ / "apps");
+    const std::pair<std::string, std::string> cases[] = {
+        {"replaceBundleContents", "replaceBundleContents failed; rolling back\nfallback relocateToUserApplications failed\n"},
+        {"relocateToUserApplications", "relocateToUserApplications failed\n"}};
+    for (const auto& [strategy, failure] : cases) {
+        ::unlink((folder_ / "opened").c_str());
+        platform::removeRecursively(folder_ / "home/Library");
+        auto result = runScript(strategy, endedProcess());
+        EXPECT_EQ(result.status, 1) << strategy;
+        EXPECT_EQ(logMessages(), "install start strategy=" + strategy + " current=" + current_ + " staged=" + staged_ +
+                                     " update=2.0-2\n" + failure + "suppressed failed update 2.0-2 for com.example.sample\n");
+        EXPECT_EQ(defaults().string(key), "2.0-2") << strategy;
+        EXPECT_EQ(opened(), "1.0 " + current_ + "/Contents/MacOS/Sample\n") << strategy;
+        EXPECT_EQ(listTree(folder_ / "apps"), before) << strategy;
+    }
+}
