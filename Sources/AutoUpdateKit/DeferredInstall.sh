@@ -19,18 +19,19 @@ bundle_id=$6
 timestamp=$(date +%Y%m%d%H%M%S)
 launch_app=$current
 backup=
-# Set only once this run has moved the installed app (or its Contents) to the backup,
-# so a stale backup of the same name is never restored over an intact app.
-backup_made=0
-# Set once this run has made the contents backup folder itself: a folder of that name
-# that someone else made is never removed.
+# Set once this run has made the backup folder itself, and once the installed app (or
+# its Contents) has wholly moved there: a backup of the same name that someone else
+# made is never restored over an intact app, nor removed.
 backup_started=0
+backup_made=0
 log_dir="$HOME/Library/Logs/AutoUpdateKit"
 log_file="$log_dir/${bundle_id:-autoupdate}.log"
 mkdir -p "$log_dir" >/dev/null 2>&1
 
+# Standard error is silenced first, so that a log that cannot be opened says nothing
+# on the app's standard error either.
 log_line() {
-    printf '%s %s\n' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$1" >>"$log_file" 2>/dev/null || true
+    printf '%s %s\n' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$1" 2>/dev/null >>"$log_file" || true
 }
 
 suppress_failed_update() {
@@ -59,7 +60,9 @@ verify_app() {
 
 # Puts a verified copy of $1 at $2: the copy is made and verified under a hidden name
 # beside $2, and only then does the bundle at $2 make way. On failure only the copy
-# goes; the bundle at $2 is never removed before its replacement is in place.
+# goes; the bundle at $2 is never removed before its replacement is in place. Every
+# move is "mv -T", a rename onto the name: it never moves into a folder that appeared
+# there meanwhile, and fails rather than replace one that holds anything.
 replace_verified() {
     target_dir=${2%/*}
     fresh="$target_dir/.${2##*/}.autoupdate-new-$$"
@@ -67,13 +70,13 @@ replace_verified() {
     rm -rf "$fresh" "$old"
     if "$ditto_tool" "$1" "$fresh" && verify_app "$fresh"; then
         if [ ! -e "$2" ] && [ ! -L "$2" ]; then
-            mv "$fresh" "$2" && return 0
-        elif mv "$2" "$old"; then
-            if mv "$fresh" "$2"; then
+            mv -T "$fresh" "$2" && return 0
+        elif mv -T "$2" "$old"; then
+            if mv -T "$fresh" "$2"; then
                 rm -rf "$old"
                 return 0
             fi
-            mv "$old" "$2"
+            mv -T "$old" "$2"
         fi
     fi
     rm -rf "$fresh"
@@ -109,22 +112,47 @@ fall_back_to_user_applications() {
     fail_and_reopen
 }
 
-rollback_contents() {
-    if [ "$backup_made" = 1 ]; then
-        if rm -rf "$current/Contents" && [ ! -e "$current/Contents" ] && mv "$backup/Contents" "$current/Contents" && rm -rf "$backup"; then
-            return 0
+# Copies into folder $2 every entry of folder $1 that $2 lacks, and descends into the
+# folders both have; what $2 already holds is left as it is.
+copy_missing() {
+    for entry in "$1"/* "$1"/.[!.]* "$1"/..?*; do
+        if [ ! -e "$entry" ] && [ ! -L "$entry" ]; then
+            continue  # a pattern that matched nothing
         fi
-        log_line "rollback failed; backup kept at $backup"
-        return 1
+        target="$2/${entry##*/}"
+        if [ ! -e "$target" ] && [ ! -L "$target" ]; then
+            "$ditto_tool" "$entry" "$target" || return 1
+        elif [ -d "$entry" ] && [ ! -L "$entry" ] && [ -d "$target" ] && [ ! -L "$target" ]; then
+            (copy_missing "$entry" "$target") || return 1
+        fi
+    done
+}
+
+# Whatever the backup folder holds came from the installed app, since this run made the
+# folder fresh, and it is restored even when the move there stopped part-way: across
+# file systems mv copies everything and then deletes, so a delete that fails part-way
+# leaves the app gutted and the only whole copy here. What the app still holds was then
+# never changed, so the restore copies back only what it lacks, and the backup stays
+# whole until the app is whole again.
+rollback_contents() {
+    if [ "$backup_started" != 1 ]; then
+        return 0
     fi
-    if [ "$backup_started" = 1 ]; then
+    if [ "$backup_made" = 1 ]; then
+        rm -rf "$current/Contents"  # the update's copy, whole or in part
+    fi
+    if { [ "$backup_made" != 1 ] || { [ ! -e "$current/Contents" ] && [ ! -L "$current/Contents" ]; }; } &&
+        copy_missing "$backup" "$current"; then
         rm -rf "$backup"
+        return 0
     fi
+    log_line "rollback failed; backup kept at $backup"
+    return 1
 }
 
 rollback_bundle() {
     if [ "$backup_made" = 1 ]; then
-        if rm -rf "$current" && [ ! -e "$current" ] && mv "$backup" "$current"; then
+        if rm -rf "$current" && [ ! -e "$current" ] && mv -T "$backup" "$current"; then
             return 0
         fi
         log_line "rollback failed; backup kept at $backup"
@@ -152,7 +180,7 @@ replaceBundleContents)
     backup="$tmp_root/AutoUpdate-Backup-$timestamp-$$"
     # The backup folder is private and never one that someone else made first.
     if mkdir -p "$tmp_root" && mkdir -m 700 "$backup" && backup_started=1 &&
-        mv "$current/Contents" "$backup/Contents" && backup_made=1 &&
+        mv -T "$current/Contents" "$backup/Contents" && backup_made=1 &&
         "$ditto_tool" "$staged/Contents" "$current/Contents" && verify_app "$current"; then
         clear_failed_update
         rm -rf "$backup"
@@ -165,7 +193,8 @@ replaceBundleContents)
     ;;
 replaceWholeBundle)
     backup="${current%.app}.autoupdate-backup-$timestamp.app"
-    if [ ! -e "$backup" ] && mv "$current" "$backup" && backup_made=1 &&
+    # A backup name that holds anything already makes the move fail.
+    if mv -T "$current" "$backup" && backup_made=1 &&
         "$ditto_tool" "$staged" "$current" && verify_app "$current"; then
         clear_failed_update
         rm -rf "$backup"
