@@ -1,5 +1,6 @@
 #include "DeferredInstall.hpp"
 
+#include "DeferredInstallScript.hpp"
 #include "SuppressedUpdate.hpp"
 
 #include "Platform/Process.hpp"
@@ -10,197 +11,6 @@
 namespace autoupdatekit {
 namespace {
 
-// The script reads its six arguments, the tools' paths (set before this text) and the
-// suppression key's name (put in where @KEY@ stands). Every path is quoted wherever it
-// is used, so no name is ever split or evaluated.
-constexpr const char* scriptBody = R"SCRIPT(
-pid=$1
-current=$2
-staged=$3
-strategy=$4
-update_id=$5
-bundle_id=$6
-timestamp=$(date +%Y%m%d%H%M%S)
-launch_app=$current
-backup=
-# Set only once this run has moved the installed app (or its Contents) to the backup,
-# so a stale backup of the same name is never restored over an intact app.
-backup_made=0
-log_dir="$HOME/Library/Logs/AutoUpdateKit"
-log_file="$log_dir/${bundle_id:-autoupdate}.log"
-mkdir -p "$log_dir" >/dev/null 2>&1
-
-log_line() {
-    printf '%s %s\n' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$1" >>"$log_file" 2>/dev/null || true
-}
-
-suppress_failed_update() {
-    if [ -n "$bundle_id" ] && [ -n "$update_id" ]; then
-        "$defaults_tool" write "$bundle_id" @KEY@ "$update_id"
-        log_line "suppressed failed update $update_id for $bundle_id"
-    fi
-}
-
-clear_failed_update() {
-    if [ -n "$bundle_id" ]; then
-        "$defaults_tool" delete "$bundle_id" @KEY@ >/dev/null 2>&1
-        log_line "cleared failed update suppression for $bundle_id"
-    fi
-}
-
-# codesign's report goes to the log only where the log can be written: an unwritable
-# log folder must not turn a good copy into a failed check.
-verify_app() {
-    if { [ -e "$log_file" ] && [ -w "$log_file" ]; } || { [ ! -e "$log_file" ] && [ -w "$log_dir" ]; }; then
-        "$codesign_tool" --verify --deep --strict "$1" >>"$log_file" 2>&1
-    else
-        "$codesign_tool" --verify --deep --strict "$1" >/dev/null 2>&1
-    fi
-}
-
-# Puts a verified copy of $1 at $2: the copy is made and verified under a hidden name
-# beside $2, and only then does the bundle at $2 make way. On failure only the copy
-# goes; the bundle at $2 is never removed before its replacement is in place.
-replace_verified() {
-    target_dir=${2%/*}
-    fresh="$target_dir/.${2##*/}.autoupdate-new-$$"
-    old="$target_dir/.${2##*/}.autoupdate-old-$$"
-    rm -rf "$fresh" "$old"
-    if "$ditto_tool" "$1" "$fresh" && verify_app "$fresh"; then
-        if [ ! -e "$2" ] && [ ! -L "$2" ]; then
-            mv "$fresh" "$2" && return 0
-        elif mv "$2" "$old"; then
-            if mv "$fresh" "$2"; then
-                rm -rf "$old"
-                return 0
-            fi
-            mv "$old" "$2"
-        fi
-    fi
-    rm -rf "$fresh"
-    return 1
-}
-
-install_user_app_fallback() {
-    mkdir -p "$HOME/Applications" || return 1
-    launch_app="$HOME/Applications/${current##*/}"
-    if replace_verified "$staged" "$launch_app"; then
-        clear_failed_update
-        log_line "fallback relocateToUserApplications succeeded: $launch_app"
-        "$open_tool" "$launch_app"
-        return 0
-    fi
-    log_line "fallback relocateToUserApplications failed"
-    return 1
-}
-
-rollback_contents() {
-    if [ "$backup_made" = 1 ]; then
-        if rm -rf "$current/Contents" && [ ! -e "$current/Contents" ] && mv "$backup/Contents" "$current/Contents" && rm -rf "$backup"; then
-            return 0
-        fi
-        log_line "rollback failed; backup kept at $backup"
-        return 1
-    fi
-    if [ -n "$backup" ]; then
-        rm -rf "$backup"
-    fi
-}
-
-rollback_bundle() {
-    if [ "$backup_made" = 1 ]; then
-        if rm -rf "$current" && [ ! -e "$current" ] && mv "$backup" "$current"; then
-            return 0
-        fi
-        log_line "rollback failed; backup kept at $backup"
-        return 1
-    fi
-}
-
-fail_and_reopen() {
-    suppress_failed_update
-    "$open_tool" "$current"
-    exit 1
-}
-
-while kill -0 "$pid" 2>/dev/null; do
-    sleep 0.2
-done
-log_line "install start strategy=$strategy current=$current staged=$staged update=$update_id"
-
-case "$strategy" in
-replaceWithoutBackup)
-    if replace_verified "$staged" "$current"; then
-        clear_failed_update
-        log_line "replaceWithoutBackup succeeded"
-    else
-        log_line "replaceWithoutBackup failed"
-        if install_user_app_fallback; then
-            exit 0
-        fi
-        fail_and_reopen
-    fi
-    ;;
-replaceBundleContents)
-    tmp_root=${TMPDIR:-/tmp}
-    backup="$tmp_root/AutoUpdate-Backup-$timestamp-$$"
-    # The backup folder is private and never one that someone else made first.
-    if ! { mkdir -p "$tmp_root" && mkdir -m 700 "$backup"; }; then
-        exit 1
-    fi
-    if mv "$current/Contents" "$backup/Contents" && backup_made=1 &&
-        "$ditto_tool" "$staged/Contents" "$current/Contents" && verify_app "$current"; then
-        clear_failed_update
-        rm -rf "$backup"
-        log_line "replaceBundleContents succeeded"
-    else
-        log_line "replaceBundleContents failed; rolling back"
-        rollback_contents
-        if install_user_app_fallback; then
-            exit 0
-        fi
-        fail_and_reopen
-    fi
-    ;;
-replaceWholeBundle)
-    backup="${current%.app}.autoupdate-backup-$timestamp.app"
-    if [ ! -e "$backup" ] && mv "$current" "$backup" && backup_made=1 &&
-        "$ditto_tool" "$staged" "$current" && verify_app "$current"; then
-        clear_failed_update
-        rm -rf "$backup"
-        log_line "replaceWholeBundle succeeded"
-    else
-        log_line "replaceWholeBundle failed; rolling back"
-        rollback_bundle
-        if install_user_app_fallback; then
-            exit 0
-        fi
-        fail_and_reopen
-    fi
-    ;;
-relocateToUserApplications)
-    if ! mkdir -p "$HOME/Applications"; then
-        exit 1
-    fi
-    launch_app="$HOME/Applications/${current##*/}"
-    if replace_verified "$staged" "$launch_app"; then
-        clear_failed_update
-        log_line "relocateToUserApplications succeeded: $launch_app"
-    else
-        log_line "relocateToUserApplications failed"
-        fail_and_reopen
-    fi
-    ;;
-*)
-    log_line "unknown install strategy: $strategy"
-    fail_and_reopen
-    ;;
-esac
-
-log_line "opening $launch_app"
-"$open_tool" "$launch_app"
-)SCRIPT";
-
 std::string singleQuoted(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -210,15 +20,12 @@ std::string singleQuoted(const std::string& text) {
 }  // namespace
 
 std::string deferredInstallScript() {
-    std::string script = "codesign_tool=" + singleQuoted(platform::paths::codesign) + "\n" +
-                         "ditto_tool=" + singleQuoted(platform::paths::ditto) + "\n" +
-                         "open_tool=" + singleQuoted(platform::paths::open) + "\n" +
-                         "defaults_tool=" + singleQuoted(platform::paths::defaults) + "\n" + scriptBody;
-    const std::string marker = "@KEY@";
-    for (std::size_t at = script.find(marker); at != std::string::npos; at = script.find(marker, at)) {
-        script.replace(at, marker.size(), suppressedUpdateIdentifierKey);
-    }
-    return script;
+    // DeferredInstall.sh expects these before its own text.
+    return "codesign_tool=" + singleQuoted(platform::paths::codesign) + "\n" +
+           "ditto_tool=" + singleQuoted(platform::paths::ditto) + "\n" +
+           "open_tool=" + singleQuoted(platform::paths::open) + "\n" +
+           "defaults_tool=" + singleQuoted(platform::paths::defaults) + "\n" +
+           "suppression_key=" + singleQuoted(suppressedUpdateIdentifierKey) + "\n" + std::string(deferredInstallScriptText);
 }
 
 void installAfterCurrentProcessExits(const InstallationPlan& plan, const std::string& updateIdentifier,

@@ -11,7 +11,8 @@
 
 namespace autoupdatekit {
 
-// The script text, with the build's absolute tool paths.
+// The script text: DeferredInstall.sh, embedded at build time, after the build's
+// absolute tool paths and the suppression key's name.
 std::string deferredInstallScript();
 
 // Starts "/bin/sh -c <script> autoupdate-install <pid> <current> <staged> <strategy>

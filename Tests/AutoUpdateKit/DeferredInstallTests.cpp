@@ -5,6 +5,7 @@
 #include "Files.hpp"
 #include "SigningKeys.hpp"
 #include "StepKiller.hpp"
+#include "TmpfsMount.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -35,12 +36,33 @@ pid_t endedProcess() {
     return pid;
 }
 
+bool verifies(const std::string& app) { return codesign({"--verify", "--deep", "--strict", app}).status == 0; }
+
+void giveToNobody(const std::string& path) {
+    ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "65534:65534", path}).status, 0) << path;
+}
+
 class DeferredInstall : public UpdaterEnvironment {
 protected:
     void SetUp() override {
         UpdaterEnvironment::SetUp();
+        savedPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
         current_ = app(folder_ / "apps", "1.0");
         staged_ = app(folder_ / "staged", "2.0");
+    }
+
+    void TearDown() override {
+        ::setenv("PATH", savedPath_.c_str(), 1);
+        UpdaterEnvironment::TearDown();
+    }
+
+    // Puts an mv first on the search path that runs the shell text before, and the text
+    // after, the real one; "$last" is its last argument. Another process acting at that
+    // moment does the same.
+    void wrapMove(const std::string& before, const std::string& after) {
+        writeFile(folder_ / "bin/mv",
+                  "#!/bin/sh\nfor last; do :; done\n" + before + "\n/bin/mv \"$@\"\nstatus=$?\n" + after + "\nexit $status\n", 0755);
+        ::setenv("PATH", (folder_ / "bin:" + savedPath_).c_str(), 1);
     }
 
     // A signed app whose executable records "<version> <its path>" when opened.
@@ -106,16 +128,24 @@ protected:
 
     std::string current_;
     std::string staged_;
+    std::string savedPath_;
 };
 
 }  // namespace
 
-TEST(DeferredInstallScript, PassesTheShellsOwnChecks) {
+// The script that runs is the tree's own file, and that file passes the shell's syntax
+// check and shellcheck as it is.
+TEST(DeferredInstallScript, TheFileInTheTreeIsWhatRunsAndPassesShAndShellcheck) {
+    const std::string file = AUTOUPDATEKIT_DEFERRED_INSTALL_SCRIPT;
+    std::string text = readFile(file);
     std::string script = deferredInstallScript();
+    ASSERT_GE(script.size(), text.size());
+    EXPECT_EQ(script.substr(script.size() - text.size()), text) << "the library embeds an old copy of " << file;
     EXPECT_EQ(platform::runCapturingOutput("/bin/sh", {"-n", "-c", script}).status, 0);
-    testsupport::TemporaryDirectory folder;
-    testsupport::writeFile(folder / "script.sh", script);
-    auto checked = platform::runCapturingOutput("/usr/bin/shellcheck", {"-s", "sh", folder / "script.sh"});
+    auto syntax = platform::runCapturingOutput("/bin/sh", {"-n", file});
+    EXPECT_EQ(syntax.status, 0) << syntax.bytes;
+    ASSERT_TRUE(exists("/usr/bin/shellcheck")) << "shellcheck is missing: scripts/install-dependencies installs it";
+    auto checked = platform::runCapturingOutput("/usr/bin/shellcheck", {file});
     EXPECT_EQ(checked.status, 0) << checked.bytes;
 }
 
@@ -246,7 +276,7 @@ TEST_F(DeferredInstall, HostileNamesStayOneArgumentAndAnEmptyIdentifierWritesNoD
     EXPECT_FALSE(exists(folder_ / "home/Library/Preferences"));
 }
 
-TEST_F(DeferredInstall, AnUnwritableLogFolderDoesNotFailAGoodInstall) {
+TEST_F(DeferredInstall, AnUnwritableLogFolderNeitherFailsAGoodInstallNorSpeaksOnTheAppsStandardError) {
     // As an ordinary user whose log folder belongs to root.
     platform::createDirectories(folder_ / "home/Library/Logs/AutoUpdateKit");
     ASSERT_EQ(::chown((folder_ / "home").c_str(), nobodyIdentifier, nobodyIdentifier), 0);
@@ -255,7 +285,120 @@ TEST_F(DeferredInstall, AnUnwritableLogFolderDoesNotFailAGoodInstall) {
     }
     ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "65534:65534", current_, staged_}).status, 0);
     ::chmod((folder_ / "staged").c_str(), 0755);
-    std::string status = runAsNobody([&] { return std::to_string(runScript("replaceBundleContents", endedProcess()).status); });
-    EXPECT_EQ(status, "0");
+    std::string output = runAsNobody([&] {
+        auto result = runScript("replaceBundleContents", endedProcess());
+        return std::to_string(result.status) + "\n" + result.bytes;
+    });
+    EXPECT_EQ(output, "0\n");  // standard output and error, through one pipe
     EXPECT_EQ(versionAt(current_), "2.0");
+}
+
+// A contents move to a temporary folder on another file system copies, then deletes.
+// When that stops part-way (a folder inside the app that its user cannot write, a
+// temporary folder too small for the app), the installed app is restored from what the
+// backup holds; when even the restore fails (the disk filled meanwhile), the backup is
+// kept whole and the log names it. Nothing else is left over. As an ordinary user.
+TEST_F(DeferredInstall, AContentsMoveAcrossFileSystemsThatStopsPartWayNeverLosesTheInstalledApp) {
+    struct Case {
+        const char* name;
+        const char* temporaryFolderOptions;
+        bool folderItsUserCannotWrite;
+        bool diskFilledAfterTheMove;
+    };
+    const std::string fallback = folder_ / "home/Applications/Sample.app";
+    for (const Case& c : {Case{"a folder its user cannot write", "mode=1777", true, false},
+                          Case{"a temporary folder too small", "mode=1777,size=64k", false, false},
+                          Case{"a disk filled before the restore", "mode=1777", true, true}}) {
+        SCOPED_TRACE(c.name);
+        for (const char* folder : {"apps", "home", "bin", "rebuilt"}) platform::removeRecursively(folder_ / folder);
+        ::setenv("PATH", savedPath_.c_str(), 1);
+        TmpfsMount apps(folder_ / "apps", "mode=0755,size=4m");
+        TmpfsMount temporary(folder_ / "tmp", c.temporaryFolderOptions);
+        ASSERT_TRUE(apps.mounted() && temporary.mounted()) << "mounting a tmpfs needs root in a private mount namespace";
+        ASSERT_NE(lstatOf(folder_ / "apps").st_dev, lstatOf(folder_ / "tmp").st_dev);
+
+        current_ = app(folder_ / "apps", "1.0");
+        writeFile(current_ + "/Contents/Resources/large", std::string(256 * 1024, 'x'));
+        if (c.folderItsUserCannotWrite) writeFile(current_ + "/Contents/Resources/locked/data", "root's own");
+        signWithTeam(current_, *team_);
+        platform::createDirectories(folder_ / "home");
+        for (const char* folder : {"apps", "home", "staged"}) giveToNobody(folder_ / folder);
+        if (c.folderItsUserCannotWrite) {
+            ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "0:0", current_ + "/Contents/Resources/locked"}).status, 0);
+        }
+        if (c.diskFilledAfterTheMove) {
+            wrapMove("", "case $last in */AutoUpdate-Backup-*) cat /dev/zero >'" + folder_ / "apps/filler" + "' 2>/dev/null;; esac");
+        }
+        std::string before = listTree(folder_ / "apps");
+
+        std::string status = runAsNobody([&] { return std::to_string(runScript("replaceBundleContents", endedProcess()).status); });
+        EXPECT_EQ(status, "0");  // the fallback took over
+        EXPECT_TRUE(verifies(fallback));
+        EXPECT_EQ(versionAt(fallback), "2.0");
+        std::string log = logMessages();
+        EXPECT_NE(log.find("replaceBundleContents failed; rolling back\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("fallback relocateToUserApplications succeeded: " + fallback + "\n"), std::string::npos) << log;
+        EXPECT_EQ(log.find("replaceBundleContents succeeded"), std::string::npos) << log;
+        const std::string kept = "rollback failed; backup kept at ";
+        if (!c.diskFilledAfterTheMove) {
+            EXPECT_EQ(log.find(kept), std::string::npos) << log;
+            EXPECT_TRUE(verifies(current_));
+            EXPECT_EQ(versionAt(current_), "1.0");
+            EXPECT_EQ(listTree(folder_ / "apps"), before);
+            EXPECT_EQ(listTree(folder_ / "tmp"), "");
+            continue;
+        }
+        std::size_t at = log.find(kept);
+        ASSERT_NE(at, std::string::npos) << log;
+        std::string backup = log.substr(at + kept.size(), log.find('\n', at) - at - kept.size());
+        auto entries = platform::directoryEntries(folder_ / "tmp");
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(folder_ / "tmp/" + entries.front(), backup);
+        std::string rebuilt = folder_ / "rebuilt/Sample.app";
+        ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {backup + "/Contents", rebuilt + "/Contents"}).status, 0);
+        EXPECT_TRUE(verifies(rebuilt));
+        EXPECT_EQ(versionAt(rebuilt), "1.0");
+    }
+}
+
+// Someone makes a folder at the whole-bundle backup's name between the script's look and
+// its move: the move must fail rather than put the app inside that folder, where the
+// rollback would take that folder for the app.
+TEST_F(DeferredInstall, AFolderPlantedAtTheBackupNameIsNeverTakenForTheApp) {
+    writeFile(staged_ + "/Contents/Resources/readme.txt", "tampered");
+    wrapMove("case $last in *.autoupdate-backup-*) mkdir -p \"$last\" && echo planted >\"$last/planted\";; esac", "");
+    auto result = runScript("replaceWholeBundle", endedProcess());
+    EXPECT_EQ(result.status, 1) << result.bytes;
+    EXPECT_TRUE(verifies(current_));
+    EXPECT_EQ(versionAt(current_), "1.0");
+    std::vector<std::string> planted;
+    for (const auto& name : platform::directoryEntries(folder_ / "apps")) {
+        if (name.find(".autoupdate-backup-") != std::string::npos) planted.push_back(name);
+    }
+    ASSERT_EQ(planted.size(), 1u) << listTree(folder_ / "apps");
+    EXPECT_EQ(listTree(folder_ / "apps/" + planted.front()), "planted\n");
+    EXPECT_EQ(defaults().string(key), "2.0-2");
+}
+
+// A folder the script cannot make (the contents backup, the user's Applications folder)
+// fails like every other step: logged, suppressed, and the old app reopened.
+TEST_F(DeferredInstall, AFolderThatCannotBeMadeIsLoggedSuppressedAndTheOldAppReopened) {
+    writeFile(folder_ / "home/Applications", "a file, not a folder");
+    writeFile(folder_ / "not-a-folder", "");
+    ::setenv("TMPDIR", (folder_ / "not-a-folder").c_str(), 1);
+    std::string before = listTree(folder_ / "apps");
+    const std::pair<std::string, std::string> cases[] = {
+        {"replaceBundleContents", "replaceBundleContents failed; rolling back\nfallback relocateToUserApplications failed\n"},
+        {"relocateToUserApplications", "relocateToUserApplications failed\n"}};
+    for (const auto& [strategy, failure] : cases) {
+        ::unlink((folder_ / "opened").c_str());
+        platform::removeRecursively(folder_ / "home/Library");
+        auto result = runScript(strategy, endedProcess());
+        EXPECT_EQ(result.status, 1) << strategy;
+        EXPECT_EQ(logMessages(), "install start strategy=" + strategy + " current=" + current_ + " staged=" + staged_ +
+                                     " update=2.0-2\n" + failure + "suppressed failed update 2.0-2 for com.example.sample\n");
+        EXPECT_EQ(defaults().string(key), "2.0-2") << strategy;
+        EXPECT_EQ(opened(), "1.0 " + current_ + "/Contents/MacOS/Sample\n") << strategy;
+        EXPECT_EQ(listTree(folder_ / "apps"), before) << strategy;
+    }
 }

@@ -7,12 +7,14 @@
 #include "LocalHTTPServer.hpp"
 #include "ReleaseBuilder.hpp"
 #include "Supervisor.hpp"
+#include "TmpfsMount.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
 
 #include <cstdlib>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -49,10 +51,14 @@ protected:
         writeFile(app + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
     }
 
-    // Installs version 1.0 at the path and publishes 2.0 on the server.
-    std::string installAndPublish(const std::string& folder) {
+    // Installs version 1.0 at the path (shaped further by the optional step before it is
+    // signed) and publishes 2.0 on the server.
+    std::string installAndPublish(const std::string& folder, const std::function<void(const std::string&)>& shape = {}) {
         ReleaseOptions installed{"1.0", "1"};
-        installed.prepare = [this](const std::string& app) { makeSampleApp(app); };
+        installed.prepare = [this, &shape](const std::string& app) {
+            makeSampleApp(app);
+            if (shape) shape(app);
+        };
         std::string app = makeRelease(folder, *team_, server_.url("/unused.zip"), installed).app;
         ReleaseOptions update{"2.0", "2"};
         update.prepare = [this](const std::string& bundle) { makeSampleApp(bundle); };
@@ -147,4 +153,37 @@ TEST_F(Orchestration, AutoupdatectlInstallHandsOverAsTheAppWould) {
     EXPECT_EQ(run.status, 0) << run.bytes;
     EXPECT_NE(run.bytes.find("up to date at 2.0 (2)"), std::string::npos) << run.bytes;
     EXPECT_EQ(tool({"install"}).status, 2);
+}
+
+// As an ordinary user whose app holds a folder that the user cannot write, with the
+// temporary folder on another file system: the contents move copies the app there, then
+// fails to delete that folder part-way. The installed app must come back whole in place,
+// with the update installed by the fallback, and nothing left in the temporary folder.
+TEST_F(Orchestration, AutoupdatectlInstallAcrossFileSystemsNeverGutsAnOrdinaryUsersApp) {
+    TmpfsMount temporary(folder_ / "tmp", "mode=1777");
+    ASSERT_TRUE(temporary.mounted()) << "mounting a tmpfs needs root in a private mount namespace";
+    std::string app = installAndPublish(folder_ / "apps", [](const std::string& bundle) {
+        writeFile(bundle + "/Contents/Resources/locked/data", "root's own");
+    });
+    writeFile(folder_ / "launched", "");
+    platform::createDirectories(folder_ / "cache");
+    for (const auto& path : {folder_ / "apps", folder_ / "home", folder_ / "cache", folder_ / "launched"}) {
+        ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "65534:65534", path}).status, 0) << path;
+    }
+    ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "0:0", app + "/Contents/Resources/locked"}).status, 0);
+
+    std::string handedOver = runAsNobody([&] { return platform::runCapturingOutput(binDir + "/autoupdatectl", {"install", app}).bytes; });
+    EXPECT_NE(handedOver.find("Handing update 2.0-2 to the deferred install script for " + app), std::string::npos) << handedOver;
+    ASSERT_TRUE(launched("2.0 65534")) << handedOver;  // the fallback opened the update
+
+    std::string fallback = folder_ / "home/Applications/Sample.app";
+    std::string log = readFile(folder_ / "home/Library/Logs/AutoUpdateKit/com.example.sample.log");
+    EXPECT_NE(log.find("install start strategy=replaceBundleContents"), std::string::npos) << log;
+    EXPECT_NE(log.find("replaceBundleContents failed; rolling back\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("rollback failed"), std::string::npos) << log;
+    EXPECT_NE(log.find("fallback relocateToUserApplications succeeded: " + fallback + "\n"), std::string::npos) << log;
+    EXPECT_EQ(codesign({"--verify", "--deep", "--strict", app}).status, 0) << listTree(app);
+    EXPECT_EQ(versionAt(app), "1.0");
+    EXPECT_EQ(versionAt(fallback), "2.0");
+    EXPECT_EQ(listTree(folder_ / "tmp"), "");
 }
