@@ -30,6 +30,11 @@ void createDirectories(const std::string& path, mode_t mode = 0755);
 // A missing path is not an error.
 void removeRecursively(const std::string& path);
 
+// Fails, changing nothing, when the caller's rights would stop removeRecursively part
+// way: a folder in the tree (the top and its parent included) that it cannot list,
+// enter and write gives SystemError EACCES naming the entry.
+void requireRemovable(const std::string& path);
+
 // Swaps two paths in one atomic step (same file system).
 void exchangePaths(const std::string& first, const std::string& second);
 
