@@ -250,6 +250,30 @@ TEST_F(UpdateCheck, AnArchiveServerCannotFillTheDisk) {
     }
 }
 
+// A defaults file that does not parse holds no suppressed update: the check goes on,
+// says so once, and leaves the file as it is; so does the command-line check.
+TEST_F(UpdateCheck, AnUnreadableDefaultsFileNeitherBlocksUpdatesNorIsTouched) {
+    std::string file = defaults().filePath();
+    writeFile(file, "<plist><dict><key>AutoUpdateSuppressedUpdateIdentifier</key>");
+    publish();
+    std::vector<std::string> lines;
+    auto result = manager().checkForUpdate({}, [&](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(result.logDescription(), "update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("AutoUpdateKit: " + file + ": ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find("left as it is"), std::string::npos) << lines[0];
+    EXPECT_EQ(readFile(file), "<plist><dict><key>AutoUpdateSuppressedUpdateIdentifier</key>");
+
+    auto info = readDictionary(installed_ + "/Contents/Info.plist");
+    info["AutoUpdateManifestURL"] = server_.url("/manifest.json");
+    info["AutoUpdateManifestPublicKey"] = publicKey_;
+    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    auto checked = platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", {"check", installed_});
+    EXPECT_EQ(checked.status, 3) << checked.bytes;
+    EXPECT_NE(checked.bytes.find("left as it is"), std::string::npos) << checked.bytes;
+    EXPECT_EQ(readFile(file), "<plist><dict><key>AutoUpdateSuppressedUpdateIdentifier</key>");
+}
+
 TEST_F(UpdateCheck, HostileManifestValuesCannotReachOutsideTheStagingDirectory) {
     // A staging directory holding files of the user's own is never emptied.
     writeFile(staging() + "/my-notes.txt", "keep me");
