@@ -274,6 +274,15 @@ TEST_F(UpdateCheck, AnUnreadableDefaultsFileNeitherBlocksUpdatesNorIsTouched) {
     EXPECT_EQ(readFile(file), "<plist><dict><key>AutoUpdateSuppressedUpdateIdentifier</key>");
 }
 
+// An Info.plist that does not parse configures nothing, as an empty one would.
+TEST_F(UpdateCheck, AnInfoPlistThatDoesNotParseMeansNotConfigured) {
+    writeFile(installed_ + "/Contents/MacOS/Sample", readFile(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/DemoApp"), 0755);
+    writeFile(installed_ + "/Contents/Info.plist", "<plist><dict><key>AutoUpdateManifestURL</key>");
+    auto checked = platform::runCapturingOutput(installed_ + "/Contents/MacOS/Sample", {"check"});
+    EXPECT_EQ(checked.status, 0);
+    EXPECT_EQ(checked.bytes, "AutoUpdateKit: no manifest URL/public key configured; skipping check.\n");
+}
+
 TEST_F(UpdateCheck, HostileManifestValuesCannotReachOutsideTheStagingDirectory) {
     // A staging directory holding files of the user's own is never emptied.
     writeFile(staging() + "/my-notes.txt", "keep me");
