@@ -33,7 +33,7 @@ int updatePrivileged(const autoupdatekit::AutoUpdateManager::Log& log) {
     auto configuration = autoupdatekit::AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
     if (!configuration) return 1;
     try {
-        auto result = autoupdatekit::AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate();
+        auto result = autoupdatekit::AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate({}, log);
         log("AutoUpdateKit: " + result.logDescription());
         const auto* ready = std::get_if<autoupdatekit::AutoUpdateCheckResult::UpdateReady>(&result.value);
         if (ready == nullptr) return 0;
