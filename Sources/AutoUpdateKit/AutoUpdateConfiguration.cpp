@@ -55,7 +55,15 @@ AutoUpdateConfiguration::AutoUpdateConfiguration(platform::WebURL url, std::stri
       privilegedHelperMachServiceName(std::move(serviceName)) {}
 
 std::optional<AutoUpdateConfiguration> AutoUpdateConfiguration::fromMainBundleOrUserDefaults() {
-    return fromBundleOrUserDefaults(std::make_shared<const platform::Bundle>(platform::Bundle::main()));
+    std::optional<platform::Bundle> main;
+    try {
+        main = platform::Bundle::main();
+    } catch (const platform::PropertyListError&) {
+        // An Info.plist that does not parse reads as empty: no identifier, so no
+        // defaults domain either, and nothing is configured.
+        return std::nullopt;
+    }
+    return fromBundleOrUserDefaults(std::make_shared<const platform::Bundle>(std::move(*main)));
 }
 
 std::optional<AutoUpdateConfiguration> AutoUpdateConfiguration::fromBundleOrUserDefaults(

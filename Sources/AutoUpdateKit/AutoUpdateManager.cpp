@@ -42,7 +42,7 @@ SignedUpdateManifest AutoUpdateManager::loadManifest() const {
     return ManifestCoding::makeDecoder().decodeManifest(body);
 }
 
-AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const platform::ProgressObserver& downloadObserver) const {
+AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const platform::ProgressObserver& downloadObserver, const Log& log) const {
     SignedUpdateManifest manifest = loadManifest();
     if (!ManifestSignature::verify(manifest, configuration_.publicKeyBase64)) throw AutoUpdateError::invalidManifestSignature();
     const auto& payload = manifest.payload;
@@ -54,6 +54,9 @@ AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const platform::Progress
     if (comparison != 1) return upToDate;
 
     SuppressedUpdate suppression(*configuration_.currentBundle);
+    if (suppression.unreadable() && log) {
+        log("AutoUpdateKit: " + *suppression.unreadable() + "; taken as holding no suppressed update and left as it is.");
+    }
     if (suppression.matches(updateIdentifier(payload))) return upToDate;
     suppression.clear();
 
@@ -86,7 +89,7 @@ void AutoUpdateManager::checkFromMainBundleIfConfigured(const Log& log) {
     if (!configuration) return;
     try {
         AutoUpdateManager manager(*configuration, platform::HTTPSession::shared());
-        log("AutoUpdateKit: " + manager.checkForUpdate().logDescription());
+        log("AutoUpdateKit: " + manager.checkForUpdate({}, log).logDescription());
     } catch (const std::exception& error) {
         log(std::string("AutoUpdateKit: ") + error.what());
     }

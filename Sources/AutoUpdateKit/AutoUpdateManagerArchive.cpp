@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +27,24 @@ using platform::FileURL;
 
 constexpr const char* extractedFolderName = "Extracted";
 constexpr const char* partialDownloadPrefix = ".autoupdate-download-";
+
+// Limits a correct server never meets: no more bytes than the signed size, and no
+// longer than that size takes at 16 KiB/s, never under 10 minutes. An unsigned size
+// (0 or less) sets no byte limit and leaves the 10 minutes.
+constexpr std::int64_t slowestBytesPerSecond = 16 * 1024;
+constexpr long shortestTransferSeconds = 10 * 60;
+
+platform::HTTPRequest archiveRequest(const UpdateManifestPayload& payload) {
+    platform::HTTPRequest request{payload.archiveURL};
+    std::int64_t signedSize = std::max<std::int64_t>(payload.archiveSize, 0);
+    request.transferTimeoutSeconds = std::max<long>(shortestTransferSeconds, signedSize / slowestBytesPerSecond + 1);
+    return request;
+}
+
+std::optional<std::uint64_t> archiveSizeLimit(const UpdateManifestPayload& payload) {
+    if (payload.archiveSize <= 0) return std::nullopt;
+    return static_cast<std::uint64_t>(payload.archiveSize);
+}
 
 bool isPlainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
@@ -56,9 +76,10 @@ std::string runDitto(const std::vector<std::string>& arguments) {
     return result.output;
 }
 
-bool isRealDirectory(const FileURL& url) {
+// The entry's file type (S_IFDIR, S_IFREG, ...), a link not followed; 0 for none.
+mode_t fileTypeAt(const FileURL& url) {
     struct stat status {};
-    return ::lstat(url.path().c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    return ::lstat(url.path().c_str(), &status) == 0 ? status.st_mode & S_IFMT : 0;
 }
 
 }  // namespace
@@ -93,7 +114,7 @@ FileURL AutoUpdateManager::downloadArchive(const SignedUpdateManifest& manifest,
     platform::FileDescriptor fd(::mkostemp(partial.data(), O_CLOEXEC));
     if (!fd.valid()) platform::throwSystemError("create " + partial);
     try {
-        platform::HTTPResponse response = session_->download({payload.archiveURL}, fd.get(), observer);
+        platform::HTTPResponse response = session_->download(archiveRequest(payload), fd.get(), observer, archiveSizeLimit(payload));
         fd.reset();
         if (response.isHTTP && (response.statusCode < 200 || response.statusCode > 299)) {
             throw AutoUpdateError::archiveDownloadFailed(response.statusCode, payload.archiveURL);
@@ -113,17 +134,20 @@ FileURL AutoUpdateManager::extractArchive(const FileURL& archive, const std::str
     platform::createDirectories(extracted.path());
     std::string output = runDitto({"-x", "-k", archive.path(), extracted.path()});
 
-    // The expected name counts only as one plain name, and only for a real folder.
+    // The expected name counts only as one plain name, and never through a link. A
+    // regular file of that name is still the app the archive offers, and fails
+    // validation as a bundle without an identifier.
     if (isPlainName(expectedAppName)) {
         FileURL expected = extracted.appending(expectedAppName + ".app");
-        if (isRealDirectory(expected)) return expected;
+        mode_t type = fileTypeAt(expected);
+        if (type == S_IFDIR || type == S_IFREG) return expected;
     }
     std::vector<std::string> names = platform::directoryEntries(extracted.path());
     std::sort(names.begin(), names.end());
     for (const auto& name : names) {
         if (name.front() == '.' || name.size() <= 4 || name.compare(name.size() - 4, 4, ".app") != 0) continue;
         FileURL candidate = extracted.appending(name);
-        if (isRealDirectory(candidate)) return candidate;
+        if (fileTypeAt(candidate) == S_IFDIR) return candidate;
     }
     if (!output.empty()) throw AutoUpdateError::extractionFailed(output);
     throw AutoUpdateError::extractedAppMissing();

@@ -68,7 +68,7 @@ void AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(const 
     if (!configuration) return;
     AutoUpdateCheckResult result;
     try {
-        result = AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate();
+        result = AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate({}, log);
     } catch (const std::exception& error) {
         log(std::string("AutoUpdateKit: ") + error.what());
         return;

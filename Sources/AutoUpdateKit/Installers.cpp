@@ -8,6 +8,7 @@
 #include "Platform/ToolPaths.hpp"
 #include "Platform/UserDirectories.hpp"
 
+#include <cerrno>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +28,26 @@ void copyItem(const FileURL& from, const FileURL& to) {
     if (!result.succeeded()) throw CopyError(result.output.empty() ? "copy of " + from.path() + " failed" : result.output);
 }
 
-void moveItem(const FileURL& from, const FileURL& to) { platform::renameWithoutReplacing(from.path(), to.path()); }
+// Renames; across file systems it copies instead and removes the source only once the
+// copy is whole. Rights that would stop that removal part-way stop the move before
+// anything is touched, and a failed copy leaves nothing at the destination.
+void moveItem(const FileURL& from, const FileURL& to) {
+    try {
+        platform::renameWithoutReplacing(from.path(), to.path());
+        return;
+    } catch (const platform::SystemError& error) {
+        if (error.code() != EXDEV) throw;
+    }
+    if (exists(to)) throw platform::SystemError("rename " + from.path() + " to " + to.path(), EEXIST);
+    platform::requireRemovable(from.path());
+    try {
+        copyItem(from, to);
+    } catch (...) {
+        platform::removeRecursively(to.path());
+        throw;
+    }
+    platform::removeRecursively(from.path());
+}
 
 void requireStrategy(const InstallationPlan& plan, InstallStrategy accepted) {
     if (plan.strategy != accepted) throw InstallationError::unsupportedStrategy(plan.strategy);
@@ -145,18 +165,18 @@ InstallationResult BundleContentsInstaller::install(const InstallationPlan& plan
     FileURL backupFolder = FileURL(platform::temporaryDirectory())
                                .appending("AutoUpdate-Backup-" + timestamp() + "-" + platform::makeUUIDString());
     FileURL backupContents = backupFolder.appending("Contents");
-    // Only this user may enter the backup in a shared temporary folder.
+    // Only this user may enter the backup in a shared temporary folder. The folder is
+    // new, so whatever lies in it is this run's whole backup (a failed move leaves
+    // nothing there), even when a move across file systems stopped part-way.
     if (::mkdir(backupFolder.path().c_str(), 0700) != 0) platform::throwSystemError("mkdir " + backupFolder.path());
-    bool movedToBackup = false;
     protectedSequence(
         [&] {
             moveItem(currentContents, backupContents);
-            movedToBackup = true;
             copyItem(stagedContents, currentContents);
             InstallationPlanner::verifySignature(plan.currentAppURL);
         },
         [&] {
-            if (movedToBackup) {
+            if (exists(backupContents)) {
                 platform::removeRecursively(currentContents.path());
                 moveItem(backupContents, currentContents);
             }

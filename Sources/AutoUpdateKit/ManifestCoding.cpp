@@ -3,6 +3,7 @@
 #include "JSONWriter.hpp"
 #include "Platform/Identifiers.hpp"
 
+#include <chrono>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -13,6 +14,9 @@ using Json = nlohmann::json;
 
 // Deeper documents are refused while parsing, before they can cost stack or memory.
 constexpr int maximumDepth = 64;
+
+constexpr std::chrono::sys_days earliestDate = std::chrono::year(0) / 1 / 1;
+constexpr std::chrono::sys_days pastLatestDate = std::chrono::year(10000) / 1 / 1;
 
 std::string describeType(const Json& value) {
     switch (value.type()) {
@@ -85,6 +89,11 @@ UpdateManifestPayload payloadFrom(const Json& object) {
     std::string dateText = requiredString(object, "releaseDate");
     auto date = platform::parseISO8601(dateText);
     if (!date) throw DecodingError("Date string \"" + dateText + "\" for key \"releaseDate\" is not an ISO 8601 internet date-time.");
+    // An offset can carry the instant out of the four-digit years, which the writer
+    // could not give back as the same text form.
+    if (*date < earliestDate || *date >= pastLatestDate) {
+        throw DecodingError("Date string \"" + dateText + "\" for key \"releaseDate\" falls outside the years 0000 to 9999 in UTC.");
+    }
 
     return UpdateManifestPayload{
         requiredInteger(object, "schemaVersion"),

@@ -10,19 +10,26 @@ SuppressedUpdate::SuppressedUpdate(const platform::Bundle& bundle) {
     try {
         defaults_.emplace(*identifier);
     } catch (const std::invalid_argument&) {
-        // An identifier that is no defaults domain stores nothing.
+        return;  // an identifier that is no defaults domain stores nothing
+    }
+    try {
+        stored_ = defaults_->object(suppressedUpdateIdentifierKey);
+    } catch (const platform::PropertyListError& error) {
+        // Refusing every check over it would block updates for good.
+        unreadable_ = error.what();
     }
 }
 
 bool SuppressedUpdate::matches(const std::string& updateIdentifier) const {
-    return defaults_ && defaults_->string(suppressedUpdateIdentifierKey) == updateIdentifier;
+    const std::string* text = stored_ ? stored_->getIf<std::string>() : nullptr;
+    return text != nullptr && *text == updateIdentifier;
 }
 
 void SuppressedUpdate::clear() {
-    if (defaults_ && defaults_->object(suppressedUpdateIdentifierKey)) {
-        defaults_->removeObject(suppressedUpdateIdentifierKey);
-        defaults_->synchronize();
-    }
+    if (!stored_) return;
+    defaults_->removeObject(suppressedUpdateIdentifierKey);
+    defaults_->synchronize();
+    stored_.reset();
 }
 
 }  // namespace autoupdatekit

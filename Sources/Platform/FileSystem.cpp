@@ -61,10 +61,36 @@ std::string octal(mode_t mode) {
     return text;
 }
 
+void requireRemovableAt(int parentFd, const std::string& name, const std::string& path) {
+    struct stat status {};
+    if (::fstatat(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return;
+        throwSystemError("stat " + path);
+    }
+    if (!S_ISDIR(status.st_mode)) return;
+    if (::faccessat(parentFd, name.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) throwSystemError("remove " + path);
+    FileDescriptor child(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!child.valid()) throwSystemError("open " + path);
+    for (const auto& entry : directoryEntriesAt(child.get(), path)) requireRemovableAt(child.get(), entry, path + "/" + entry);
+}
+
 std::pair<std::string, std::string> splitParent(const std::string& path) {
     std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return {".", path};
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// Runs the walk on the path's entry in its opened parent folder; a missing parent is
+// a missing path.
+template <typename Walk>
+void walkFromParent(const std::string& path, Walk walk) {
+    auto [folder, name] = splitParent(path);
+    FileDescriptor parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.valid()) {
+        if (errno == ENOENT) return;
+        throwSystemError("open " + folder);
+    }
+    walk(parent.get(), name, path);
 }
 
 void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, gid_t group, mode_t refusedModeBits) {
@@ -183,14 +209,13 @@ void createDirectories(const std::string& path, mode_t mode) {
     if (!S_ISDIR(status.st_mode)) throw SystemError("mkdir " + path, ENOTDIR);
 }
 
-void removeRecursively(const std::string& path) {
-    auto [folder, name] = splitParent(path);
-    FileDescriptor parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!parent.valid()) {
-        if (errno == ENOENT) return;
-        throwSystemError("open " + folder);
-    }
-    removeEntryAt(parent.get(), name, path);
+void removeRecursively(const std::string& path) { walkFromParent(path, removeEntryAt); }
+
+void requireRemovable(const std::string& path) {
+    walkFromParent(path, [](int parentFd, const std::string& name, const std::string& entryPath) {
+        if (::faccessat(parentFd, ".", W_OK | X_OK, AT_EACCESS) != 0) throwSystemError("remove " + entryPath);
+        requireRemovableAt(parentFd, name, entryPath);
+    });
 }
 
 void removeRecursivelyAt(int parentFd, const std::string& name, const std::string& path) { removeEntryAt(parentFd, name, path); }

@@ -1,6 +1,7 @@
 #include "Platform/HTTPSession.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <curl/curl.h>
 #include <mutex>
@@ -55,9 +56,36 @@ Transfer prepare(const HTTPRequest& request) {
     return transfer;
 }
 
-HTTPResponse perform(Transfer& transfer, const std::function<std::optional<std::string>()>& abortReason) {
+struct Deadline {
+    std::chrono::steady_clock::time_point start;
+    long seconds;
+    bool passed = false;
+};
+
+// curl asks at least about once a second, whether bytes move or not.
+int stopAfterDeadline(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* deadline = static_cast<Deadline*>(context);
+    auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - deadline->start);
+    deadline->passed = elapsed.count() >= deadline->seconds;
+    return deadline->passed ? 1 : 0;
+}
+
+std::string tooLarge(std::uint64_t maximumBodySize) {
+    return "The response body is larger than " + std::to_string(maximumBodySize) + " bytes.";
+}
+
+HTTPResponse perform(Transfer& transfer, long transferTimeoutSeconds, const std::function<std::optional<std::string>()>& abortReason) {
+    Deadline deadline{std::chrono::steady_clock::now(), transferTimeoutSeconds};
+    if (transferTimeoutSeconds > 0) {
+        set(transfer.handle.get(), CURLOPT_XFERINFOFUNCTION, stopAfterDeadline);
+        set(transfer.handle.get(), CURLOPT_XFERINFODATA, static_cast<void*>(&deadline));
+        set(transfer.handle.get(), CURLOPT_NOPROGRESS, 0L);
+    }
     CURLcode result = curl_easy_perform(transfer.handle.get());
     if (result != CURLE_OK) {
+        if (deadline.passed) {
+            throw TransportError("The transfer did not finish within " + std::to_string(transferTimeoutSeconds) + " seconds.");
+        }
         if (auto reason = abortReason()) throw TransportError(*reason);
         throw TransportError(transfer.errorText[0] ? transfer.errorText : curl_easy_strerror(result));
     }
@@ -90,15 +118,22 @@ std::size_t writeToMemory(char* data, std::size_t size, std::size_t count, void*
 
 struct FileSink {
     int fd;
-    int error = 0;
-    std::uint64_t received = 0;
+    std::optional<std::uint64_t> limit;
     const ProgressObserver* observer;
     CURL* handle;
+    int error = 0;
+    bool exceeded = false;
+    std::uint64_t received = 0;
 };
 
 std::size_t writeToFile(char* data, std::size_t size, std::size_t count, void* context) {
     auto* sink = static_cast<FileSink*>(context);
     std::size_t bytes = size * count;
+    // Checked before writing, so the file never holds a byte past the limit.
+    if (sink->limit && bytes > *sink->limit - sink->received) {
+        sink->exceeded = true;
+        return 0;
+    }
     std::size_t done = 0;
     while (done < bytes) {
         ssize_t written = ::write(sink->fd, data + done, bytes - done);
@@ -130,19 +165,21 @@ std::pair<std::string, HTTPResponse> HTTPSession::data(const HTTPRequest& reques
     MemorySink sink{{}, maximumBodySize};
     set(transfer.handle.get(), CURLOPT_WRITEFUNCTION, writeToMemory);
     set(transfer.handle.get(), CURLOPT_WRITEDATA, static_cast<void*>(&sink));
-    HTTPResponse response = perform(transfer, [&]() -> std::optional<std::string> {
+    HTTPResponse response = perform(transfer, request.transferTimeoutSeconds, [&]() -> std::optional<std::string> {
         if (!sink.exceeded) return std::nullopt;
-        return "The response body is larger than " + std::to_string(maximumBodySize) + " bytes.";
+        return tooLarge(maximumBodySize);
     });
     return {std::move(sink.body), response};
 }
 
-HTTPResponse HTTPSession::download(const HTTPRequest& request, int fileDescriptor, const ProgressObserver& observer) const {
+HTTPResponse HTTPSession::download(const HTTPRequest& request, int fileDescriptor, const ProgressObserver& observer,
+                                   std::optional<std::uint64_t> maximumBodySize) const {
     Transfer transfer = prepare(request);
-    FileSink sink{fileDescriptor, 0, 0, &observer, transfer.handle.get()};
+    FileSink sink{fileDescriptor, maximumBodySize, &observer, transfer.handle.get()};
     set(transfer.handle.get(), CURLOPT_WRITEFUNCTION, writeToFile);
     set(transfer.handle.get(), CURLOPT_WRITEDATA, static_cast<void*>(&sink));
-    return perform(transfer, [&]() -> std::optional<std::string> {
+    return perform(transfer, request.transferTimeoutSeconds, [&]() -> std::optional<std::string> {
+        if (sink.exceeded) return tooLarge(*maximumBodySize);
         if (sink.error == 0) return std::nullopt;
         return std::string("The download could not be written: ") + std::strerror(sink.error);
     });

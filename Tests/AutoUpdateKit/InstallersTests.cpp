@@ -1,5 +1,6 @@
 #include "AutoUpdateKit/Installers.hpp"
 
+#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "UpdaterEnvironment.hpp"
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <regex>
+#include <sys/mount.h>
 
 using namespace autoupdatekit;
 using namespace testsupport;
@@ -31,6 +33,28 @@ protected:
     std::string current_;
     std::string staged_;
 };
+
+// A fresh tmpfs at the path for the test's life, in the test's private mount namespace.
+class TmpfsMount {
+public:
+    explicit TmpfsMount(std::string path) : path_(std::move(path)) {
+        if (::mount("tmpfs", path_.c_str(), "tmpfs", 0, "mode=1777") != 0) platform::throwSystemError("mount tmpfs " + path_);
+    }
+    ~TmpfsMount() { ::umount2(path_.c_str(), MNT_DETACH); }
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+private:
+    std::string path_;
+};
+
+// The contents installer's outcome as uid 65534: "installed" or the error's text.
+std::string installContentsAsNobody(const InstallationPlan& plan) {
+    return runAsNobody([&] {
+        BundleContentsInstaller::install(plan);
+        return std::string("installed");
+    });
+}
 
 }  // namespace
 
@@ -98,4 +122,42 @@ TEST_F(Installers, AnExistingBackupNameStopsTheWholeBundleInstallUntouched) {
     }
     EXPECT_EQ(versionAt(current_), "1.0");
     EXPECT_EQ(listTree(folder_ / "apps"), before);
+}
+
+// With the temporary folder on another file system the backup is a copy, whole before
+// the original is touched; every failure leaves the old app whole and verifying in
+// place, and no backup behind.
+TEST_F(Installers, TheContentsBackupCrossesFileSystemsAndAFailureNeverBreaksTheApp) {
+    TmpfsMount tmp(folder_ / "tmp");
+    ASSERT_NE(lstatOf(folder_ / "tmp").st_dev, lstatOf(folder_ / "apps").st_dev);
+    std::string app = buildBundle(folder_ / "owned", "Sample", {});
+    std::string locked = app + "/Contents/Resources/locked";
+    writeFile(locked + "/data", "root's");
+    signWithTeam(app, *team_);
+    current_ = app;
+    std::string before = listTree(app);
+    auto oldAppWholeInPlace = [&](const std::string& step) {
+        EXPECT_EQ(listTree(app), before) << step;
+        EXPECT_NO_THROW(InstallationPlanner::verifySignature(platform::FileURL(app))) << step;
+        EXPECT_EQ(listTree(folder_ / "tmp"), "") << step;
+    };
+
+    // The staged app fails verification once installed: the backup is copied back.
+    breakStaged();
+    EXPECT_THROW(BundleContentsInstaller::install(plan(InstallStrategy::replaceBundleContents)), InstallationPlanError);
+    oldAppWholeInPlace("verification failed");
+
+    // As the app's owner, with a folder in it that the owner cannot empty: stopped before
+    // the original is touched, where removing it part-way would break the app.
+    staged_ = signedApp(folder_ / "staged2", "2.0");
+    platform::giveTreeToOwner(folder_ / "owned", nobodyIdentifier, nobodyIdentifier);
+    platform::giveTreeToOwner(locked, 0, 0);
+    EXPECT_EQ(installContentsAsNobody(plan(InstallStrategy::replaceBundleContents)), "threw: remove " + locked + ": Permission denied");
+    oldAppWholeInPlace("a folder the owner cannot remove");
+
+    platform::giveTreeToOwner(locked, nobodyIdentifier, nobodyIdentifier);
+    EXPECT_EQ(installContentsAsNobody(plan(InstallStrategy::replaceBundleContents)), "installed");
+    EXPECT_EQ(versionAt(app), "2.0");
+    EXPECT_NO_THROW(InstallationPlanner::verifySignature(platform::FileURL(app)));
+    EXPECT_EQ(listTree(folder_ / "tmp"), "");
 }

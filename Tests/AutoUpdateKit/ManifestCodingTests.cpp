@@ -95,6 +95,9 @@ TEST(ManifestCoding, BadDocumentsFailWithTheDecodersOwnError) {
         {replaced("\"appName\" : \"Sample\",", ""), "No value associated with key \"appName\""},
         {replaced("18432512", "9223372036854775808"), "does not fit in a 64-bit integer"},
         {replaced("2025-03-14T09:30:00Z", "2025-02-30T09:30:00Z"), "releaseDate"},
+        // Offsets that carry the instant out of the four-digit years the writer can give back.
+        {replaced("2025-03-14T09:30:00Z", "9999-12-31T23:59:59-00:01"), "outside the years 0000 to 9999"},
+        {replaced("2025-03-14T09:30:00Z", "0000-01-01T00:00:00+00:01"), "outside the years 0000 to 9999"},
         {"{\"payload\": " + std::string(5000, '[') + std::string(5000, ']') + "}", "nested too deeply"},
     };
     for (const auto& c : cases) {
@@ -104,5 +107,13 @@ TEST(ManifestCoding, BadDocumentsFailWithTheDecodersOwnError) {
         } catch (const DecodingError& error) {
             EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
         }
+    }
+    // The first and last seconds of the range still decode and give back the same instant.
+    for (const auto& [written, utc] : {std::pair{"0000-01-01T00:01:00+00:01", "0000-01-01T00:00:00Z"},
+                                       std::pair{"9999-12-31T23:58:59-00:01", "9999-12-31T23:59:59Z"}}) {
+        std::string document = replaced("2025-03-14T09:30:00Z", written);
+        std::string again = ManifestCoding::manifestData(decode(document));
+        EXPECT_NE(again.find(std::string("\"releaseDate\" : \"") + utc + "\""), std::string::npos) << again;
+        EXPECT_EQ(decode(again), decode(document));
     }
 }

@@ -15,6 +15,7 @@
 #include "Platform/UserDefaults.hpp"
 
 #include <cstdlib>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +53,15 @@ protected:
         return AutoUpdateManager(AutoUpdateConfiguration(*platform::WebURL::parse(server_.url(manifestPath)), publicKey_, bundle,
                                                          std::nullopt, "svc"),
                                  platform::HTTPSession::shared());
+    }
+
+    // Serves a crafted zip as the archive of a signed 2.0 release.
+    void serveZip(const std::vector<ZipEntry>& entries) {
+        writeZip(folder_ / "crafted.zip", entries);
+        std::string bytes = readFile(folder_ / "crafted.zip");
+        auto digest = platform::sha256(bytes);
+        publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSHA256 = platform::hexLowercase(digest.data(), digest.size()); });
+        server_.route("/Sample.zip", {200, bytes});
     }
 
     std::string staging() { return folder_ / "cache/com.example.sample/AutoUpdateStaging"; }
@@ -167,13 +177,6 @@ TEST_F(UpdateCheck, ArchiveFailuresLeaveNoHalfWrittenFileTakenForAGoodOne) {
     EXPECT_EQ(result.rfind("The update archive hash does not match. Expected ", 0), 0u) << result;
     EXPECT_NE(result.find("\n, got "), std::string::npos);
 
-    auto serveZip = [&](const std::vector<ZipEntry>& entries) {
-        writeZip(folder_ / "crafted.zip", entries);
-        std::string bytes = readFile(folder_ / "crafted.zip");
-        auto digest = platform::sha256(bytes);
-        publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSHA256 = platform::hexLowercase(digest.data(), digest.size()); });
-        server_.route("/Sample.zip", {200, bytes});
-    };
     serveZip({{"Sample.app/Contents/Info.plist", ZipEntry::Kind::file, "x"}, {"../escape", ZipEntry::Kind::file, "x"}});
     result = outcome(manager());
     EXPECT_EQ(result.rfind("The update archive could not be extracted: ", 0), 0u) << result;
@@ -213,6 +216,71 @@ TEST_F(UpdateCheck, TheAppIsFoundByListingAndMustCarryTheIdentifierAndSignature)
     publish({"2.0", "2", "com.example.Sample"}, [](UpdateManifestPayload& payload) { payload.bundleIdentifier = "com.example.sample"; });
     EXPECT_EQ(outcome(manager()),
               "The update app bundle identifier does not match. Expected com.example.sample, got com.example.Sample.");
+
+    // A file under the expected name is what the archive offers; it is no bundle at all.
+    std::string anotherInfo = platform::PropertyList::xml(platform::PropertyValue(platform::PropertyDictionary{{"CFBundleIdentifier", "com.example.sample"}}));
+    serveZip({{"Sample.app", ZipEntry::Kind::file, "x"}, {"Another.app/Contents/Info.plist", ZipEntry::Kind::file, anotherInfo}});
+    EXPECT_EQ(outcome(manager()), "The update app bundle identifier does not match. Expected com.example.sample, got nil.");
+}
+
+// The signed size caps what the archive server can write, the partial file goes, and
+// nothing outside the staging directory grows. A size the publisher left at 0 caps
+// nothing, and a larger one lets the right archive through.
+TEST_F(UpdateCheck, AnArchiveServerCannotFillTheDisk) {
+    Release release = publish();
+    std::string archive = readFile(release.archive);
+    auto bytesOutsideStaging = [&] {
+        std::uint64_t total = 0;
+        std::istringstream entries(listTree(folder_.path()));
+        for (std::string entry; std::getline(entries, entry);) {
+            struct stat status = lstatOf(folder_ / entry);
+            if (S_ISREG(status.st_mode) && (folder_ / entry).rfind(staging(), 0) != 0) total += static_cast<std::uint64_t>(status.st_size);
+        }
+        return total;
+    };
+    std::uint64_t before = bytesOutsideStaging();
+    server_.route("/Sample.zip", {200, archive, HTTPReply::Mode::endless});
+    EXPECT_EQ(outcome(manager()), "The response body is larger than " + std::to_string(archive.size()) + " bytes.");
+    EXPECT_EQ(listTree(staging()), "");
+    EXPECT_EQ(bytesOutsideStaging(), before);
+
+    for (std::int64_t size : {std::int64_t{0}, static_cast<std::int64_t>(archive.size()) + 1000}) {
+        publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSize = size; });
+        EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app") << size;
+    }
+}
+
+// A defaults file that does not parse holds no suppressed update: the check goes on,
+// says so once, and leaves the file as it is; so does the command-line check.
+TEST_F(UpdateCheck, AnUnreadableDefaultsFileNeitherBlocksUpdatesNorIsTouched) {
+    std::string file = defaults().filePath();
+    writeFile(file, "<plist><dict><key>AutoUpdateSuppressedUpdateIdentifier</key>");
+    publish();
+    std::vector<std::string> lines;
+    auto result = manager().checkForUpdate({}, [&](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(result.logDescription(), "update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("AutoUpdateKit: " + file + ": ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find("left as it is"), std::string::npos) << lines[0];
+    EXPECT_EQ(readFile(file), "<plist><dict><key>AutoUpdateSuppressedUpdateIdentifier</key>");
+
+    auto info = readDictionary(installed_ + "/Contents/Info.plist");
+    info["AutoUpdateManifestURL"] = server_.url("/manifest.json");
+    info["AutoUpdateManifestPublicKey"] = publicKey_;
+    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    auto checked = platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", {"check", installed_});
+    EXPECT_EQ(checked.status, 3) << checked.bytes;
+    EXPECT_NE(checked.bytes.find("left as it is"), std::string::npos) << checked.bytes;
+    EXPECT_EQ(readFile(file), "<plist><dict><key>AutoUpdateSuppressedUpdateIdentifier</key>");
+}
+
+// An Info.plist that does not parse configures nothing, as an empty one would.
+TEST_F(UpdateCheck, AnInfoPlistThatDoesNotParseMeansNotConfigured) {
+    writeFile(installed_ + "/Contents/MacOS/Sample", readFile(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/DemoApp"), 0755);
+    writeFile(installed_ + "/Contents/Info.plist", "<plist><dict><key>AutoUpdateManifestURL</key>");
+    auto checked = platform::runCapturingOutput(installed_ + "/Contents/MacOS/Sample", {"check"});
+    EXPECT_EQ(checked.status, 0);
+    EXPECT_EQ(checked.bytes, "AutoUpdateKit: no manifest URL/public key configured; skipping check.\n");
 }
 
 TEST_F(UpdateCheck, HostileManifestValuesCannotReachOutsideTheStagingDirectory) {

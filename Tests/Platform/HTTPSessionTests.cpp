@@ -39,3 +39,54 @@ TEST(HTTPSession, AStalledTransferFailsWithCurlsOwnTextAfterTheIdleLimit) {
                  platform::TransportError);
     EXPECT_EQ(reported, 1u);  // the byte that arrived, reported and no more
 }
+
+// A server that trickles just above the idle limit is cut off by the whole-transfer
+// limit, and a body that never ends by the size limit, which is never written past.
+TEST(HTTPSession, ATricklingOrEndlessBodyIsCutOffByItsLimits) {
+    LocalHTTPServer server;
+    server.route("/trickle", {200, std::string(60, 't'), HTTPReply::Mode::byteASecond});
+    server.route("/endless", {200, std::string(65536, 'e'), HTTPReply::Mode::endless});
+    server.route("/exact", {200, std::string(1000, 'x')});
+    auto session = platform::HTTPSession::shared();
+    auto request = [&](const std::string& path, long transferTimeoutSeconds) {
+        platform::HTTPRequest made{*platform::WebURL::parse(server.url(path))};
+        made.transferTimeoutSeconds = transferTimeoutSeconds;
+        return made;
+    };
+    try {
+        session->data(request("/trickle", 2), 1 << 20);
+        ADD_FAILURE() << "a trickling body was waited for to the end";
+    } catch (const platform::TransportError& error) {
+        EXPECT_STREQ(error.what(), "The transfer did not finish within 2 seconds.");
+    }
+
+    // Each download's outcome, and the size of the file it wrote.
+    TemporaryDirectory folder;
+    int downloads = 0;
+    auto download = [&](const platform::HTTPRequest& made, std::optional<std::uint64_t> limit) {
+        std::string file = folder / std::to_string(++downloads);
+        platform::FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+        std::string outcome = "ok";
+        try {
+            session->download(made, fd.get(), {}, limit);
+        } catch (const platform::TransportError& error) {
+            outcome = error.what();
+        }
+        struct stat status {};
+        ::stat(file.c_str(), &status);
+        return std::pair{outcome, status.st_size};
+    };
+    auto [trickled, trickledSize] = download(request("/trickle", 2), std::nullopt);
+    EXPECT_EQ(trickled, "The transfer did not finish within 2 seconds.");
+    EXPECT_LT(trickledSize, 60);
+
+    auto [endless, endlessSize] = download(request("/endless", 0), 200000);
+    EXPECT_EQ(endless, "The response body is larger than 200000 bytes.");
+    EXPECT_GT(endlessSize, 0);
+    EXPECT_LE(endlessSize, 200000);
+
+    EXPECT_EQ(download(request("/exact", 0), 1000), (std::pair<std::string, off_t>("ok", 1000)));
+    auto [over, overSize] = download(request("/exact", 0), 999);
+    EXPECT_EQ(over, "The response body is larger than 999 bytes.");
+    EXPECT_LE(overSize, 999);
+}

@@ -13,12 +13,20 @@
 namespace testsupport {
 namespace {
 
-void sendAll(int fd, std::string_view bytes) {
+// False once the client has gone away.
+bool sendAll(int fd, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t count = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (count <= 0) return;  // the client went away
+        if (count <= 0) return false;
         done += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+void sendEndlessly(int fd, std::string_view body) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < end && sendAll(fd, body)) {
     }
 }
 
@@ -105,7 +113,10 @@ void LocalHTTPServer::serve(int client) {
     const HTTPReply& reply = *found;
     std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonFor(reply.status) + "\r\nConnection: close\r\n";
     if (!reply.location.empty()) response += "Location: " + reply.location + "\r\n";
-    if (reply.mode == HTTPReply::Mode::chunked) {
+    if (reply.mode == HTTPReply::Mode::endless) {
+        sendAll(client, response + "\r\n");
+        sendEndlessly(client, reply.body);
+    } else if (reply.mode == HTTPReply::Mode::chunked) {
         sendAll(client, response + "Transfer-Encoding: chunked\r\n\r\n");
         constexpr std::size_t chunk = 65536;
         for (std::size_t at = 0; at < reply.body.size(); at += chunk) {
@@ -120,10 +131,12 @@ void LocalHTTPServer::serve(int client) {
         bool half = reply.mode == HTTPReply::Mode::closeMidBody || reply.mode == HTTPReply::Mode::stallMidBody;
         std::size_t sent = half ? reply.body.size() / 2 : reply.body.size();
         sendAll(client, response);
-        std::size_t piece = reply.mode == HTTPReply::Mode::trickle ? sent / 16 + 1 : sent;
+        bool byteASecond = reply.mode == HTTPReply::Mode::byteASecond;
+        std::size_t piece = reply.mode == HTTPReply::Mode::trickle ? sent / 16 + 1 : byteASecond ? 1 : sent;
+        auto pause = std::chrono::milliseconds(byteASecond ? 1000 : 100);
         for (std::size_t at = 0; at < sent; at += piece) {
-            if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            sendAll(client, std::string_view(reply.body).substr(at, std::min(piece, sent - at)));
+            if (at > 0) std::this_thread::sleep_for(pause);
+            if (!sendAll(client, std::string_view(reply.body).substr(at, std::min(piece, sent - at)))) break;
         }
         if (reply.mode == HTTPReply::Mode::stallMidBody) waitForHangUp(client);
     }

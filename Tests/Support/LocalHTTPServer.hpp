@@ -13,8 +13,10 @@ namespace testsupport {
 
 struct HTTPReply {
     // stallMidBody sends half the body, then nothing until the client hangs up (at most
-    // 30 s); trickle sends it in 16 pieces 100 ms apart.
-    enum class Mode { normal, closeMidBody, stallMidBody, trickle, chunked };
+    // 30 s); trickle sends it in 16 pieces 100 ms apart; byteASecond sends it one byte a
+    // second; endless sends the body over and over, with no length, until the client
+    // hangs up (at most 30 s).
+    enum class Mode { normal, closeMidBody, stallMidBody, trickle, chunked, byteASecond, endless };
     int status = 200;
     std::string body = {};
     Mode mode = Mode::normal;

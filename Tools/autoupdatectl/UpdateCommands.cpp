@@ -32,6 +32,9 @@ nlohmann::json jsonFor(const AutoUpdateCheckResult& result) {
     return {{"status", "notConfigured"}};
 }
 
+// The client's log lines go to standard error, the result to standard output.
+void logToStandardError(const std::string& line) { std::cerr << line << "\n"; }
+
 void report(bool json, const std::string& status, const std::string& message) {
     if (json) std::cout << nlohmann::json{{"status", status}, {"message", message}}.dump(2) << "\n";
     else std::cout << message << "\n";
@@ -44,7 +47,7 @@ const char* const checkUsage =
     "Reads the app's update configuration as the app would (its user defaults, then its\n"
     "Info.plist), fetches and verifies its manifest and, for a newer update, downloads,\n"
     "verifies and unpacks it into the app's staging directory. Nothing is installed.\n"
-    "Prints the result (one JSON object with --json); the client's log line goes to\n"
+    "Prints the result (one JSON object with --json); the client's log lines go to\n"
     "standard error. Exit status: 0 up to date or suppressed, 3 update ready, 1 error,\n"
     "2 bad usage.\n";
 
@@ -61,7 +64,7 @@ CheckOutcome runCheck(const std::string& appPath) {
     if (!configuration) throw std::runtime_error("no manifest URL/public key configured for " + appPath);
     AutoUpdateManager manager(*configuration, platform::HTTPSession::shared());
     ProgressBar progress(::isatty(STDERR_FILENO) == 1);
-    AutoUpdateCheckResult result = manager.checkForUpdate(progress.observer());
+    AutoUpdateCheckResult result = manager.checkForUpdate(progress.observer(), logToStandardError);
     progress.finish();
     std::cerr << "AutoUpdateKit: " << result.logDescription() << "\n";
     return {configuration, result};
@@ -101,17 +104,17 @@ int install(const std::vector<std::string>& arguments) {
             std::cout << outcome.result.logDescription() << "\n";
             return upToDateStatus;
         }
-        auto log = [](const std::string& line) { std::cerr << line << "\n"; };
         const auto& configuration = *outcome.configuration;
         std::string update = updateIdentifier(ready->candidate.manifest.payload);
         if (parsed.has("--privileged")) {
             std::cout << "Handing update " << update << " to the privileged helper "
                       << configuration.privilegedHelperMachServiceName << "\n" << std::flush;
-            AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(ready->candidate, configuration, std::nullopt, {}, log);
+            AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(ready->candidate, configuration, std::nullopt, {},
+                                                                      logToStandardError);
         }
         std::cout << "Handing update " << update << " to the deferred install script for "
                   << configuration.currentBundle->bundleURL().path() << "\n" << std::flush;
-        AutoUpdateManager::installAndRelaunch(ready->candidate, configuration, {}, log);
+        AutoUpdateManager::installAndRelaunch(ready->candidate, configuration, {}, logToStandardError);
     } catch (const std::exception& error) {
         std::cerr << "AutoUpdateKit: " << error.what() << "\n";
         std::cout << error.what() << "\n";

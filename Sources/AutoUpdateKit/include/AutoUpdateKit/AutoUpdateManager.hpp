@@ -23,8 +23,10 @@ public:
     AutoUpdateManager(AutoUpdateConfiguration configuration, std::shared_ptr<const platform::HTTPSession> session);
 
     // Runs the check; failures are AutoUpdateError cases or platform errors passed
-    // through unchanged. The observer, when given, sees the archive download's progress.
-    AutoUpdateCheckResult checkForUpdate(const platform::ProgressObserver& downloadObserver = {}) const;
+    // through unchanged. The observer, when given, sees the archive download's progress;
+    // the log, when given, hears of a defaults file that could not be read (and was
+    // taken as holding no suppressed update).
+    AutoUpdateCheckResult checkForUpdate(const platform::ProgressObserver& downloadObserver = {}, const Log& log = {}) const;
 
     // Configures from the main bundle, checks, and logs exactly one line. Never fails.
     static void checkFromMainBundleIfConfigured(const Log& log);

@@ -41,6 +41,11 @@ void removeRecursively(const std::string& path);
 // The same for the entry name inside the open folder parentFd; path is for messages.
 void removeRecursivelyAt(int parentFd, const std::string& name, const std::string& path);
 
+// Fails, changing nothing, when the caller's rights would stop removeRecursively part
+// way: a folder in the tree (the top and its parent included) that it cannot list,
+// enter and write gives SystemError EACCES naming the entry.
+void requireRemovable(const std::string& path);
+
 // Swaps two paths in one atomic step (same file system).
 void exchangePaths(const std::string& first, const std::string& second);
 

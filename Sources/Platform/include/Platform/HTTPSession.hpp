@@ -4,7 +4,8 @@
 // never to another scheme than http or https). The timeout is an idle limit, not a
 // cap on the whole transfer: connecting may take 60 s, and a transfer fails once it
 // has moved less than 1 byte a second for 60 s, so a large archive on a slow link
-// still arrives.
+// still arrives. A request may add a cap on the whole transfer, so a server that
+// trickles just above the idle limit cannot hold it for ever.
 
 #include "Platform/WebURL.hpp"
 
@@ -19,7 +20,8 @@
 
 namespace platform {
 
-// A transport failure; what() is curl's own text (or the body-size limit's).
+// A transport failure; what() is curl's own text (or that of the body-size or
+// whole-transfer limit).
 class TransportError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -29,6 +31,8 @@ struct HTTPRequest {
     WebURL url;
     std::vector<std::pair<std::string, std::string>> headers = {};
     long idleTimeoutSeconds = 60;
+    // The whole transfer, connecting included, must end within this; 0 sets no limit.
+    long transferTimeoutSeconds = 0;
 };
 
 struct HTTPResponse {
@@ -49,8 +53,10 @@ public:
     // (announced or not), fails as a TransportError.
     std::pair<std::string, HTTPResponse> data(const HTTPRequest& request, std::size_t maximumBodySize) const;
 
-    // Streams the body into the (already created, empty) file.
-    HTTPResponse download(const HTTPRequest& request, int fileDescriptor, const ProgressObserver& observer) const;
+    // Streams the body into the (already created, empty) file. With a maximum, a body
+    // that grows past it fails as a TransportError before a byte beyond it is written.
+    HTTPResponse download(const HTTPRequest& request, int fileDescriptor, const ProgressObserver& observer,
+                          std::optional<std::uint64_t> maximumBodySize = std::nullopt) const;
 };
 
 }  // namespace platform
