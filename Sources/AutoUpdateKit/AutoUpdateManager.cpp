@@ -14,6 +14,9 @@ namespace {
 
 // A manifest body larger than this is refused as a transport error.
 constexpr std::size_t maximumManifestSize = 16 * 1024 * 1024;
+// A manifest is a few kilobytes: a server still trickling it after this is not going
+// to deliver, and must not hold the check for ever.
+constexpr long manifestTransferSeconds = 10 * 60;
 
 // The manifest URL with a "_" query item holding the current seconds added last, so no
 // cache between here and the server answers with an old manifest.
@@ -35,6 +38,7 @@ AutoUpdateManager::AutoUpdateManager(AutoUpdateConfiguration configuration, std:
 
 SignedUpdateManifest AutoUpdateManager::loadManifest() const {
     platform::HTTPRequest request{cacheBustingURL(configuration_.manifestURL), {{"Cache-Control", "no-cache"}, {"Pragma", "no-cache"}}};
+    request.transferTimeoutSeconds = manifestTransferSeconds;
     auto [body, response] = session_->data(request, maximumManifestSize);
     if (response.isHTTP && (response.statusCode < 200 || response.statusCode > 299)) {
         throw AutoUpdateError::manifestRequestFailed(response.statusCode, configuration_.manifestURL);
