@@ -1,5 +1,6 @@
 #include "Platform/HTTPSession.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -250,10 +251,15 @@ std::size_t writeToFile(char* data, std::size_t size, std::size_t count, void* c
 }
 
 // The validator a resumed request may name in If-Range: a strong entity tag, else the
-// modification date; a weak tag cannot vouch for bytes.
+// modification date; a weak tag cannot vouch for bytes. The server's text goes back
+// into a request line only when it is short printable text.
 std::optional<std::string> rangeValidator(const ResponseHeaders& headers) {
-    if (!headers.entityTag.empty() && headers.entityTag.rfind("W/", 0) != 0) return headers.entityTag;
-    if (!headers.lastModified.empty()) return headers.lastModified;
+    auto usable = [](const std::string& text) {
+        return !text.empty() && text.size() <= 256 &&
+               std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+    };
+    if (usable(headers.entityTag) && headers.entityTag.rfind("W/", 0) != 0) return headers.entityTag;
+    if (usable(headers.lastModified)) return headers.lastModified;
     return std::nullopt;
 }
 

@@ -8,7 +8,11 @@
 #include "Platform/Crypto.hpp"
 
 #include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace autoupdatekit;
 using namespace testsupport;
@@ -156,4 +160,31 @@ TEST_F(UpdateCheck, ACancelledCheckEndsPromptlyAndLeavesNothing) {
     early.cancellation = cancelled;
     EXPECT_EQ(outcome(manager(), early), "The update check was cancelled.");
     EXPECT_EQ(server_.requests().size(), before);
+}
+
+// Interrupted during a slow download, autoupdatectl cancels the check: it says so, exits
+// 1 and leaves no partial file.
+TEST_F(UpdateCheck, InterruptingAutoupdatectlCancelsItsCheckCleanly) {
+    configureInstalledApp();
+    Release release = publish();
+    server_.route("/Sample.zip", {200, readFile(release.archive), HTTPReply::Mode::byteASecond});
+    std::string output = folder_ / "autoupdatectl.out";
+    std::string tool = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl";
+    pid_t child = ::fork();
+    if (child == 0) {
+        int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ::dup2(fd, STDOUT_FILENO);
+        ::dup2(fd, STDERR_FILENO);
+        ::execl(tool.c_str(), tool.c_str(), "check", installed_.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(child, 0);
+    for (int n = 0; n < 100 && server_.requestCount("/Sample.zip") == 0; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 1u);
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_NE(readFile(output).find("The update check was cancelled."), std::string::npos) << readFile(output);
+    EXPECT_EQ(listTree(staging()), "");
 }

@@ -7,6 +7,7 @@
 #include "AutoUpdateKit/AutoUpdateScheduler.hpp"
 #include "AutoUpdateKit/AutoUpdateStatus.hpp"
 
+#include <csignal>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
@@ -34,6 +35,32 @@ nlohmann::json jsonFor(const AutoUpdateCheckResult& result) {
     return {{"status", "notConfigured"}};
 }
 
+// While a check runs, Ctrl-C or SIGTERM cancels it instead of ending the tool at once, so
+// its partial download is removed; the usual action comes back after the check.
+CheckCancellation interrupted;
+
+class CancelOnInterrupt {
+public:
+    explicit CancelOnInterrupt(const CheckCancellation& cancellation) {
+        interrupted = cancellation;
+        struct sigaction action {};
+        action.sa_handler = [](int) { interrupted.cancel(); };
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &savedInterrupt_);
+        ::sigaction(SIGTERM, &action, &savedTerminate_);
+    }
+    ~CancelOnInterrupt() {
+        ::sigaction(SIGINT, &savedInterrupt_, nullptr);
+        ::sigaction(SIGTERM, &savedTerminate_, nullptr);
+    }
+    CancelOnInterrupt(const CancelOnInterrupt&) = delete;
+    CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+
+private:
+    struct sigaction savedInterrupt_ {};
+    struct sigaction savedTerminate_ {};
+};
+
 // The client's log lines go to standard error, the result to standard output.
 void logToStandardError(const std::string& line) { std::cerr << line << "\n"; }
 
@@ -51,7 +78,7 @@ const char* const checkUsage =
     "verifies and unpacks it into the app's staging directory. Nothing is installed.\n"
     "Prints the result (one JSON object with --json); the client's log lines go to\n"
     "standard error. Exit status: 0 up to date or suppressed, 3 update ready, 1 error,\n"
-    "2 bad usage.\n"
+    "2 bad usage. Ctrl-C cancels the check and removes its partial download.\n"
     "With --scheduled it checks as the app's scheduler would: a release the user skipped\n"
     "or one not yet rolled out to this machine is passed over, the check is skipped\n"
     "while another check of the app runs, and its time is kept.\n";
@@ -75,6 +102,7 @@ CheckOutcome runCheck(const std::string& appPath, bool scheduled = false) {
     AutoUpdateConfiguration configuration = configurationOf(appPath);
     ProgressBar progress(::isatty(STDERR_FILENO) == 1);
     AutoUpdateCheckOptions options{progress.observer(), logToStandardError};
+    CancelOnInterrupt cancelOnInterrupt(options.cancellation);
     std::optional<AutoUpdateCheckResult> result;
     if (scheduled) result = AutoUpdateScheduler::runScheduledCheck(configuration, options);
     else result = AutoUpdateManager(configuration, platform::HTTPSession::shared()).checkForUpdate(options);
