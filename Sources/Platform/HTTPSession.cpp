@@ -200,7 +200,7 @@ struct FileSink {
 };
 
 // The file's bytes are kept when the server sends the asked-for rest (206 from that
-// byte); any other answer replaces them from byte 0.
+// byte); another range is refused, and any other answer replaces them from byte 0.
 bool placeBody(FileSink& sink) {
     sink.placed = true;
     long status = statusCode(sink.handle);
@@ -208,7 +208,7 @@ bool placeBody(FileSink& sink) {
         sink.base = sink.requestedFrom;
         return true;
     }
-    if (status == 206) {
+    if (sink.requestedFrom > 0 && status == 206) {
         sink.wrongRange = true;
         return false;
     }
@@ -330,7 +330,7 @@ HTTPResponse HTTPSession::download(const HTTPRequest& request, int fileDescripto
         if (sink.placed && sink.base == 0 && (status == 200 || status == 206)) validator = rangeValidator(sink.headers);
         if (result == CURLE_OK) return responseOf(transfer);
         bool resumable = status == 200 || status == 206;
-        auto pause = firstResumePause * (1 << (attempt - 1));
+        auto pause = firstResumePause * (1 << std::min(attempt - 1, 8));
         if (!resumable || attempt >= request.downloadAttempts) throwUnlessDone(result, transfer);
         if (!deadline.leavesRoomFor(pause)) throw deadline.passedError();
         if (!pauseUnlessCancelled(pause, request.cancelled)) throw TransferCancelled();
