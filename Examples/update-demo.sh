@@ -83,18 +83,29 @@ v2=$(make_app "$work/v2" 2.0 200)
 
 step "Publish 2.0: archive and signed manifest on $feed"
 "$bin/ditto" -c -k --keepParent "$v2" "$work/site/Zorvane-2.0.zip"
+printf 'Faster start-up and a new dark theme.' > "$work/notes.txt"
 "$bin/autoupdate-manifest" make --archive "$work/site/Zorvane-2.0.zip" --url "$feed/Zorvane-2.0.zip" \
-  --app-name Zorvane --bundle-id com.brackwell.Zorvane --version 2.0 --build 200 > "$work/payload.json"
+  --app-name Zorvane --bundle-id com.brackwell.Zorvane --version 2.0 --build 200 \
+  --release-notes-file "$work/notes.txt" > "$work/payload.json"
 "$bin/autoupdate-manifest" sign --key "$work/publisher.key" "$work/payload.json" > "$work/site/manifest.json"
 "$bin/autoupdate-manifest" print "$work/site/manifest.json" | sed 's/^/   /'
 
-run_app() {  # app, mode
-  "$1/Contents/MacOS/Zorvane" "$2" 2>&1 | sed 's/^/   app> /' || true
+run_app() {  # app, mode and its arguments
+  local app=$1
+  shift
+  "$app/Contents/MacOS/Zorvane" "$@" 2>&1 | sed 's/^/   app> /' || true
 }
 
-step "Deferred path: Zorvane 1.0 in a folder its user owns"
+step "Scheduled checks: Zorvane 1.0 asks its user, who skips 2.0"
 mkdir -p "$HOME/Apps"
 deferred=$(make_app "$HOME/Apps" 1.0 100)
+say "running $deferred scheduled skip (a 2-second interval for the demo)"
+run_app "$deferred" scheduled skip
+say "autoupdatectl check --scheduled passes over the skipped release; a manual check still offers it:"
+"$bin/autoupdatectl" check --scheduled "$deferred" 2>&1 | sed 's/^/   ctl> /' || true
+"$bin/autoupdatectl" status "$deferred" 2>&1 | sed 's/^/   ctl> /' || true
+
+step "Deferred path: Zorvane 1.0 in a folder its user owns"
 : > "$work/launched.txt"
 say "running $deferred"
 run_app "$deferred" deferred

@@ -2,13 +2,19 @@
 // file its Info.plist names under "SampleMarkerPath", so one can see which version ran
 // and as whom. With "deferred" or "privileged" it checks its feed and, for a ready
 // update, hands it over the way an app embedding the client would, then ends; with
-// "check" it only checks and logs.
+// "check" it only checks and logs; with "scheduled <install|later|skip>" it runs the
+// background scheduler, shows the ready update to its consent callback, which answers
+// as told, and stops after the next scheduled check.
 
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
+#include "AutoUpdateKit/AutoUpdateScheduler.hpp"
 
 #include "Platform/Bundle.hpp"
+#include "Platform/Identifiers.hpp"
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <iostream>
 #include <optional>
 #include <unistd.h>
@@ -45,6 +51,37 @@ int updatePrivileged(const autoupdatekit::AutoUpdateManager::Log& log) {
     }
 }
 
+// Shows the candidate as an app's update window would, and answers as told.
+autoupdatekit::AutoUpdateConsent consentAnswering(const std::string& answer, std::atomic<int>& asked) {
+    return [answer, &asked](const autoupdatekit::AutoUpdateCandidate& candidate) {
+        using autoupdatekit::AutoUpdateDecision;
+        const auto& payload = candidate.manifest.payload;
+        std::cerr << "consent> update " << payload.version << " (" << payload.build << "), released "
+                  << platform::iso8601UTC(payload.releaseDate) << ", " << payload.archiveSize << " bytes\n"
+                  << "consent> notes: " << payload.releaseNotes.value_or("(none)") << "\n";
+        AutoUpdateDecision decision = answer == "install" ? AutoUpdateDecision::installNow
+                                      : answer == "skip"  ? AutoUpdateDecision::skipThisVersion
+                                                          : AutoUpdateDecision::later;
+        std::cerr << "consent> the user answers " << autoupdatekit::rawValue(decision) << "\n";
+        ++asked;
+        return decision;
+    };
+}
+
+int runScheduler(const std::string& answer, const autoupdatekit::AutoUpdateManager::Log& log) {
+    auto configuration = autoupdatekit::AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
+    if (!configuration) return 1;
+    std::atomic<int> asked = 0;
+    // A demo cannot wait an hour: checks every 2 s (±10%), the first one at once.
+    autoupdatekit::AutoUpdateScheduler scheduler(*configuration, log, consentAnswering(answer, asked),
+                                                 {std::chrono::seconds(2), std::chrono::seconds(0)});
+    scheduler.start();
+    for (int n = 0; n < 300 && asked == 0; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // one more scheduled check
+    scheduler.stop();
+    return asked > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,6 +93,7 @@ int main(int argc, char** argv) {
         return 1;  // reached only when nothing was handed over
     }
     if (mode == "privileged") return updatePrivileged(log);
+    if (mode == "scheduled") return runScheduler(argc > 2 ? argv[2] : "later", log);
     if (mode == "check") autoupdatekit::AutoUpdateManager::checkFromMainBundleIfConfigured(log);
     return 0;
 }

@@ -1,10 +1,10 @@
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
 
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
+#include "ClientSettings.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/TextEncoding.hpp"
-#include "Platform/UserDefaults.hpp"
 #include "Platform/UserDirectories.hpp"
 
 namespace autoupdatekit {
@@ -15,32 +15,6 @@ platform::FileURL defaultStagingDirectory(const platform::Bundle& bundle) {
     std::string caches = platform::cachesDirectory();
     platform::createDirectories(caches, 0700);
     return platform::FileURL(caches).appending(name).appending("AutoUpdateStaging");
-}
-
-// The bundle's standard defaults; nothing when it has no usable domain.
-std::optional<platform::UserDefaults> standardDefaults(const platform::Bundle& bundle) {
-    auto identifier = bundle.bundleIdentifier();
-    if (!identifier) return std::nullopt;
-    try {
-        return platform::UserDefaults(*identifier);
-    } catch (const std::invalid_argument&) {
-        return std::nullopt;
-    }
-}
-
-std::optional<std::string> configurationValue(const std::string& key, const std::optional<platform::UserDefaults>& defaults,
-                                              const platform::PropertyDictionary& info) {
-    if (defaults) {
-        try {
-            if (auto value = defaults->string(key); value && !value->empty()) return value;
-        } catch (const platform::PropertyListError&) {
-            // A defaults file that does not parse holds no usable value; it is left as it is.
-        }
-    }
-    if (info.empty()) return std::nullopt;
-    const std::string* value = platform::PropertyList::stringValue(info, key);
-    if (value == nullptr || value->empty()) return std::nullopt;
-    return *value;
 }
 
 }  // namespace
@@ -68,11 +42,10 @@ std::optional<AutoUpdateConfiguration> AutoUpdateConfiguration::fromMainBundleOr
 
 std::optional<AutoUpdateConfiguration> AutoUpdateConfiguration::fromBundleOrUserDefaults(
     std::shared_ptr<const platform::Bundle> bundle) {
-    auto defaults = standardDefaults(*bundle);
-    const auto& info = bundle->infoDictionary();
-    auto urlText = configurationValue("AutoUpdateManifestURL", defaults, info);
-    auto publicKey = configurationValue("AutoUpdateManifestPublicKey", defaults, info);
-    auto serviceName = configurationValue(PrivilegedUpdateDefaults::machServiceNameKey, defaults, info)
+    ClientSettings settings(*bundle);
+    auto urlText = settings.text("AutoUpdateManifestURL");
+    auto publicKey = settings.text("AutoUpdateManifestPublicKey");
+    auto serviceName = settings.text(PrivilegedUpdateDefaults::machServiceNameKey)
                            .value_or(PrivilegedUpdateDefaults::zorvaneMachServiceName);
     if (!urlText || !publicKey) return std::nullopt;
     // The trimmed texts only decide blankness; the texts as read are used.

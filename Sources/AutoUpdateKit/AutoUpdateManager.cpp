@@ -3,7 +3,9 @@
 #include "AutoUpdateKit/AppVersion.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
+#include "ClientSettings.hpp"
 #include "FileHash.hpp"
+#include "ScheduledCheckRules.hpp"
 #include "SuppressedUpdate.hpp"
 #include "SystemVersionRequirement.hpp"
 
@@ -36,10 +38,17 @@ platform::WebURL cacheBustingURL(const platform::WebURL& url) {
 AutoUpdateManager::AutoUpdateManager(AutoUpdateConfiguration configuration, std::shared_ptr<const platform::HTTPSession> session)
     : configuration_(std::move(configuration)), session_(std::move(session)) {}
 
-SignedUpdateManifest AutoUpdateManager::loadManifest() const {
+SignedUpdateManifest AutoUpdateManager::loadManifest(const CheckCancellation& cancellation) const {
     platform::HTTPRequest request{cacheBustingURL(configuration_.manifestURL), {{"Cache-Control", "no-cache"}, {"Pragma", "no-cache"}}};
     request.transferTimeoutSeconds = manifestTransferSeconds;
-    auto [body, response] = session_->data(request, maximumManifestSize);
+    request.cancelled = [cancellation] { return cancellation.isCancelled(); };
+    std::pair<std::string, platform::HTTPResponse> fetched;
+    try {
+        fetched = session_->data(request, maximumManifestSize);
+    } catch (const platform::TransferCancelled&) {
+        throw AutoUpdateError::cancelled();
+    }
+    const auto& [body, response] = fetched;
     if (response.isHTTP && (response.statusCode < 200 || response.statusCode > 299)) {
         throw AutoUpdateError::manifestRequestFailed(response.statusCode, configuration_.manifestURL);
     }
@@ -47,7 +56,16 @@ SignedUpdateManifest AutoUpdateManager::loadManifest() const {
 }
 
 AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const platform::ProgressObserver& downloadObserver, const Log& log) const {
-    SignedUpdateManifest manifest = loadManifest();
+    return checkForUpdate(AutoUpdateCheckOptions{downloadObserver, log});
+}
+
+AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const AutoUpdateCheckOptions& options) const {
+    const CheckCancellation& cancellation = options.cancellation;
+    auto stopIfCancelled = [&] {
+        if (cancellation.isCancelled()) throw AutoUpdateError::cancelled();
+    };
+    stopIfCancelled();
+    SignedUpdateManifest manifest = loadManifest(cancellation);
     if (!ManifestSignature::verify(manifest, configuration_.publicKeyBase64)) throw AutoUpdateError::invalidManifestSignature();
     const auto& payload = manifest.payload;
 
@@ -57,15 +75,27 @@ AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const platform::Progress
     auto upToDate = AutoUpdateCheckResult::upToDate(current.version, current.build, payload.version, payload.build);
     if (comparison != 1) return upToDate;
 
+    // Before the suppression step: a release passed over is not offered, so it must not
+    // clear the suppression of another one.
+    if (options.scheduled) {
+        ClientSettings settings(*configuration_.currentBundle);
+        if (auto reason = scheduledPassOver(payload, settings, options.now)) {
+            if (options.log) options.log("AutoUpdateKit: " + *reason);
+            return upToDate;
+        }
+    }
+
     SuppressedUpdate suppression(*configuration_.currentBundle);
-    if (suppression.unreadable() && log) {
-        log("AutoUpdateKit: " + *suppression.unreadable() + "; taken as holding no suppressed update and left as it is.");
+    if (suppression.unreadable() && options.log) {
+        options.log("AutoUpdateKit: " + *suppression.unreadable() + "; taken as holding no suppressed update and left as it is.");
     }
     if (suppression.matches(updateIdentifier(payload))) return upToDate;
     suppression.clear();
 
     validateMinimumSystemVersion(payload.minimumSystemVersion);
-    platform::FileURL archive = downloadArchive(manifest, downloadObserver);
+    stopIfCancelled();
+    platform::FileURL archive = downloadArchive(manifest, options);
+    stopIfCancelled();
     std::string digest = FileHash::hexDigest(archive);
     if (payload.archiveSHA256.size() != digest.size() ||
         ::strncasecmp(payload.archiveSHA256.c_str(), digest.c_str(), digest.size()) != 0) {
@@ -73,6 +103,7 @@ AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const platform::Progress
     }
     platform::FileURL app = extractArchive(archive, payload.appName);
     validateExtractedApp(app, manifest);
+    stopIfCancelled();
     return AutoUpdateCheckResult::updateReady({std::move(manifest), archive, app});
 }
 

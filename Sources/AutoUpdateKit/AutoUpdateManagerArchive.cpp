@@ -34,8 +34,14 @@ constexpr const char* partialDownloadPrefix = ".autoupdate-download-";
 constexpr std::int64_t slowestBytesPerSecond = 16 * 1024;
 constexpr long shortestTransferSeconds = 10 * 60;
 
-platform::HTTPRequest archiveRequest(const UpdateManifestPayload& payload) {
+// A transfer that breaks part-way is resumed, up to this many attempts in all, within
+// the one whole-transfer limit.
+constexpr int archiveDownloadAttempts = 5;
+
+platform::HTTPRequest archiveRequest(const UpdateManifestPayload& payload, const CheckCancellation& cancellation) {
     platform::HTTPRequest request{payload.archiveURL};
+    request.downloadAttempts = archiveDownloadAttempts;
+    request.cancelled = [cancellation] { return cancellation.isCancelled(); };
     std::int64_t signedSize = std::max<std::int64_t>(payload.archiveSize, 0);
     request.transferTimeoutSeconds = std::max<long>(shortestTransferSeconds, signedSize / slowestBytesPerSecond + 1);
     return request;
@@ -102,7 +108,7 @@ void AutoUpdateManager::resetStagingDirectory() const {
     platform::createDirectories(path);
 }
 
-FileURL AutoUpdateManager::downloadArchive(const SignedUpdateManifest& manifest, const platform::ProgressObserver& observer) const {
+FileURL AutoUpdateManager::downloadArchive(const SignedUpdateManifest& manifest, const AutoUpdateCheckOptions& options) const {
     const auto& payload = manifest.payload;
     // Checked before anything is removed: the name must stay inside the staging directory.
     if (!isPlainName(payload.archiveFileName) || payload.archiveFileName == extractedFolderName) {
@@ -114,13 +120,17 @@ FileURL AutoUpdateManager::downloadArchive(const SignedUpdateManifest& manifest,
     platform::FileDescriptor fd(::mkostemp(partial.data(), O_CLOEXEC));
     if (!fd.valid()) platform::throwSystemError("create " + partial);
     try {
-        platform::HTTPResponse response = session_->download(archiveRequest(payload), fd.get(), observer, archiveSizeLimit(payload));
+        platform::HTTPResponse response =
+            session_->download(archiveRequest(payload, options.cancellation), fd.get(), options.progress, archiveSizeLimit(payload));
         fd.reset();
         if (response.isHTTP && (response.statusCode < 200 || response.statusCode > 299)) {
             throw AutoUpdateError::archiveDownloadFailed(response.statusCode, payload.archiveURL);
         }
         platform::removeRecursively(destination.path());
         if (::rename(partial.c_str(), destination.path().c_str()) != 0) platform::throwSystemError("move " + partial);
+    } catch (const platform::TransferCancelled&) {
+        ::unlink(partial.c_str());
+        throw AutoUpdateError::cancelled();
     } catch (...) {
         ::unlink(partial.c_str());
         throw;

@@ -64,11 +64,16 @@ void AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(const AutoUpdateC
 }
 
 void AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(const Log& log) {
+    checkInstallAndRelaunchFromMainBundleIfConfigured(log, {});
+}
+
+void AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(const Log& log, const platform::ProgressObserver& progress,
+                                                                          const AutoUpdateConsent& consent) {
     auto configuration = mainBundleConfiguration(log);
     if (!configuration) return;
     AutoUpdateCheckResult result;
     try {
-        result = AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate({}, log);
+        result = AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate(progress, log);
     } catch (const std::exception& error) {
         log(std::string("AutoUpdateKit: ") + error.what());
         return;
@@ -77,7 +82,7 @@ void AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(const 
     const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
     if (ready == nullptr) return;
     try {
-        installAndRelaunch(ready->candidate, *configuration, {}, log);
+        decideAndAct(ready->candidate, *configuration, consent, log);
     } catch (const std::exception& error) {
         log(std::string("AutoUpdateKit: ") + error.what());
     }

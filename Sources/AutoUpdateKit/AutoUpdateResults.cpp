@@ -76,4 +76,6 @@ AutoUpdateError AutoUpdateError::privilegedHelperRequiresTeamIdentifier() {
             "The current app must be signed with a Developer ID team identifier before a privileged install can be scheduled."};
 }
 
+AutoUpdateError AutoUpdateError::cancelled() { return {Case::cancelled, "The update check was cancelled."}; }
+
 }  // namespace autoupdatekit

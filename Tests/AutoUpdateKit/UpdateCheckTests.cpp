@@ -6,7 +6,7 @@
 #include "Files.hpp"
 #include "LocalHTTPServer.hpp"
 #include "ReleaseBuilder.hpp"
-#include "UpdaterEnvironment.hpp"
+#include "UpdateCheckFixture.hpp"
 #include "ZipMaker.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -25,63 +25,6 @@ using namespace testsupport;
 namespace {
 
 constexpr const char* suppressionKey = "AutoUpdateSuppressedUpdateIdentifier";
-
-class UpdateCheck : public UpdaterEnvironment {
-protected:
-    void SetUp() override {
-        UpdaterEnvironment::SetUp();
-        auto publisher = platform::Ed25519PrivateKey::generate();
-        privateKey_ = platform::base64Encode(publisher.seed());
-        publicKey_ = platform::base64Encode(publisher.publicKey().raw());
-        SampleBundle installed;
-        installed.extraInfo["CFBundleShortVersionString"] = "1.0";
-        installed.extraInfo["CFBundleVersion"] = "1";
-        installed_ = buildBundle(folder_ / "installed", "Sample", installed);
-        signWithTeam(installed_, *team_);
-    }
-    // Publishes the release on the server: its archive and its signed manifest.
-    Release publish(const ReleaseOptions& options = {}, const std::function<void(UpdateManifestPayload&)>& edit = {}) {
-        Release release = makeRelease(folder_ / ("release-" + std::to_string(++releases_)), *team_, server_.url("/Sample.zip"), options);
-        if (edit) edit(release.payload);
-        server_.route("/Sample.zip", {200, readFile(release.archive)});
-        server_.route("/manifest.json", {200, release.manifestDocument(privateKey_)});
-        return release;
-    }
-
-    AutoUpdateManager manager(const std::string& manifestPath = "/manifest.json?channel=beta") {
-        auto bundle = std::make_shared<const platform::Bundle>(*platform::Bundle::open(platform::FileURL(installed_)));
-        return AutoUpdateManager(AutoUpdateConfiguration(*platform::WebURL::parse(server_.url(manifestPath)), publicKey_, bundle,
-                                                         std::nullopt, "svc"),
-                                 platform::HTTPSession::shared());
-    }
-
-    // Serves a crafted zip as the archive of a signed 2.0 release.
-    void serveZip(const std::vector<ZipEntry>& entries) {
-        writeZip(folder_ / "crafted.zip", entries);
-        std::string bytes = readFile(folder_ / "crafted.zip");
-        auto digest = platform::sha256(bytes);
-        publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSHA256 = platform::hexLowercase(digest.data(), digest.size()); });
-        server_.route("/Sample.zip", {200, bytes});
-    }
-
-    std::string staging() { return folder_ / "cache/com.example.sample/AutoUpdateStaging"; }
-    platform::UserDefaults defaults() { return platform::UserDefaults("com.example.sample"); }
-
-    // The check's failure text (or "ok: <log description>").
-    std::string outcome(const AutoUpdateManager& checker) {
-        try {
-            return "ok: " + checker.checkForUpdate().logDescription();
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-    }
-
-    LocalHTTPServer server_;
-    std::string privateKey_;
-    std::string publicKey_;
-    std::string installed_;
-    int releases_ = 0;
-};
 
 }  // namespace
 
@@ -264,10 +207,7 @@ TEST_F(UpdateCheck, AnUnreadableDefaultsFileNeitherBlocksUpdatesNorIsTouched) {
     EXPECT_NE(lines[0].find("left as it is"), std::string::npos) << lines[0];
     EXPECT_EQ(readFile(file), "<plist><dict><key>AutoUpdateSuppressedUpdateIdentifier</key>");
 
-    auto info = readDictionary(installed_ + "/Contents/Info.plist");
-    info["AutoUpdateManifestURL"] = server_.url("/manifest.json");
-    info["AutoUpdateManifestPublicKey"] = publicKey_;
-    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    configureInstalledApp();
     auto checked = platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", {"check", installed_});
     EXPECT_EQ(checked.status, 3) << checked.bytes;
     EXPECT_NE(checked.bytes.find("left as it is"), std::string::npos) << checked.bytes;
@@ -316,10 +256,7 @@ TEST_F(UpdateCheck, HostileManifestValuesCannotReachOutsideTheStagingDirectory) 
 }
 
 TEST_F(UpdateCheck, AutoupdatectlReportsWhatTheFeedWouldDoToTheApp) {
-    auto info = readDictionary(installed_ + "/Contents/Info.plist");
-    info["AutoUpdateManifestURL"] = server_.url("/manifest.json");
-    info["AutoUpdateManifestPublicKey"] = publicKey_;
-    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    configureInstalledApp();
     auto tool = [&](std::vector<std::string> arguments) {
         return platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", arguments);
     };

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <stdexcept>
 #include <string_view>
@@ -37,6 +38,25 @@ void waitForHangUp(int fd) {
     }
 }
 
+// The header's value in the request head, or nothing.
+std::optional<std::string> headerValue(const std::string& head, const std::string& name) {
+    std::size_t at = head.find("\r\n" + name + ": ");
+    if (at == std::string::npos) return std::nullopt;
+    std::size_t start = at + name.size() + 4;
+    return head.substr(start, head.find("\r\n", start) - start);
+}
+
+// Where a Range request that the reply may answer with the rest starts.
+std::optional<std::size_t> rangeStart(const std::string& head, const HTTPReply& reply) {
+    auto range = headerValue(head, "Range");
+    if (!reply.rangeRequests || !range || range->rfind("bytes=", 0) != 0 || range->back() != '-') return std::nullopt;
+    auto validator = headerValue(head, "If-Range");
+    if (validator && *validator != reply.entityTag && *validator != reply.lastModified) return std::nullopt;
+    std::size_t from = std::stoul(range->substr(6));
+    if (from >= reply.body.size()) return std::nullopt;
+    return from;
+}
+
 std::string reasonFor(int status) { return status < 300 ? "OK" : status < 400 ? "Redirect" : "Error"; }
 
 }  // namespace
@@ -62,9 +82,13 @@ LocalHTTPServer::~LocalHTTPServer() {
     for (auto& connection : connections_) connection.join();
 }
 
-void LocalHTTPServer::route(const std::string& path, HTTPReply reply) {
+void LocalHTTPServer::route(const std::string& path, HTTPReply reply) { routeInTurn(path, {std::move(reply)}); }
+
+void LocalHTTPServer::routeInTurn(const std::string& path, std::vector<HTTPReply> replies) {
     std::lock_guard<std::mutex> guard(lock_);
-    routes_.emplace_back(path, std::make_shared<const HTTPReply>(std::move(reply)));
+    Route added{path, {}, 0};
+    for (auto& reply : replies) added.replies.push_back(std::make_shared<const HTTPReply>(std::move(reply)));
+    routes_.push_back(std::move(added));
 }
 
 std::string LocalHTTPServer::url(const std::string& pathAndQuery) const {
@@ -106,13 +130,24 @@ void LocalHTTPServer::serve(int client) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         requests_.push_back({target, head.substr(0, head.find("\r\n\r\n"))});
-        for (const auto& [routePath, routeReply] : routes_) {
-            if (routePath == path) found = routeReply;
+        Route* matched = nullptr;
+        for (auto& candidate : routes_) {
+            if (candidate.path == path) matched = &candidate;
         }
+        if (matched != nullptr) found = matched->replies[std::min(matched->served++, matched->replies.size() - 1)];
     }
-    const HTTPReply& reply = *found;
-    std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonFor(reply.status) + "\r\nConnection: close\r\n";
+    HTTPReply reply = *found;
+    std::string extra;
+    if (auto from = rangeStart(head, reply)) {
+        extra = "Content-Range: bytes " + std::to_string(*from) + "-" + std::to_string(reply.body.size() - 1) + "/" +
+                std::to_string(reply.body.size()) + "\r\n";
+        reply.status = 206;
+        reply.body = reply.body.substr(*from);
+    }
+    std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonFor(reply.status) + "\r\nConnection: close\r\n" + extra;
     if (!reply.location.empty()) response += "Location: " + reply.location + "\r\n";
+    if (!reply.entityTag.empty()) response += "ETag: " + reply.entityTag + "\r\n";
+    if (!reply.lastModified.empty()) response += "Last-Modified: " + reply.lastModified + "\r\n";
     if (reply.mode == HTTPReply::Mode::endless) {
         sendAll(client, response + "\r\n");
         sendEndlessly(client, reply.body);

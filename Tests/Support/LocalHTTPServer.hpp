@@ -21,6 +21,12 @@ struct HTTPReply {
     std::string body = {};
     Mode mode = Mode::normal;
     std::string location = {};  // sent as Location when not empty
+    // Sent when not empty. A Range request ("bytes=N-") is answered 206 with the rest
+    // when rangeRequests is set and its If-Range (if any) names this tag or date;
+    // otherwise the whole body is sent.
+    std::string entityTag = {};
+    std::string lastModified = {};
+    bool rangeRequests = false;
 };
 
 struct RecordedRequest {
@@ -37,6 +43,8 @@ public:
 
     // Replies for a path (the target without its query); unknown paths get 404.
     void route(const std::string& path, HTTPReply reply);
+    // Replies for a path in turn, one per request; the last one answers every request after.
+    void routeInTurn(const std::string& path, std::vector<HTTPReply> replies);
     std::string url(const std::string& pathAndQuery) const;
     std::vector<RecordedRequest> requests() const;
     // Requests whose target starts with the path.
@@ -49,7 +57,12 @@ private:
     int listener_ = -1;
     int port_ = 0;
     mutable std::mutex lock_;
-    std::vector<std::pair<std::string, std::shared_ptr<const HTTPReply>>> routes_;
+    struct Route {
+        std::string path;
+        std::vector<std::shared_ptr<const HTTPReply>> replies;
+        std::size_t served = 0;
+    };
+    std::vector<Route> routes_;
     std::vector<RecordedRequest> requests_;
     std::vector<std::thread> connections_;
     std::thread acceptor_;

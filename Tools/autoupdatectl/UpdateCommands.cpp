@@ -4,7 +4,10 @@
 #include "ProgressBar.hpp"
 
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
+#include "AutoUpdateKit/AutoUpdateScheduler.hpp"
+#include "AutoUpdateKit/AutoUpdateStatus.hpp"
 
+#include <csignal>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
@@ -32,6 +35,32 @@ nlohmann::json jsonFor(const AutoUpdateCheckResult& result) {
     return {{"status", "notConfigured"}};
 }
 
+// While a check runs, Ctrl-C or SIGTERM cancels it instead of ending the tool at once, so
+// its partial download is removed; the usual action comes back after the check.
+CheckCancellation interrupted;
+
+class CancelOnInterrupt {
+public:
+    explicit CancelOnInterrupt(const CheckCancellation& cancellation) {
+        interrupted = cancellation;
+        struct sigaction action {};
+        action.sa_handler = [](int) { interrupted.cancel(); };
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &savedInterrupt_);
+        ::sigaction(SIGTERM, &action, &savedTerminate_);
+    }
+    ~CancelOnInterrupt() {
+        ::sigaction(SIGINT, &savedInterrupt_, nullptr);
+        ::sigaction(SIGTERM, &savedTerminate_, nullptr);
+    }
+    CancelOnInterrupt(const CancelOnInterrupt&) = delete;
+    CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+
+private:
+    struct sigaction savedInterrupt_ {};
+    struct sigaction savedTerminate_ {};
+};
+
 // The client's log lines go to standard error, the result to standard output.
 void logToStandardError(const std::string& line) { std::cerr << line << "\n"; }
 
@@ -43,42 +72,58 @@ void report(bool json, const std::string& status, const std::string& message) {
 }  // namespace
 
 const char* const checkUsage =
-    "usage: autoupdatectl check [--json] <app-bundle>\n"
+    "usage: autoupdatectl check [--json] [--scheduled] <app-bundle>\n"
     "Reads the app's update configuration as the app would (its user defaults, then its\n"
     "Info.plist), fetches and verifies its manifest and, for a newer update, downloads,\n"
     "verifies and unpacks it into the app's staging directory. Nothing is installed.\n"
     "Prints the result (one JSON object with --json); the client's log lines go to\n"
     "standard error. Exit status: 0 up to date or suppressed, 3 update ready, 1 error,\n"
-    "2 bad usage.\n";
+    "2 bad usage. Ctrl-C cancels the check and removes its partial download.\n"
+    "With --scheduled it checks as the app's scheduler would: a release the user skipped\n"
+    "or one not yet rolled out to this machine is passed over, the check is skipped\n"
+    "while another check of the app runs, and its time is kept.\n";
 
 // Checks the app's feed as the app would; the result, with the configuration used.
-struct CheckOutcome {
-    std::optional<AutoUpdateConfiguration> configuration;
-    AutoUpdateCheckResult result;
-};
-
-CheckOutcome runCheck(const std::string& appPath) {
+AutoUpdateConfiguration configurationOf(const std::string& appPath) {
     auto bundle = platform::Bundle::open(platform::FileURL(appPath));
     if (!bundle) throw std::runtime_error(appPath + " is not an app bundle");
     auto configuration = AutoUpdateConfiguration::fromBundleOrUserDefaults(std::make_shared<const platform::Bundle>(*bundle));
     if (!configuration) throw std::runtime_error("no manifest URL/public key configured for " + appPath);
-    AutoUpdateManager manager(*configuration, platform::HTTPSession::shared());
+    return *configuration;
+}
+
+// Nothing in the result when a scheduled check was skipped for another one in flight.
+struct CheckOutcome {
+    AutoUpdateConfiguration configuration;
+    std::optional<AutoUpdateCheckResult> result;
+};
+
+CheckOutcome runCheck(const std::string& appPath, bool scheduled = false) {
+    AutoUpdateConfiguration configuration = configurationOf(appPath);
     ProgressBar progress(::isatty(STDERR_FILENO) == 1);
-    AutoUpdateCheckResult result = manager.checkForUpdate(progress.observer(), logToStandardError);
+    AutoUpdateCheckOptions options{progress.observer(), logToStandardError};
+    CancelOnInterrupt cancelOnInterrupt(options.cancellation);
+    std::optional<AutoUpdateCheckResult> result;
+    if (scheduled) result = AutoUpdateScheduler::runScheduledCheck(configuration, options);
+    else result = AutoUpdateManager(configuration, platform::HTTPSession::shared()).checkForUpdate(options);
     progress.finish();
-    std::cerr << "AutoUpdateKit: " << result.logDescription() << "\n";
+    if (result) std::cerr << "AutoUpdateKit: " << result->logDescription() << "\n";
     return {configuration, result};
 }
 
 int check(const std::vector<std::string>& arguments) {
-    auto parsed = commandline::parse(arguments, {}, {"--json"});
+    auto parsed = commandline::parse(arguments, {}, {"--json", "--scheduled"});
     if (parsed.positionals.size() != 1) throw commandline::UsageError("check takes one app bundle");
     bool json = parsed.has("--json");
     try {
-        CheckOutcome outcome = runCheck(parsed.positionals[0]);
-        bool ready = std::holds_alternative<AutoUpdateCheckResult::UpdateReady>(outcome.result.value);
-        if (json) std::cout << jsonFor(outcome.result).dump(2) << "\n";
-        else std::cout << outcome.result.logDescription() << "\n";
+        CheckOutcome outcome = runCheck(parsed.positionals[0], parsed.has("--scheduled"));
+        if (!outcome.result) {
+            report(json, "skipped", "skipped: another update check of this app is running");
+            return upToDateStatus;
+        }
+        bool ready = std::holds_alternative<AutoUpdateCheckResult::UpdateReady>(outcome.result->value);
+        if (json) std::cout << jsonFor(*outcome.result).dump(2) << "\n";
+        else std::cout << outcome.result->logDescription() << "\n";
         return ready ? updateReadyStatus : upToDateStatus;
     } catch (const std::exception& error) {
         std::cerr << "AutoUpdateKit: " << error.what() << "\n";
@@ -99,12 +144,12 @@ int install(const std::vector<std::string>& arguments) {
     if (parsed.positionals.size() != 1) throw commandline::UsageError("install takes one app bundle");
     try {
         CheckOutcome outcome = runCheck(parsed.positionals[0]);
-        const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&outcome.result.value);
+        const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&outcome.result->value);
         if (ready == nullptr) {
-            std::cout << outcome.result.logDescription() << "\n";
+            std::cout << outcome.result->logDescription() << "\n";
             return upToDateStatus;
         }
-        const auto& configuration = *outcome.configuration;
+        const auto& configuration = outcome.configuration;
         std::string update = updateIdentifier(ready->candidate.manifest.payload);
         if (parsed.has("--privileged")) {
             std::cout << "Handing update " << update << " to the privileged helper "
@@ -120,6 +165,25 @@ int install(const std::vector<std::string>& arguments) {
         std::cout << error.what() << "\n";
         return failureStatus;
     }
+}
+
+const char* const statusUsage =
+    "usage: autoupdatectl status <app-bundle>\n"
+    "Prints what the update client keeps about the app: the time of the last scheduled\n"
+    "check, the release the user skipped, the machine's rollout group, the update\n"
+    "suppressed after a failed install, and what is staged. Changes nothing.\n";
+
+int status(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {}, {});
+    if (parsed.positionals.size() != 1) throw commandline::UsageError("status takes one app bundle");
+    AutoUpdateStatus status = AutoUpdateStatus::of(configurationOf(parsed.positionals[0]));
+    std::cout << "last check:        " << status.lastCheckTime.value_or("never") << "\n"
+              << "skipped version:   " << status.skippedVersion.value_or("none") << "\n"
+              << "rollout group:     " << status.rolloutGroup.value_or("not drawn yet") << "\n"
+              << "suppressed update: " << status.suppressedUpdate.value_or("none") << "\n"
+              << "staged:            " << (status.staged.empty() ? "nothing" : status.staged.front()) << "\n";
+    for (std::size_t n = 1; n < status.staged.size(); ++n) std::cout << "                   " << status.staged[n] << "\n";
+    return upToDateStatus;
 }
 
 }  // namespace updatecommands

@@ -16,4 +16,7 @@ int check(const std::vector<std::string>& arguments);
 extern const char* const installUsage;
 int install(const std::vector<std::string>& arguments);
 
+extern const char* const statusUsage;
+int status(const std::vector<std::string>& arguments);
+
 }  // namespace updatecommands

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     using updatecommands::failureStatus;
     return commandline::runCommand("autoupdatectl", overview,
                                    {{"check", {updatecommands::checkUsage, updatecommands::check, failureStatus}},
-                                    {"install", {updatecommands::installUsage, updatecommands::install, failureStatus}}},
+                                    {"install", {updatecommands::installUsage, updatecommands::install, failureStatus}},
+                                    {"status", {updatecommands::statusUsage, updatecommands::status, failureStatus}}},
                                    argc, argv);
 }

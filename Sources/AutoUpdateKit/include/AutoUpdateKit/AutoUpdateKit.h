@@ -2,9 +2,14 @@
 // Everything an app maker calls, in one include.
 
 #include "AutoUpdateKit/AppVersion.hpp"
+#include "AutoUpdateKit/AutoUpdateCheckOptions.hpp"
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
+#include "AutoUpdateKit/AutoUpdateConsent.hpp"
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
+#include "AutoUpdateKit/AutoUpdateScheduler.hpp"
+#include "AutoUpdateKit/AutoUpdateStatus.hpp"
+#include "AutoUpdateKit/CheckCancellation.hpp"
 #include "AutoUpdateKit/InstallationPlan.hpp"
 #include "AutoUpdateKit/Installers.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"

@@ -3,7 +3,9 @@
 // versions, honour a suppressed update, check the minimum system version, then
 // download, hash, unpack and validate the archive into the staging directory.
 
+#include "AutoUpdateKit/AutoUpdateCheckOptions.hpp"
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
+#include "AutoUpdateKit/AutoUpdateConsent.hpp"
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
 
 #include "Platform/HTTPSession.hpp"
@@ -28,6 +30,11 @@ public:
     // taken as holding no suppressed update).
     AutoUpdateCheckResult checkForUpdate(const platform::ProgressObserver& downloadObserver = {}, const Log& log = {}) const;
 
+    // The same with every option: a cancelled check ends with AutoUpdateError::cancelled
+    // and leaves no partial download; a scheduled one may pass over a release the user
+    // skipped or one not yet rolled out to this machine (logged, then up to date).
+    AutoUpdateCheckResult checkForUpdate(const AutoUpdateCheckOptions& options) const;
+
     // Configures from the main bundle, checks, and logs exactly one line. Never fails.
     static void checkFromMainBundleIfConfigured(const Log& log);
 
@@ -50,6 +57,17 @@ public:
     // Configures, checks and, for a ready update, installs through the deferred script.
     // Returns when there is nothing to install or a step failed (logged, not thrown).
     static void checkInstallAndRelaunchFromMainBundleIfConfigured(const Log& log);
+    // The same with the download's progress, and the app's consent: without one, a ready
+    // update is installed at once.
+    static void checkInstallAndRelaunchFromMainBundleIfConfigured(const Log& log, const platform::ProgressObserver& progress,
+                                                                  const AutoUpdateConsent& consent = {});
+
+    // Asks the consent (none means install now) and acts on the answer: installNow
+    // installs through the deferred script and ends the process; skipThisVersion keeps
+    // the update identifier for scheduled checks to pass over; later does nothing. Logs
+    // the decision and returns it.
+    static AutoUpdateDecision decideAndAct(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
+                                           const AutoUpdateConsent& consent, const Log& log);
 
     const AutoUpdateConfiguration& configuration() const noexcept { return configuration_; }
 
@@ -57,8 +75,8 @@ private:
     // The main bundle's configuration; nothing (after logging why) when there is none.
     static std::optional<AutoUpdateConfiguration> mainBundleConfiguration(const Log& log);
 
-    SignedUpdateManifest loadManifest() const;
-    platform::FileURL downloadArchive(const SignedUpdateManifest& manifest, const platform::ProgressObserver& observer) const;
+    SignedUpdateManifest loadManifest(const CheckCancellation& cancellation) const;
+    platform::FileURL downloadArchive(const SignedUpdateManifest& manifest, const AutoUpdateCheckOptions& options) const;
     void resetStagingDirectory() const;
     platform::FileURL extractArchive(const platform::FileURL& archive, const std::string& expectedAppName) const;
     void validateExtractedApp(const platform::FileURL& app, const SignedUpdateManifest& manifest) const;

@@ -69,6 +69,7 @@ public:
         invalidManifestSignature,
         extractedAppMissing,
         privilegedHelperRequiresTeamIdentifier,
+        cancelled,
     };
 
     static AutoUpdateError manifestRequestFailed(long statusCode, const platform::WebURL& url);
@@ -81,6 +82,8 @@ public:
     static AutoUpdateError invalidManifestSignature();
     static AutoUpdateError extractedAppMissing();
     static AutoUpdateError privilegedHelperRequiresTeamIdentifier();
+    // The check's cancellation switch was set (CheckCancellation).
+    static AutoUpdateError cancelled();
 
     Case errorCase() const noexcept { return case_; }
     const std::string& description() const noexcept { return description_; }

@@ -6,6 +6,12 @@
 // has moved less than 1 byte a second for 60 s, so a large archive on a slow link
 // still arrives. A request may add a cap on the whole transfer, so a server that
 // trickles just above the idle limit cannot hold it for ever.
+//
+// A download may resume: a transfer that breaks part-way (connection closed or reset,
+// idle limit) is taken up again with a Range request, guarded by If-Range on the
+// validator the first response gave, after growing pauses; a server that answers the
+// whole body instead is read again from byte 0. Every attempt and pause fits in the one
+// whole-transfer limit, and the size limit counts the whole file, not one attempt.
 
 #include "Platform/WebURL.hpp"
 
@@ -33,6 +39,17 @@ struct HTTPRequest {
     long idleTimeoutSeconds = 60;
     // The whole transfer, connecting included, must end within this; 0 sets no limit.
     long transferTimeoutSeconds = 0;
+    // Downloads only: how many attempts a broken transfer may take in all (1: no resuming).
+    int downloadAttempts = 1;
+    // Asked about once a second and between attempts; true ends the transfer at once
+    // with a TransferCancelled.
+    std::function<bool()> cancelled = {};
+};
+
+// A transfer ended because the request's cancelled() said so.
+class TransferCancelled : public TransportError {
+public:
+    TransferCancelled() : TransportError("The transfer was cancelled.") {}
 };
 
 struct HTTPResponse {
@@ -41,7 +58,8 @@ struct HTTPResponse {
     long statusCode = 0;
 };
 
-// Bytes received so far, and the announced total when there is one.
+// Bytes received so far, and the announced total when there is one; a resumed download
+// counts the bytes it already had once.
 using ProgressObserver = std::function<void(std::uint64_t received, std::optional<std::uint64_t> expected)>;
 
 class HTTPSession {

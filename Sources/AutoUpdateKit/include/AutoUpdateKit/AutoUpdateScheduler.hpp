@@ -1,0 +1,81 @@
+#pragma once
+// Background checks for the running app. Every "AutoUpdateCheckInterval" seconds (the
+// app's defaults, then its Info.plist; 86400 when absent, never under 3600), spread by
+// a random ±10% so a fleet does not reach the server at once; the first check a short
+// while after start, or later when the last one (kept under "AutoUpdateLastCheckTime")
+// was recent. A check is skipped while another check of the same app runs, and none
+// runs when "AutoUpdateAutomaticChecks" is false. Scheduled checks pass over a skipped
+// release and honour a phased rollout; a ready update goes to the app's consent.
+
+#include "AutoUpdateKit/AutoUpdateCheckOptions.hpp"
+#include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
+#include "AutoUpdateKit/AutoUpdateConsent.hpp"
+#include "AutoUpdateKit/AutoUpdateResults.hpp"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace autoupdatekit {
+
+// When the scheduler checks.
+struct AutoUpdateCheckTiming {
+    // The time between checks. Nothing: the app's configured interval, which is
+    // never taken under an hour. A value given here is used as it is, for a demo or
+    // a test that cannot wait an hour; the ±10% spread still applies.
+    std::optional<std::chrono::seconds> interval = std::nullopt;
+    // How long after start the first check runs, when none ran within the interval.
+    std::chrono::seconds firstCheckDelay{60};
+};
+
+class AutoUpdateScheduler {
+public:
+    using Log = std::function<void(const std::string& line)>;
+
+    // The consent decides over a ready update; without one it is installed at once,
+    // which ends the process (see AutoUpdateManager::decideAndAct).
+    AutoUpdateScheduler(AutoUpdateConfiguration configuration, Log log, AutoUpdateConsent consent = {},
+                        AutoUpdateCheckTiming timing = {});
+    // Stops.
+    ~AutoUpdateScheduler();
+    AutoUpdateScheduler(const AutoUpdateScheduler&) = delete;
+    AutoUpdateScheduler& operator=(const AutoUpdateScheduler&) = delete;
+
+    // Starts the background thread; does nothing when it runs already.
+    void start();
+    // Cancels a check in flight and waits for the thread to end.
+    void stop();
+
+    // The interval the app's settings give: 86400 s when absent, at least 3600 s (and at
+    // most a year).
+    static std::chrono::seconds configuredInterval(const AutoUpdateConfiguration& configuration);
+
+    // One check as the scheduler runs it (options.scheduled is set): nothing, after a
+    // log line, when another check of the app holds the lock. The time of a check that
+    // ended, with a result or an error, is kept; a cancelled one keeps nothing.
+    static std::optional<AutoUpdateCheckResult> runScheduledCheck(const AutoUpdateConfiguration& configuration,
+                                                                  AutoUpdateCheckOptions options);
+
+private:
+    void run();
+    // When the next check is due: an interval from now, or for the first one an interval
+    // from the last check kept, but not before the delay.
+    std::chrono::system_clock::time_point nextCheck(bool first) const;
+    void checkOnce();
+
+    AutoUpdateConfiguration configuration_;
+    Log log_;
+    AutoUpdateConsent consent_;
+    AutoUpdateCheckTiming timing_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    CheckCancellation inFlight_;
+    std::thread worker_;
+};
+
+}  // namespace autoupdatekit

@@ -1,0 +1,190 @@
+// The archive download of the check: transfers that break part-way resume from the
+// partial file, within the signed size and the one time limit, and a check can be
+// cancelled from another thread without leaving a partial file behind.
+
+#include "Files.hpp"
+#include "UpdateCheckFixture.hpp"
+
+#include "Platform/Crypto.hpp"
+
+#include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace autoupdatekit;
+using namespace testsupport;
+
+namespace {
+
+// Every progress report of a download, in order.
+struct ProgressLog {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::pair<std::uint64_t, std::optional<std::uint64_t>>> reports;
+
+    platform::ProgressObserver observer() {
+        return [this](std::uint64_t received, std::optional<std::uint64_t> expected) {
+            std::lock_guard<std::mutex> guard(lock);
+            reports.emplace_back(received, expected);
+            changed.notify_all();
+        };
+    }
+    bool waitForFirst(std::chrono::seconds limit) {
+        std::unique_lock<std::mutex> guard(lock);
+        return changed.wait_for(guard, limit, [this] { return !reports.empty(); });
+    }
+};
+
+HTTPReply brokenHalfWay(const std::string& body, const std::string& entityTag, const std::string& lastModified = {}) {
+    return {200, body, HTTPReply::Mode::closeMidBody, {}, entityTag, lastModified, true};
+}
+
+HTTPReply whole(const std::string& body, const std::string& entityTag, bool rangeRequests) {
+    return {200, body, HTTPReply::Mode::normal, {}, entityTag, {}, rangeRequests};
+}
+
+// The Range header of the n-th request for the archive, or "".
+std::string rangeOf(const LocalHTTPServer& server, std::size_t n) {
+    std::vector<RecordedRequest> archive;
+    for (const auto& request : server.requests()) if (request.target == "/Sample.zip") archive.push_back(request);
+    if (n >= archive.size()) return "";
+    std::size_t at = archive[n].headers.find("\r\nRange: ");
+    if (at == std::string::npos) return "";
+    std::size_t end = archive[n].headers.find("\r\n", at + 2);
+    std::string range = archive[n].headers.substr(at + 2, end - at - 2);
+    std::size_t ifRange = archive[n].headers.find("\r\nIf-Range: ");
+    if (ifRange != std::string::npos) range += " | " + archive[n].headers.substr(ifRange + 2, archive[n].headers.find("\r\n", ifRange + 2) - ifRange - 2);
+    return range;
+}
+
+}  // namespace
+
+// The rest is fetched with a Range request guarded by the first answer's validator (a
+// strong tag, else the date, never a weak tag), and progress counts each byte once.
+TEST_F(UpdateCheck, ABrokenArchiveTransferResumesFromWhereItStopped) {
+    Release release = publish();
+    std::string archive = readFile(release.archive);
+    std::string half = std::to_string(archive.size() / 2);
+    const std::pair<HTTPReply, std::string> servers[] = {
+        {brokenHalfWay(archive, "\"v1\""), "Range: bytes=" + half + "- | If-Range: \"v1\""},
+        {brokenHalfWay(archive, "W/\"weak\"", "Tue, 01 Dec 2026 12:00:00 GMT"),
+         "Range: bytes=" + half + "- | If-Range: Tue, 01 Dec 2026 12:00:00 GMT"},
+    };
+    for (const auto& [first, expectedRange] : servers) {
+        HTTPReply rest = first;
+        rest.mode = HTTPReply::Mode::normal;
+        server_.routeInTurn("/Sample.zip", {first, rest});
+        std::size_t before = server_.requestCount("/Sample.zip");
+        ProgressLog progress;
+        AutoUpdateCheckOptions options;
+        options.progress = progress.observer();
+        EXPECT_EQ(outcome(manager(), options), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+        EXPECT_EQ(rangeOf(server_, before), "");
+        EXPECT_EQ(rangeOf(server_, before + 1), expectedRange);
+        EXPECT_EQ(readFile(staging() + "/Sample-2.0.zip"), archive);
+        ASSERT_FALSE(progress.reports.empty());
+        for (std::size_t n = 0; n < progress.reports.size(); ++n) {
+            EXPECT_EQ(progress.reports[n].second, archive.size()) << n;
+            if (n > 0) {
+                EXPECT_GE(progress.reports[n].first, progress.reports[n - 1].first) << n;
+            }
+        }
+        EXPECT_EQ(progress.reports.back().first, archive.size());
+    }
+}
+
+// A server that answers a Range request with the whole body, or whose file changed
+// since (If-Range no longer matches), starts the file over from byte 0: the bytes of
+// the old file never mix with the new.
+TEST_F(UpdateCheck, AResumeThatGetsTheWholeBodyStartsOver) {
+    Release older = publish({"2.0", "9"});
+    Release current = publish();
+    std::string oldBytes = readFile(older.archive);
+    std::string newBytes = readFile(current.archive);
+    ASSERT_NE(oldBytes, newBytes);
+    const std::pair<std::vector<HTTPReply>, std::string> servers[] = {
+        {{brokenHalfWay(newBytes, "\"v1\""), whole(newBytes, "\"v1\"", false)}, "ignores Range"},
+        {{brokenHalfWay(oldBytes, "\"old\""), whole(newBytes, "\"new\"", true)}, "changed the file"},
+    };
+    for (const auto& [replies, server] : servers) {
+        server_.routeInTurn("/Sample.zip", replies);
+        std::size_t before = server_.requestCount("/Sample.zip");
+        EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app") << server;
+        EXPECT_NE(rangeOf(server_, before + 1), "") << server;
+        EXPECT_EQ(readFile(staging() + "/Sample-2.0.zip"), newBytes) << server;
+    }
+}
+
+// However the transfer breaks, the attempts stop at five, the file never grows past the
+// signed size, and a failure leaves the staging directory empty.
+TEST_F(UpdateCheck, ResumedTransfersKeepTheAttemptAndSizeLimits) {
+    Release release = publish();
+    std::string archive = readFile(release.archive);
+    HTTPReply alwaysBroken = brokenHalfWay(archive, "\"v1\"");
+    alwaysBroken.rangeRequests = false;
+    server_.route("/Sample.zip", alwaysBroken);
+    EXPECT_NE(outcome(manager()).find("transfer closed"), std::string::npos);
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 5u);
+    EXPECT_EQ(listTree(staging()), "");
+
+    server_.routeInTurn("/Sample.zip", {brokenHalfWay(archive, "\"v1\""), {200, archive, HTTPReply::Mode::endless}});
+    EXPECT_EQ(outcome(manager()), "The response body is larger than " + std::to_string(archive.size()) + " bytes.");
+    EXPECT_EQ(listTree(staging()), "");
+}
+
+// Cancelled from another thread while the archive trickles in, the check ends with the
+// cancelled error, no partial file and the installed app untouched; a check cancelled
+// before it starts asks the server nothing.
+TEST_F(UpdateCheck, ACancelledCheckEndsPromptlyAndLeavesNothing) {
+    Release release = publish();
+    server_.route("/Sample.zip", {200, readFile(release.archive), HTTPReply::Mode::byteASecond});
+    ProgressLog progress;
+    AutoUpdateCheckOptions options;
+    options.progress = progress.observer();
+    std::thread canceller([&] {
+        if (progress.waitForFirst(std::chrono::seconds(10))) options.cancellation.cancel();
+    });
+    std::string result = outcome(manager(), options);
+    canceller.join();
+    EXPECT_EQ(result, "The update check was cancelled.");
+    EXPECT_EQ(listTree(staging()), "");
+    EXPECT_EQ(versionAt(installed_), "1.0");
+
+    std::size_t before = server_.requests().size();
+    CheckCancellation cancelled;
+    cancelled.cancel();
+    AutoUpdateCheckOptions early;
+    early.cancellation = cancelled;
+    EXPECT_EQ(outcome(manager(), early), "The update check was cancelled.");
+    EXPECT_EQ(server_.requests().size(), before);
+}
+
+// Interrupted during a slow download, autoupdatectl cancels the check: it says so, exits
+// 1 and leaves no partial file.
+TEST_F(UpdateCheck, InterruptingAutoupdatectlCancelsItsCheckCleanly) {
+    configureInstalledApp();
+    Release release = publish();
+    server_.route("/Sample.zip", {200, readFile(release.archive), HTTPReply::Mode::byteASecond});
+    std::string output = folder_ / "autoupdatectl.out";
+    std::string tool = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl";
+    pid_t child = ::fork();
+    if (child == 0) {
+        int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ::dup2(fd, STDOUT_FILENO);
+        ::dup2(fd, STDERR_FILENO);
+        ::execl(tool.c_str(), tool.c_str(), "check", installed_.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(child, 0);
+    for (int n = 0; n < 100 && server_.requestCount("/Sample.zip") == 0; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 1u);
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_NE(readFile(output).find("The update check was cancelled."), std::string::npos) << readFile(output);
+    EXPECT_EQ(listTree(staging()), "");
+}

@@ -1,0 +1,237 @@
+// Scheduled checks: the user's skipped release, phased rollout, the scheduler's timing,
+// lock and stop, and the command-line tool's scheduled check and status.
+
+#include "CheckLock.hpp"
+#include "Files.hpp"
+#include "UpdateCheckFixture.hpp"
+
+#include "AutoUpdateKit/AutoUpdateScheduler.hpp"
+
+#include "Platform/Identifiers.hpp"
+#include "Platform/Process.hpp"
+
+#include <condition_variable>
+#include <thread>
+
+using namespace autoupdatekit;
+using namespace testsupport;
+
+namespace {
+
+// Log lines from any thread, with a bounded wait for one that holds a text.
+struct LogLines {
+    std::mutex lock;
+    std::condition_variable added;
+    std::vector<std::string> lines;
+
+    AutoUpdateScheduler::Log log() {
+        return [this](const std::string& line) {
+            std::lock_guard<std::mutex> guard(lock);
+            lines.push_back(line);
+            added.notify_all();
+        };
+    }
+    std::size_t count(const std::string& text) {
+        std::lock_guard<std::mutex> guard(lock);
+        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
+    }
+    bool waitFor(const std::string& text, std::size_t times = 1) {
+        std::unique_lock<std::mutex> guard(lock);
+        return added.wait_for(guard, std::chrono::seconds(15), [&] {
+            return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) {
+                       return line.find(text) != std::string::npos;
+                   })) >= times;
+        });
+    }
+};
+
+AutoUpdateCheckOptions scheduled(LogLines& lines, std::chrono::system_clock::time_point now = std::chrono::system_clock::now()) {
+    AutoUpdateCheckOptions options;
+    options.log = lines.log();
+    options.scheduled = true;
+    options.now = now;
+    return options;
+}
+
+std::chrono::sys_seconds hoursFromNow(int hours) {
+    return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) + std::chrono::hours(hours);
+}
+
+}  // namespace
+
+// A skipped release is passed over by scheduled checks only, before anything is
+// downloaded or a suppression cleared; a newer release is offered again.
+TEST_F(UpdateCheck, ASkippedReleaseIsPassedOverOnlyByScheduledChecks) {
+    publish();
+    auto result = manager().checkForUpdate();
+    const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
+    ASSERT_NE(ready, nullptr) << result.logDescription();
+    LogLines lines;
+    auto skip = [](const AutoUpdateCandidate& candidate) {
+        return candidate.manifest.payload.version == "2.0" ? AutoUpdateDecision::skipThisVersion : AutoUpdateDecision::later;
+    };
+    EXPECT_EQ(AutoUpdateManager::decideAndAct(ready->candidate, configuration(), skip, lines.log()), AutoUpdateDecision::skipThisVersion);
+    EXPECT_EQ(defaults().string("AutoUpdateSkippedVersion"), "2.0-2");
+    EXPECT_EQ(lines.count("update 2.0 (2): the app decided skipThisVersion"), 1u);
+
+    defaults().set("AutoUpdateSuppressedUpdateIdentifier", platform::PropertyValue("1.5-1"));
+    std::size_t downloads = server_.requestCount("/Sample.zip");
+    EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: up to date at 1.0 (1); server has 2.0 (2)");
+    EXPECT_EQ(lines.count("AutoUpdateKit: update 2.0 (2) skipped by the user"), 1u);
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), downloads);
+    EXPECT_EQ(defaults().string("AutoUpdateSuppressedUpdateIdentifier"), "1.5-1");
+
+    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    publish({"2.1", "3"});
+    EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: update 2.1 (3) staged at " + staging() + "/Extracted/Sample.app");
+}
+
+// Group g is offered a release from its date plus g intervals; the interval may be
+// decimal text, a missing or unusable group is drawn once and kept, and manual checks
+// are never held back.
+TEST_F(UpdateCheck, PhasedRolloutHoldsAReleaseBackForLaterGroupsOnly) {
+    defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue("3600"));
+    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(3));
+    LogLines lines;
+    publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-2); });
+    EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: up to date at 1.0 (1); server has 2.0 (2)");
+    EXPECT_EQ(lines.count("AutoUpdateKit: update 2.0 (2) is offered to rollout group 3 from " + platform::iso8601UTC(hoursFromNow(1))), 1u)
+        << (lines.lines.empty() ? "" : lines.lines.back());
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
+    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+
+    publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-4); });
+    EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+
+    // Group 0 gets it from its date on; without an interval nothing is phased.
+    publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-1); });
+    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(0));
+    EXPECT_EQ(outcome(manager(), scheduled(lines)).rfind("ok: update 2.0 (2) staged", 0), 0u);
+    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(6));
+    defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue(0));
+    publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(1); });
+    EXPECT_EQ(outcome(manager(), scheduled(lines)).rfind("ok: update 2.0 (2) staged", 0), 0u);
+    defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue("3600"));
+
+    for (const platform::PropertyValue& unusable : {platform::PropertyValue(9), platform::PropertyValue("three")}) {
+        defaults().set("AutoUpdateRolloutGroup", unusable);
+        outcome(manager(), scheduled(lines));
+        auto drawn = defaults().object("AutoUpdateRolloutGroup");
+        const auto* group = drawn ? drawn->getIf<std::int64_t>() : nullptr;
+        std::int64_t kept = group != nullptr ? *group : -1;
+        EXPECT_GE(kept, 0);
+        EXPECT_LE(kept, 6);
+        outcome(manager(), scheduled(lines));
+        EXPECT_EQ(defaults().object("AutoUpdateRolloutGroup"), platform::PropertyValue(kept));
+    }
+}
+
+// The configured interval is read like every key (defaults first, numbers as text too)
+// and never taken under an hour.
+TEST_F(UpdateCheck, TheCheckIntervalIsReadLikeEveryKeyAndNeverUnderAnHour) {
+    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(86400));
+    auto info = readDictionary(installed_ + "/Contents/Info.plist");
+    info["AutoUpdateCheckInterval"] = platform::PropertyValue(5000);
+    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(5000));
+    defaults().set("AutoUpdateCheckInterval", platform::PropertyValue(""));
+    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(5000));
+    defaults().set("AutoUpdateCheckInterval", platform::PropertyValue("7200"));
+    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(7200));
+    defaults().set("AutoUpdateCheckInterval", platform::PropertyValue("60"));
+    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(3600));
+}
+
+// The scheduler checks again and again on its interval, keeps the time of each check,
+// hands a ready update to the consent, and waits out the interval after a recent check.
+TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalAndKeepsTheTime) {
+    publish();
+    LogLines lines;
+    std::atomic<int> asked = 0;
+    auto later = [&](const AutoUpdateCandidate&) {
+        ++asked;
+        return AutoUpdateDecision::later;
+    };
+    {
+        AutoUpdateScheduler scheduler(configuration(), lines.log(), later, {std::chrono::seconds(1), std::chrono::seconds(0)});
+        scheduler.start();
+        EXPECT_TRUE(lines.waitFor("the app decided later", 2));
+    }
+    EXPECT_GE(asked.load(), 2);
+    auto kept = defaults().string("AutoUpdateLastCheckTime");
+    ASSERT_TRUE(kept);
+    auto when = platform::parseISO8601(*kept);
+    ASSERT_TRUE(when);
+    EXPECT_LE(std::chrono::abs(*when - std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())), std::chrono::minutes(1));
+
+    // A check a moment ago: the first one waits for the interval, not the delay.
+    std::size_t manifests = server_.requestCount("/manifest.json");
+    {
+        AutoUpdateScheduler scheduler(configuration(), lines.log(), later, {std::chrono::seconds(3600), std::chrono::seconds(0)});
+        scheduler.start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    EXPECT_EQ(server_.requestCount("/manifest.json"), manifests);
+}
+
+// Turned off, the scheduler checks nothing; a check is skipped while another of the
+// same app holds the lock; stopping cancels a check in flight, leaving no partial file.
+TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlight) {
+    Release release = publish();
+    LogLines lines;
+    defaults().set("AutoUpdateAutomaticChecks", platform::PropertyValue("false"));
+    {
+        AutoUpdateScheduler scheduler(configuration(), lines.log(), {}, {std::chrono::seconds(1), std::chrono::seconds(0)});
+        scheduler.start();
+        EXPECT_TRUE(lines.waitFor("AutoUpdateKit: automatic checks are turned off."));
+    }
+    EXPECT_EQ(server_.requests().size(), 0u);
+    defaults().removeObject("AutoUpdateAutomaticChecks");
+
+    {
+        CheckLock other(configuration().stagingDirectory);
+        ASSERT_TRUE(other.held());
+        EXPECT_EQ(AutoUpdateScheduler::runScheduledCheck(configuration(), scheduled(lines)), std::nullopt);
+        EXPECT_EQ(lines.count("another update check of this app is running; this one is skipped."), 1u);
+        EXPECT_EQ(server_.requests().size(), 0u);
+    }
+
+    server_.route("/Sample.zip", {200, readFile(release.archive), HTTPReply::Mode::byteASecond});
+    {
+        AutoUpdateScheduler scheduler(configuration(), lines.log(), {}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
+        scheduler.start();
+        for (int n = 0; n < 100 && server_.requestCount("/Sample.zip") == 0; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(server_.requestCount("/Sample.zip"), 1u);
+        scheduler.stop();
+    }
+    EXPECT_EQ(lines.count("AutoUpdateKit: The update check was cancelled."), 1u);
+    EXPECT_EQ(listTree(staging()), "");
+    EXPECT_EQ(defaults().object("AutoUpdateLastCheckTime"), std::nullopt);
+}
+
+// The tool's scheduled check honours the skipped release where a manual one does not,
+// and its status shows what the client keeps.
+TEST_F(UpdateCheck, AutoupdatectlRunsAScheduledCheckAndShowsTheStatus) {
+    configureInstalledApp();
+    publish();
+    auto tool = [&](std::vector<std::string> arguments) {
+        return platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", arguments);
+    };
+    defaults().set("AutoUpdateSkippedVersion", platform::PropertyValue("2.0-2"));
+    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(4));
+    auto passed = tool({"check", "--scheduled", installed_});
+    EXPECT_EQ(passed.status, 0) << passed.bytes;
+    EXPECT_NE(passed.bytes.find("AutoUpdateKit: update 2.0 (2) skipped by the user"), std::string::npos) << passed.bytes;
+    auto manual = tool({"check", installed_});
+    EXPECT_EQ(manual.status, 3) << manual.bytes;
+
+    auto shown = tool({"status", installed_});
+    EXPECT_EQ(shown.status, 0) << shown.bytes;
+    std::string expected = "last check:        " + *defaults().string("AutoUpdateLastCheckTime") + "\n" +
+                           "skipped version:   2.0-2\n"
+                           "rollout group:     4\n"
+                           "suppressed update: none\n"
+                           "staged:            " + staging() + "/Sample-2.0.zip\n" +
+                           "                   " + staging() + "/Extracted/Sample.app\n";
+    EXPECT_EQ(shown.bytes, expected);
+}

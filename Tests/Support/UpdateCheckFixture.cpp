@@ -1,0 +1,64 @@
+#include "UpdateCheckFixture.hpp"
+
+#include "Files.hpp"
+#include "ZipMaker.hpp"
+
+#include "Platform/Crypto.hpp"
+
+namespace testsupport {
+
+using namespace autoupdatekit;
+
+void UpdateCheck::SetUp() {
+    UpdaterEnvironment::SetUp();
+    auto publisher = platform::Ed25519PrivateKey::generate();
+    privateKey_ = platform::base64Encode(publisher.seed());
+    publicKey_ = platform::base64Encode(publisher.publicKey().raw());
+    SampleBundle installed;
+    installed.extraInfo["CFBundleShortVersionString"] = "1.0";
+    installed.extraInfo["CFBundleVersion"] = "1";
+    installed_ = buildBundle(folder_ / "installed", "Sample", installed);
+    signWithTeam(installed_, *team_);
+}
+
+Release UpdateCheck::publish(const ReleaseOptions& options, const std::function<void(UpdateManifestPayload&)>& edit) {
+    Release release = makeRelease(folder_ / ("release-" + std::to_string(++releases_)), *team_, server_.url("/Sample.zip"), options);
+    if (edit) edit(release.payload);
+    server_.route("/Sample.zip", {200, readFile(release.archive)});
+    server_.route("/manifest.json", {200, release.manifestDocument(privateKey_)});
+    return release;
+}
+
+AutoUpdateConfiguration UpdateCheck::configuration(const std::string& manifestPath) const {
+    auto bundle = std::make_shared<const platform::Bundle>(*platform::Bundle::open(platform::FileURL(installed_)));
+    return AutoUpdateConfiguration(*platform::WebURL::parse(server_.url(manifestPath)), publicKey_, bundle, std::nullopt, "svc");
+}
+
+AutoUpdateManager UpdateCheck::manager(const std::string& manifestPath) const {
+    return AutoUpdateManager(configuration(manifestPath), platform::HTTPSession::shared());
+}
+
+void UpdateCheck::serveZip(const std::vector<ZipEntry>& entries) {
+    writeZip(folder_ / "crafted.zip", entries);
+    std::string bytes = readFile(folder_ / "crafted.zip");
+    auto digest = platform::sha256(bytes);
+    publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSHA256 = platform::hexLowercase(digest.data(), digest.size()); });
+    server_.route("/Sample.zip", {200, bytes});
+}
+
+void UpdateCheck::configureInstalledApp() const {
+    auto info = readDictionary(installed_ + "/Contents/Info.plist");
+    info["AutoUpdateManifestURL"] = server_.url("/manifest.json");
+    info["AutoUpdateManifestPublicKey"] = publicKey_;
+    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+}
+
+std::string UpdateCheck::outcome(const AutoUpdateManager& checker, const AutoUpdateCheckOptions& options) {
+    try {
+        return "ok: " + checker.checkForUpdate(options).logDescription();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+}
+
+}  // namespace testsupport

@@ -1,0 +1,47 @@
+#pragma once
+// The update-check tests' fixture: an installed, signed Sample.app at 1.0 (1), a
+// publisher key, and a local server on which releases of the app are published.
+
+#include "LocalHTTPServer.hpp"
+#include "ReleaseBuilder.hpp"
+#include "UpdaterEnvironment.hpp"
+
+#include "AutoUpdateKit/AutoUpdateManager.hpp"
+
+#include "Platform/UserDefaults.hpp"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ZipEntry;
+
+class UpdateCheck : public UpdaterEnvironment {
+protected:
+    void SetUp() override;
+
+    // Publishes the release on the server: its archive and its signed manifest.
+    Release publish(const ReleaseOptions& options = {}, const std::function<void(autoupdatekit::UpdateManifestPayload&)>& edit = {});
+    autoupdatekit::AutoUpdateConfiguration configuration(const std::string& manifestPath = "/manifest.json?channel=beta") const;
+    autoupdatekit::AutoUpdateManager manager(const std::string& manifestPath = "/manifest.json?channel=beta") const;
+    // Serves a crafted zip as the archive of a signed 2.0 release.
+    void serveZip(const std::vector<ZipEntry>& entries);
+    // Names the feed in the installed app's Info.plist, as autoupdatectl and the app read it.
+    void configureInstalledApp() const;
+
+    std::string staging() const { return folder_ / "cache/com.example.sample/AutoUpdateStaging"; }
+    platform::UserDefaults defaults() const { return platform::UserDefaults("com.example.sample"); }
+
+    // The check's failure text (or "ok: <log description>").
+    static std::string outcome(const autoupdatekit::AutoUpdateManager& checker, const autoupdatekit::AutoUpdateCheckOptions& options = {});
+
+    LocalHTTPServer server_;
+    std::string privateKey_;
+    std::string publicKey_;
+    std::string installed_;
+    int releases_ = 0;
+};
+
+}  // namespace testsupport
