@@ -1,11 +1,12 @@
 #include "Platform/HTTPSession.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <curl/curl.h>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -25,7 +26,12 @@ using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 struct Transfer {
     Easy handle;
     HeaderList headers;
-    char errorText[CURL_ERROR_SIZE] = {};
+    // On the heap: curl keeps the buffer's address, which must survive moving the Transfer.
+    std::unique_ptr<std::array<char, CURL_ERROR_SIZE>> errorBuffer = std::make_unique<std::array<char, CURL_ERROR_SIZE>>();
+
+    std::string errorText(CURLcode result) const {
+        return (*errorBuffer)[0] != '\0' ? std::string(errorBuffer->data()) : curl_easy_strerror(result);
+    }
 };
 
 template <typename Value>
@@ -36,10 +42,10 @@ void set(CURL* handle, CURLoption option, Value value) {
 Transfer prepare(const HTTPRequest& request) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    Transfer transfer{Easy(curl_easy_init()), nullptr, {}};
+    Transfer transfer{Easy(curl_easy_init()), nullptr};
     CURL* handle = transfer.handle.get();
     if (handle == nullptr) throw TransportError("curl could not be initialised");
-    set(handle, CURLOPT_ERRORBUFFER, transfer.errorText);
+    set(handle, CURLOPT_ERRORBUFFER, transfer.errorBuffer->data());
     set(handle, CURLOPT_URL, request.url.absoluteString().c_str());
     set(handle, CURLOPT_PROTOCOLS_STR, "http,https,file");
     set(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -118,11 +124,11 @@ CURLcode perform(Transfer& transfer, Deadline& deadline, const std::function<std
     if (deadline.cancelledSeen) throw TransferCancelled();
     if (auto reason = abortReason()) throw TransportError(*reason);
     if (brokePartWay(result)) return result;
-    throw TransportError(transfer.errorText[0] ? transfer.errorText : curl_easy_strerror(result));
+    throw TransportError(transfer.errorText(result));
 }
 
 void throwUnlessDone(CURLcode result, const Transfer& transfer) {
-    if (result != CURLE_OK) throw TransportError(transfer.errorText[0] ? transfer.errorText : curl_easy_strerror(result));
+    if (result != CURLE_OK) throw TransportError(transfer.errorText(result));
 }
 
 HTTPResponse responseOf(const Transfer& transfer) {
