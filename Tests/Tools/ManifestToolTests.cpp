@@ -1,4 +1,5 @@
 #include "Files.hpp"
+#include "SeparatedOutput.hpp"
 #include "TemporaryDirectory.hpp"
 
 #include "Platform/Process.hpp"
@@ -7,6 +8,7 @@
 #include <sys/stat.h>
 
 using testsupport::readFile;
+using testsupport::runSeparatingOutput;
 using testsupport::writeFile;
 
 namespace {
@@ -74,4 +76,28 @@ TEST_F(ManifestTool, MakeSignVerifyAndPrintAgree) {
     EXPECT_EQ(canonical.bytes, made.bytes);
     auto shown = tool({"print", folder_ / "manifest.json"});
     EXPECT_NE(shown.bytes.find("Update identifier:      2.0-7\n"), std::string::npos) << shown.bytes;
+}
+
+TEST_F(ManifestTool, MakeWarnsAboutVersionsThatCompareAsZeroAndRefusesNonWebURLs) {
+    auto arguments = makeArguments();
+    auto clean = runSeparatingOutput(toolPath(), arguments);
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_EQ(clean.standardError, "");
+
+    arguments[10] = "2.0.beta";
+    arguments[12] = "7a";
+    auto warned = runSeparatingOutput(toolPath(), arguments);
+    EXPECT_EQ(warned.status, 0);
+    EXPECT_NE(warned.standardOutput.find("\"version\" : \"2.0.beta\"\n"), std::string::npos) << warned.standardOutput;
+    EXPECT_EQ(warned.standardError,
+              "autoupdate-manifest make: warning: --version 2.0.beta: \"beta\" is not a number and compares as 0\n"
+              "autoupdate-manifest make: warning: --build 7a: \"7a\" is not a number and compares as 0\n");
+
+    for (const std::string url : {"file:///srv/Sample.zip", "ftp://updates.example.com/Sample.zip", "javascript:x"}) {
+        arguments[4] = url;
+        auto refused = runSeparatingOutput(toolPath(), arguments);
+        EXPECT_EQ(refused.status, 2) << url;
+        EXPECT_EQ(refused.standardOutput, "") << url;
+        EXPECT_NE(refused.standardError.find("--url must be an http or https URL"), std::string::npos) << refused.standardError;
+    }
 }

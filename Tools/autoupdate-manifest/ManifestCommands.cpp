@@ -2,6 +2,7 @@
 
 #include "CommandLine.hpp"
 
+#include "AutoUpdateKit/AppVersion.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
 #include "Platform/Crypto.hpp"
@@ -81,6 +82,15 @@ ArchiveFacts measureArchive(const std::string& path) {
     return facts;
 }
 
+// Releases are ordered by their dotted numbers; a component that is not a number
+// compares as 0, which is rarely what the publisher meant.
+void warnAboutNonNumericComponents(const std::string& option, const std::string& text) {
+    for (const auto& component : autoupdatekit::AppVersion::nonNumericComponents(text)) {
+        std::cerr << "autoupdate-manifest make: warning: " << option << " " << text << ": \"" << component
+                  << "\" is not a number and compares as 0\n";
+    }
+}
+
 std::int64_t parseInteger(const std::string& text, const std::string& option) {
     std::int64_t value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -100,6 +110,7 @@ int runMake(const std::vector<std::string>& arguments) {
     if (fileName.empty()) throw UsageError("--archive - needs --archive-file-name");
     auto url = platform::WebURL::parse(parsed.required("--url"));
     if (!url) throw UsageError("--url is not an absolute URL");
+    if (url->scheme() != "http" && url->scheme() != "https") throw UsageError("--url must be an http or https URL");
     auto releaseDate = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
     if (auto text = parsed.value("--release-date")) {
         auto date = platform::parseISO8601(*text);
@@ -124,6 +135,8 @@ int runMake(const std::vector<std::string>& arguments) {
         releaseDate,
         notes,
     };
+    warnAboutNonNumericComponents("--version", payload.version);
+    warnAboutNonNumericComponents("--build", payload.build);
     std::cout << canonicalPayloadData(payload);
     return 0;
 }
@@ -193,7 +206,9 @@ const Command make{
     "         [--archive-file-name <name>]\n"
     "Writes the release's payload as JSON to standard output. The archive's SHA-256 and\n"
     "size are computed from the file, its file name taken from its path (give\n"
-    "--archive-file-name when the archive is '-'); the date defaults to now.\n",
+    "--archive-file-name when the archive is '-'); the date defaults to now. The URL\n"
+    "must be http or https; a version or build component that is not a number (it\n"
+    "compares as 0) is warned about on standard error.\n",
     runMake, 1};
 
 const Command sign{

@@ -7,7 +7,9 @@
 //
 // Verification exits 0 exactly when the seal is intact, nested code verifies (--deep),
 // no link leaves the bundle (--strict), the signature verifies and the key is trusted
-// for its team; otherwise 1 with "<bundle>: <first problem>". Usage errors exit 2.
+// for its team; otherwise 1 with "<bundle>: <first problem>". Bad usage exits 2.
+
+#include "CommandLine.hpp"
 
 #include "Platform/CodeSigning.hpp"
 #include "Platform/Crypto.hpp"
@@ -21,6 +23,7 @@
 namespace {
 
 using namespace platform::codesigning;
+using commandline::UsageError;
 
 constexpr const char* usage =
     "usage: codesign --sign <private-key-file> --team <TEAM> [--deep] [--force] <bundle>\n"
@@ -39,39 +42,34 @@ struct Options {
     std::vector<std::string> paths;
 };
 
-std::optional<Options> parse(const std::vector<std::string>& arguments) {
+Options parse(const std::vector<std::string>& arguments) {
     Options options;
     for (std::size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
-        bool hasValue = index + 1 < arguments.size();
-        if ((argument == "--sign" || argument == "-s") && hasValue) options.signKey = arguments[++index];
-        else if (argument == "--team" && hasValue) options.team = arguments[++index];
+        bool takesValue = argument == "--sign" || argument == "-s" || argument == "--team";
+        if (takesValue && index + 1 == arguments.size()) throw UsageError(argument + " needs a value");
+        if (argument == "--sign" || argument == "-s") options.signKey = arguments[++index];
+        else if (argument == "--team") options.team = arguments[++index];
         else if (argument == "--verify" || argument == "-v") options.verify = true;
         else if (argument == "-d" || argument == "--display") options.display = true;
         else if (argument == "--deep") options.deep = true;
         else if (argument == "--strict") options.strict = true;
         else if (argument == "--force" || argument == "-f") continue;
         else if (argument.rfind("--verbose", 0) == 0) options.verbosity = argument.size() > 10 ? std::atoi(argument.c_str() + 10) : 1;
-        else if (!argument.empty() && argument.front() == '-') return std::nullopt;
+        else if (!argument.empty() && argument.front() == '-') throw UsageError("unknown option " + argument);
         else options.paths.push_back(argument);
     }
     int actions = (options.signKey ? 1 : 0) + (options.verify ? 1 : 0) + (options.display ? 1 : 0);
-    if (actions != 1 || options.paths.size() != 1) return std::nullopt;
+    if (actions != 1) throw UsageError("give exactly one of --sign, --verify and -d");
+    if (options.paths.size() != 1) throw UsageError("give exactly one bundle");
     bool adHoc = options.signKey && *options.signKey == "-";
-    if (options.signKey && !adHoc && !options.team) return std::nullopt;
-    if (options.team && (!options.signKey || adHoc)) return std::nullopt;
+    if (options.signKey && !adHoc && !options.team) throw UsageError("a key signs for a team: add --team");
+    if (options.team && (!options.signKey || adHoc)) throw UsageError("--team goes with --sign <private-key-file>");
     return options;
 }
 
-int sign(const Options& options, const std::string& bundle) {
-    std::optional<SigningIdentity> identity;
-    if (*options.signKey != "-") identity = SigningIdentity{platform::readPrivateKeyFile(*options.signKey), *options.team};
-    signBundle(bundle, identity, options.deep);
-    return 0;
-}
-
-int verify(const Options& options, const std::string& bundle) {
-    Verification result = verifyBundle(bundle, VerifyOptions{options.deep, options.strict});
+int verify(const Options& options, const std::string& bundle, const VerifyOptions& verifyOptions) {
+    Verification result = verifyBundle(bundle, verifyOptions);
     if (!result.valid()) {
         std::cerr << bundle << ": " << result.problem << "\n";
         return 1;
@@ -99,21 +97,29 @@ int display(const std::string& bundle) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    auto options = parse(std::vector<std::string>(argv + 1, argv + argc));
-    if (!options) {
-        std::cerr << usage;
-        return 2;
+int run(const std::vector<std::string>& arguments) {
+    Options options = parse(arguments);
+    // The key file is read first: a wrong key is the key's fault, and touches no bundle.
+    std::optional<SigningIdentity> identity;
+    if (options.signKey && *options.signKey != "-") {
+        identity = SigningIdentity{platform::readPrivateKeyFile(*options.signKey), *options.team};
     }
-    std::string bundle = platform::FileURL(options->paths.front()).path();
+    VerifyOptions verifyOptions{options.deep, options.strict};
+
+    std::string bundle = platform::FileURL(options.paths.front()).path();
     try {
-        if (options->signKey) return sign(*options, bundle);
-        if (options->verify) return verify(*options, bundle);
+        if (options.signKey) {
+            signBundle(bundle, identity, options.deep);
+            return 0;
+        }
+        if (options.verify) return verify(options, bundle, verifyOptions);
         return display(bundle);
     } catch (const std::exception& error) {
         std::cerr << bundle << ": " << error.what() << "\n";
         return 1;
     }
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return commandline::runProgram("codesign", {usage, run, 1}, argc, argv); }
