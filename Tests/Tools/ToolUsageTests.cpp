@@ -47,6 +47,8 @@ TEST(ToolUsage, BadUsageShowsTheUsageOnStandardErrorWithStatus2) {
         {"codesign", {"--verify", "--sign", "-", "/tmp"}},
         {"codesign", {"--sign", "key", "/tmp"}},
         {"codesign", {"--verify", "--bogus", "/tmp"}},
+        {"codesign", {"--sign", "-", "--trusted-key", "key.pub", "/tmp"}},
+        {"codesign", {"--verify", "/tmp", "--trusted-key"}},
         {"ditto", {"/tmp"}},
         {"ditto", {"-q", "/tmp", "/tmp/x"}},
         {"ditto", {"-x", "/tmp/a.zip", "/tmp"}},

@@ -2,18 +2,21 @@
 //
 //   codesign --sign <private-key-file> --team <TEAM> [--deep] [--force] <bundle>
 //   codesign --sign - [--deep] [--force] <bundle>            (ad-hoc)
-//   codesign --verify [--deep] [--strict] [--verbose=N] <bundle>
+//   codesign --verify [--deep] [--strict] [--verbose=N] [--trusted-key <public-key-file>] <bundle>
 //   codesign -d <bundle>                                     (identifier, team, key)
 //
 // Verification exits 0 exactly when the seal is intact, nested code verifies (--deep),
 // no link leaves the bundle (--strict), the signature verifies and the key is trusted
-// for its team; otherwise 1 with "<bundle>: <first problem>". Bad usage exits 2.
+// for its team; otherwise 1 with "<bundle>: <first problem>". --trusted-key lets a
+// publisher check a build on a machine whose trust store does not list the team, and
+// without root: that key counts as trusted for this run only. The client and the helper
+// run codesign with fixed arguments and never pass it. Bad usage exits 2.
 
 #include "CommandLine.hpp"
 
 #include "Platform/CodeSigning.hpp"
-#include "Platform/Crypto.hpp"
 #include "Platform/FileURL.hpp"
+#include "Platform/KeyFile.hpp"
 
 #include <iostream>
 #include <optional>
@@ -28,12 +31,16 @@ using commandline::UsageError;
 constexpr const char* usage =
     "usage: codesign --sign <private-key-file> --team <TEAM> [--deep] [--force] <bundle>\n"
     "       codesign --sign - [--deep] [--force] <bundle>\n"
-    "       codesign --verify [--deep] [--strict] [--verbose=N] <bundle>\n"
-    "       codesign -d <bundle>\n";
+    "       codesign --verify [--deep] [--strict] [--verbose=N] [--trusted-key <public-key-file>] <bundle>\n"
+    "       codesign -d <bundle>\n"
+    "A private key file is PKCS#8 PEM or base64; a public key file base64 or PEM.\n"
+    "--trusted-key trusts that key for the bundle's team for this run only, besides the\n"
+    "machine's trust store.\n";
 
 struct Options {
     std::optional<std::string> signKey;
     std::optional<std::string> team;
+    std::optional<std::string> trustedKey;
     bool verify = false;
     bool display = false;
     bool deep = false;
@@ -46,10 +53,11 @@ Options parse(const std::vector<std::string>& arguments) {
     Options options;
     for (std::size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
-        bool takesValue = argument == "--sign" || argument == "-s" || argument == "--team";
+        bool takesValue = argument == "--sign" || argument == "-s" || argument == "--team" || argument == "--trusted-key";
         if (takesValue && index + 1 == arguments.size()) throw UsageError(argument + " needs a value");
         if (argument == "--sign" || argument == "-s") options.signKey = arguments[++index];
         else if (argument == "--team") options.team = arguments[++index];
+        else if (argument == "--trusted-key") options.trustedKey = arguments[++index];
         else if (argument == "--verify" || argument == "-v") options.verify = true;
         else if (argument == "-d" || argument == "--display") options.display = true;
         else if (argument == "--deep") options.deep = true;
@@ -65,6 +73,7 @@ Options parse(const std::vector<std::string>& arguments) {
     bool adHoc = options.signKey && *options.signKey == "-";
     if (options.signKey && !adHoc && !options.team) throw UsageError("a key signs for a team: add --team");
     if (options.team && (!options.signKey || adHoc)) throw UsageError("--team goes with --sign <private-key-file>");
+    if (options.trustedKey && !options.verify) throw UsageError("--trusted-key goes with --verify");
     return options;
 }
 
@@ -99,12 +108,13 @@ int display(const std::string& bundle) {
 
 int run(const std::vector<std::string>& arguments) {
     Options options = parse(arguments);
-    // The key file is read first: a wrong key is the key's fault, and touches no bundle.
+    // Key files are read first: a wrong key is the key's fault, and touches no bundle.
     std::optional<SigningIdentity> identity;
     if (options.signKey && *options.signKey != "-") {
         identity = SigningIdentity{platform::readPrivateKeyFile(*options.signKey), *options.team};
     }
-    VerifyOptions verifyOptions{options.deep, options.strict};
+    VerifyOptions verifyOptions{options.deep, options.strict, std::nullopt};
+    if (options.trustedKey) verifyOptions.extraTrustedKey = platform::readPublicKeyFile(*options.trustedKey).raw();
 
     std::string bundle = platform::FileURL(options.paths.front()).path();
     try {
