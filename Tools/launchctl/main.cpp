@@ -3,8 +3,8 @@
 //   launchctl print system/<label>         exit 0 exactly when the job is loaded
 //   launchctl bootstrap system <plist>     load a job (root only)
 //
-// A job that is not loaded exits 113; a failed bootstrap or an unreachable supervisor
-// 5; bad usage 2 with the usage.
+// print exits 113 for a job that is not loaded (or a supervisor that cannot be
+// reached), bootstrap 5 when it fails; bad usage exits 2 with the usage.
 
 #include "CommandLine.hpp"
 #include "SupervisorProtocol.hpp"
