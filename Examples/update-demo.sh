@@ -41,7 +41,6 @@ say "Everything else lives under $work."
 step "A publisher key and a trusted signing team"
 "$bin/autoupdate-manifest" keygen "$work/publisher" | sed 's/^/   /'
 openssl genpkey -algorithm ed25519 -out "$work/team.pem"
-openssl pkey -in "$work/team.pem" -outform DER | tail -c 32 | base64 > "$work/team.key"
 mkdir -p /etc/autoupdatekit/trusted-teams
 openssl pkey -in "$work/team.pem" -pubout -outform DER | tail -c 32 | base64 > "/etc/autoupdatekit/trusted-teams/$team.pub"
 say "team $team trusted through /etc/autoupdatekit/trusted-teams/$team.pub"
@@ -72,7 +71,7 @@ make_app() {  # folder, version, build
   <key>SampleMarkerPath</key><string>$work/launched.txt</string>
 </dict></plist>
 PLIST
-  "$bin/codesign" --sign "$work/team.key" --team "$team" "$app"
+  "$bin/codesign" --sign "$work/team.pem" --team "$team" "$app"
   echo "$app"
 }
 

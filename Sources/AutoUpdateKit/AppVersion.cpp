@@ -4,33 +4,42 @@
 
 #include <charconv>
 #include <cstdint>
-#include <vector>
+#include <optional>
 
 namespace autoupdatekit {
 namespace {
 
-std::int64_t componentValue(const std::string& component) {
+// Nothing for a component that is not a number.
+std::optional<std::int64_t> componentValue(const std::string& component) {
     std::size_t start = component[0] == '+' || component[0] == '-' ? 1 : 0;
-    if (start == component.size()) return 0;
+    if (start == component.size()) return std::nullopt;
     for (std::size_t index = start; index < component.size(); ++index) {
-        if (component[index] < '0' || component[index] > '9') return 0;
+        if (component[index] < '0' || component[index] > '9') return std::nullopt;
     }
     // from_chars takes "-" but not "+", so the sign is applied here.
     std::int64_t value = 0;
     const char* first = component.data() + (component[0] == '+' ? 1 : 0);
     auto [end, error] = std::from_chars(first, component.data() + component.size(), value);
-    return error == std::errc() && end == component.data() + component.size() ? value : 0;
+    if (error != std::errc() || end != component.data() + component.size()) return std::nullopt;
+    return value;
 }
 
-std::vector<std::int64_t> components(const std::string& text) {
-    std::vector<std::int64_t> values;
+// The non-empty components between the dots.
+std::vector<std::string> componentTexts(const std::string& text) {
+    std::vector<std::string> texts;
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find('.', start);
         if (end == std::string::npos) end = text.size();
-        if (end > start) values.push_back(componentValue(text.substr(start, end - start)));
+        if (end > start) texts.push_back(text.substr(start, end - start));
         start = end + 1;
     }
+    return texts;
+}
+
+std::vector<std::int64_t> components(const std::string& text) {
+    std::vector<std::int64_t> values;
+    for (const auto& component : componentTexts(text)) values.push_back(componentValue(component).value_or(0));
     return values;
 }
 
@@ -56,6 +65,14 @@ int AppVersion::compareDotted(const std::string& left, const std::string& right)
         if (l != r) return l > r ? 1 : -1;
     }
     return 0;
+}
+
+std::vector<std::string> AppVersion::nonNumericComponents(const std::string& text) {
+    std::vector<std::string> found;
+    for (const auto& component : componentTexts(text)) {
+        if (!componentValue(component)) found.push_back(component);
+    }
+    return found;
 }
 
 }  // namespace autoupdatekit

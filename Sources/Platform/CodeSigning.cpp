@@ -53,7 +53,7 @@ std::string bundleIdentifierFor(const std::string& bundlePath) {
     return name.substr(0, name.rfind('.') == 0 ? std::string::npos : name.rfind('.'));
 }
 
-Verification checkSignature(const CodeSeal& seal) {
+Verification checkSignature(const CodeSeal& seal, const VerifyOptions& options) {
     if (!seal.teamIdentifier) {
         if (seal.publicKey || !seal.signature.empty()) return failure(statusSealCorrupt, "ad-hoc seal carries a key or signature");
         return {};
@@ -65,7 +65,9 @@ Verification checkSignature(const CodeSeal& seal) {
     if (!Ed25519PublicKey(*seal.publicKey).isValidSignature(seal.signature, seal.canonicalBytes())) {
         return failure(statusSignatureInvalid, "the seal's signature does not verify");
     }
-    if (!isTrustedKey(*seal.teamIdentifier, *seal.publicKey)) {
+    bool trusted = (options.extraTrustedKey && *options.extraTrustedKey == *seal.publicKey) ||
+                   isTrustedKey(*seal.teamIdentifier, *seal.publicKey);
+    if (!trusted) {
         return failure(statusUntrustedKey, "the signing key is not trusted for team " + *seal.teamIdentifier);
     }
     return {};
@@ -165,7 +167,7 @@ Verification verifyBundle(const std::string& bundlePath, const VerifyOptions& op
     }
     Verification result = readSeal(bundlePath);
     if (!result.valid()) return result;
-    Verification signature = checkSignature(*result.seal);
+    Verification signature = checkSignature(*result.seal, options);
     if (!signature.valid()) return signature;
     try {
         Verification contents = checkContents(bundlePath, *result.seal, options);

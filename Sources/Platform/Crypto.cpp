@@ -1,7 +1,6 @@
 #include "Platform/Crypto.hpp"
 
 #include "Platform/FileDescriptor.hpp"
-#include "Platform/FileSystem.hpp"
 #include "Platform/SystemError.hpp"
 
 #include <cerrno>
@@ -34,17 +33,6 @@ struct SigningContextDeleter {
 };
 using Key = std::unique_ptr<EVP_PKEY, KeyDeleter>;
 using SigningContext = std::unique_ptr<EVP_MD_CTX, SigningContextDeleter>;
-
-std::string trimmedLine(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
-Bytes decodeKeyFile(const std::string& path) {
-    auto bytes = base64Decode(trimmedLine(readWholeFile(path)));
-    if (!bytes) throw CryptoError(path + ": not base64 key text");
-    return *bytes;
-}
 
 }  // namespace
 
@@ -193,9 +181,5 @@ Ed25519PublicKey Ed25519PrivateKey::publicKey() const {
     if (EVP_PKEY_get_raw_public_key(key.get(), raw.data(), &length) != 1) throwCryptoError("Ed25519 public key");
     return Ed25519PublicKey(raw);
 }
-
-Ed25519PrivateKey readPrivateKeyFile(const std::string& path) { return Ed25519PrivateKey(decodeKeyFile(path)); }
-
-Ed25519PublicKey readPublicKeyFile(const std::string& path) { return Ed25519PublicKey(decodeKeyFile(path)); }
 
 }  // namespace platform

@@ -62,7 +62,7 @@ std::string checkedHelper(const std::string& label, const FileURL& appBundle) {
     const std::string* requirementText = clients && !clients->empty() ? clients->front().getIf<std::string>() : nullptr;
     auto requirement = requirementText ? codesigning::CodeRequirement::parse(*requirementText) : std::nullopt;
     if (!requirement) throw BlessError("The helper names no valid SMAuthorizedClients requirement.");
-    auto verification = codesigning::verifyBundle(appBundle.path(), {true, true});
+    auto verification = codesigning::verifyBundle(appBundle.path(), {true, true, std::nullopt});
     const std::string unmet = "The app does not satisfy the helper's SMAuthorizedClients requirement: ";
     if (!verification.valid()) throw BlessError(unmet + verification.problem);
     const auto& seal = *verification.seal;

@@ -24,7 +24,7 @@ OSStatus StaticCode::checkValidity(std::uint32_t flags, const codesigning::CodeR
     if ((flags & ~(checkAllArchitectures | checkNestedCode | strictValidate)) != 0) {
         return report(statusInvalidFlags, *statusMessage(statusInvalidFlags));
     }
-    codesigning::VerifyOptions options{(flags & checkNestedCode) != 0, (flags & strictValidate) != 0};
+    codesigning::VerifyOptions options{(flags & checkNestedCode) != 0, (flags & strictValidate) != 0, std::nullopt};
     codesigning::Verification verification = codesigning::verifyBundle(url_.path(), options);
     if (!verification.valid()) return report(verification.status, verification.problem);
     if (requirement) {

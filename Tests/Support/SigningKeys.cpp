@@ -4,6 +4,7 @@
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Identifiers.hpp"
+#include "Platform/KeyFile.hpp"
 #include "Platform/Process.hpp"
 #include "Platform/ToolPaths.hpp"
 
@@ -14,7 +15,7 @@ namespace testsupport {
 TeamKey makeTeamKey(const std::string& folder, const std::string& team) {
     auto key = platform::Ed25519PrivateKey::generate();
     std::string file = folder + "/" + team + "-" + platform::makeUUIDString() + ".key";
-    writeFile(file, platform::base64Encode(key.seed()) + "\n", 0600);
+    writeFile(file, platform::privateKeyPEM(key), 0600);
     return {key, team, file};
 }
 
@@ -28,6 +29,12 @@ void trustKeyForTeam(const platform::Ed25519PrivateKey& key, const std::string& 
 CodesignRun codesign(const std::vector<std::string>& arguments) {
     auto result = platform::runCapturingOutput(platform::paths::codesign, arguments);
     return {result.status, result.bytes};
+}
+
+std::string openssl(const std::vector<std::string>& arguments) {
+    auto result = platform::runCapturingOutput("/usr/bin/openssl", arguments);
+    EXPECT_EQ(result.status, 0) << "openssl failed: " << result.bytes;
+    return result.bytes;
 }
 
 void signWithTeam(const std::string& bundle, const TeamKey& key, bool deep) {

@@ -13,7 +13,7 @@ struct TeamKey {
     std::string privateKeyFile;
 };
 
-// Generates a key and writes its private key file into folder.
+// Generates a key and writes its private key file (PKCS#8 PEM) into folder.
 TeamKey makeTeamKey(const std::string& folder, const std::string& team);
 
 // Adds the key's public half to <trust store>/<team>.pub (inside a private namespace).
@@ -25,6 +25,10 @@ struct CodesignRun {
     std::string output;
 };
 CodesignRun codesign(const std::vector<std::string>& arguments);
+
+// Runs the openssl command-line tool (/usr/bin/openssl, from the Debian package),
+// failing the test when it fails; its output.
+std::string openssl(const std::vector<std::string>& arguments);
 
 // Signs with the tool, failing the test on error.
 void signWithTeam(const std::string& bundle, const TeamKey& key, bool deep = false);

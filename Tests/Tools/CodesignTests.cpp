@@ -16,11 +16,13 @@ namespace {
 
 class Codesign : public UpdaterEnvironment {
 protected:
-    std::string verify(const std::string& bundle, std::vector<std::string> flags = {"--deep", "--strict"}) {
-        flags.insert(flags.begin(), "--verify");
-        flags.push_back("--verbose=2");
-        flags.push_back(bundle);
-        auto result = codesign(flags);
+    // "" when the bundle verifies, else the diagnostic.
+    std::string verify(const std::string& bundle, const std::vector<std::string>& flags = {"--deep", "--strict"}) {
+        std::vector<std::string> arguments{"--verify"};
+        arguments.insert(arguments.end(), flags.begin(), flags.end());
+        arguments.push_back("--verbose=2");
+        arguments.push_back(bundle);
+        auto result = codesign(arguments);
         return result.status == 0 ? "" : (result.output.empty() ? "failed without a diagnostic" : result.output);
     }
 };
@@ -129,4 +131,53 @@ TEST_F(Codesign, DeepVerificationChecksNestedCode) {
     EXPECT_NE(verify(app).find("nested code is invalid: Contents/Helpers/Inner.app: the signing key is not trusted"),
               std::string::npos)
         << verify(app);
+}
+
+TEST_F(Codesign, SigningTakesPemOrTheOlderBase64KeyAndRefusesAPublicKey) {
+    // The older form: the base64 text of the key's 32-byte seed.
+    std::string legacy = folder_ / "legacy.key";
+    writeFile(legacy, platform::base64Encode(team_->key.seed()) + "\n", 0600);
+    std::string app = buildBundle(folder_.path(), "Legacy");
+    signWithTeam(app, TeamKey{team_->key, "TEAMA1", legacy});
+    EXPECT_EQ(verify(app), "");
+
+    // A public key where the private key belongs: base64 in a .pub file, or PEM.
+    writeFile(folder_ / "TEAMA1.pub", platform::base64Encode(team_->key.publicKey().raw()) + "\n");
+    openssl({"pkey", "-in", team_->privateKeyFile, "-pubout", "-out", folder_ / "team-public.pem"});
+    for (const auto& publicKey : {folder_ / "TEAMA1.pub", folder_ / "team-public.pem"}) {
+        std::string refused = buildBundle(folder_.path(), "Refused");
+        auto result = codesign({"--sign", publicKey, "--team", "TEAMA1", refused});
+        EXPECT_EQ(result.status, 1) << publicKey;
+        EXPECT_NE(result.output.find("public key; signing needs the private key"), std::string::npos) << result.output;
+        EXPECT_FALSE(exists(refused + "/Contents/_CodeSignature")) << publicKey;
+        platform::removeRecursively(refused);
+    }
+}
+
+TEST_F(Codesign, TrustedKeyOptionTrustsThatKeyForOneRunWithoutTouchingTheTrustStore) {
+    TeamKey stranger = makeTeamKey(folder_.path(), "TEAMC3");
+    std::string app = buildBundle(folder_.path(), "Stranger");
+    signWithTeam(app, stranger);
+    std::string trustStore = listTree(platform::paths::trustStoreDirectory);
+    std::string base64Key = folder_ / "stranger.pub";
+    writeFile(base64Key, platform::base64Encode(stranger.key.publicKey().raw()) + "\n");
+    std::string pemKey = folder_ / "stranger-public.pem";
+    openssl({"pkey", "-in", stranger.privateKeyFile, "-pubout", "-out", pemKey});
+
+    EXPECT_EQ(verify(app, {"--deep", "--strict", "--trusted-key", base64Key}), "");
+    EXPECT_EQ(verify(app, {"--trusted-key", pemKey}), "");
+    EXPECT_NE(verify(app).find("not trusted for team TEAMC3"), std::string::npos) << "trusted beyond its run";
+    EXPECT_EQ(listTree(platform::paths::trustStoreDirectory), trustStore);
+
+    writeFile(folder_ / "wrong.pub", platform::base64Encode(team_->key.publicKey().raw()) + "\n");
+    EXPECT_NE(verify(app, {"--trusted-key", folder_ / "wrong.pub"}).find("not trusted for team TEAMC3"), std::string::npos);
+
+    // Trust is all the option changes: a tampered bundle still fails.
+    writeFile(app + "/Contents/Resources/readme.txt", "evil\n");
+    EXPECT_NE(verify(app, {"--trusted-key", base64Key}).find("file modified"), std::string::npos);
+
+    // A private key is not something to hand around as a trusted key.
+    auto refused = codesign({"--verify", "--trusted-key", stranger.privateKeyFile, app});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("this is a private key"), std::string::npos) << refused.output;
 }

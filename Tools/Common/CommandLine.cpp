@@ -4,8 +4,15 @@
 
 #include <iostream>
 
-
 namespace commandline {
+namespace {
+
+int reportUsage(const std::string& program, const std::string& reason, const std::string& usage) {
+    std::cerr << program << ": " << reason << "\n" << usage;
+    return usageStatus;
+}
+
+}  // namespace
 
 std::optional<std::string> ParsedArguments::value(const std::string& name) const {
     auto found = values.find(name);
@@ -39,20 +46,7 @@ ParsedArguments parse(const std::vector<std::string>& arguments, const std::set<
 
 std::string readInput(const std::string& path) { return platform::readWholeFile(path == "-" ? "/dev/stdin" : path); }
 
-int runCommand(const std::string& program, const std::string& overview, const std::map<std::string, Command>& commands,
-               int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "help") {
-        std::cout << overview;
-        return arguments.empty() ? 2 : 0;
-    }
-    auto found = commands.find(arguments[0]);
-    if (found == commands.end()) {
-        std::cerr << program << ": unknown command " << arguments[0] << "\n" << overview;
-        return 2;
-    }
-    const Command& command = found->second;
-    arguments.erase(arguments.begin());
+int runProgram(const std::string& program, const Command& command, const std::vector<std::string>& arguments) {
     if (!arguments.empty() && arguments[0] == "--help") {
         std::cout << command.usage;
         return 0;
@@ -60,12 +54,29 @@ int runCommand(const std::string& program, const std::string& overview, const st
     try {
         return command.run(arguments);
     } catch (const UsageError& error) {
-        std::cerr << program << " " << found->first << ": " << error.what() << "\n" << command.usage;
-        return 2;
+        return reportUsage(program, error.what(), command.usage);
     } catch (const std::exception& error) {
-        std::cerr << program << " " << found->first << ": " << error.what() << "\n";
+        std::cerr << program << ": " << error.what() << "\n";
         return command.failureStatus;
     }
+}
+
+int runProgram(const std::string& program, const Command& command, int argc, char** argv) {
+    return runProgram(program, command, std::vector<std::string>(argv + 1, argv + argc));
+}
+
+int runCommand(const std::string& program, const std::string& overview, const std::map<std::string, Command>& commands,
+               int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.empty()) return reportUsage(program, "no command given", overview);
+    if (arguments[0] == "--help" || arguments[0] == "help") {
+        std::cout << overview;
+        return 0;
+    }
+    auto found = commands.find(arguments[0]);
+    if (found == commands.end()) return reportUsage(program, "unknown command " + arguments[0], overview);
+    arguments.erase(arguments.begin());
+    return runProgram(program + " " + found->first, found->second, arguments);
 }
 
 }  // namespace commandline

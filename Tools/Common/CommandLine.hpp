@@ -10,7 +10,10 @@
 
 namespace commandline {
 
-// Bad usage: the program prints the message and its usage, and exits 2.
+// Every program's exit status for bad usage.
+inline constexpr int usageStatus = 2;
+
+// Bad usage: the program prints the message and its usage, and exits usageStatus.
 class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -41,9 +44,16 @@ struct Command {
     int failureStatus;
 };
 
-// Runs "<program> <command> [arguments]": "--help" alone or after a command prints the
-// overview or the command's usage; bad usage prints it and exits 2; any other failure
-// prints "<program> <command>: <reason>" and exits with the command's failure status.
+// Runs a program of one command: "--help" as the first argument prints the usage on
+// standard output and exits 0; a UsageError prints "<program>: <reason>" and the usage
+// on standard error and exits usageStatus; any other failure prints
+// "<program>: <reason>" and exits with the command's failure status.
+int runProgram(const std::string& program, const Command& command, const std::vector<std::string>& arguments);
+int runProgram(const std::string& program, const Command& command, int argc, char** argv);
+
+// Runs "<program> <command> [arguments]" as runProgram runs "<program> <command>";
+// "--help" or "help" alone prints the overview on standard output, and a missing or
+// unknown command is bad usage reported with the overview.
 int runCommand(const std::string& program, const std::string& overview, const std::map<std::string, Command>& commands,
                int argc, char** argv);
 

@@ -2,12 +2,14 @@
 
 #include "CommandLine.hpp"
 
+#include "AutoUpdateKit/AppVersion.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
 #include "Platform/Crypto.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileURL.hpp"
 #include "Platform/Identifiers.hpp"
+#include "Platform/KeyFile.hpp"
 #include "Platform/SystemError.hpp"
 
 #include <cerrno>
@@ -40,7 +42,7 @@ int runKeygen(const std::vector<std::string>& arguments) {
         if (::access(path.c_str(), F_OK) == 0) throw std::runtime_error(path + " exists; refusing to overwrite it");
     }
     auto key = platform::Ed25519PrivateKey::generate();
-    writeNewFile(prefix + ".key", platform::base64Encode(key.seed()) + "\n", 0600);
+    writeNewFile(prefix + ".key", platform::privateKeyPEM(key), 0600);
     try {
         writeNewFile(prefix + ".pub", platform::base64Encode(key.publicKey().raw()) + "\n", 0644);
     } catch (...) {
@@ -81,6 +83,15 @@ ArchiveFacts measureArchive(const std::string& path) {
     return facts;
 }
 
+// Releases are ordered by their dotted numbers; a component that is not a number
+// compares as 0, which is rarely what the publisher meant.
+void warnAboutNonNumericComponents(const std::string& option, const std::string& text) {
+    for (const auto& component : autoupdatekit::AppVersion::nonNumericComponents(text)) {
+        std::cerr << "autoupdate-manifest make: warning: " << option << " " << text << ": \"" << component
+                  << "\" is not a number and compares as 0\n";
+    }
+}
+
 std::int64_t parseInteger(const std::string& text, const std::string& option) {
     std::int64_t value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -100,6 +111,7 @@ int runMake(const std::vector<std::string>& arguments) {
     if (fileName.empty()) throw UsageError("--archive - needs --archive-file-name");
     auto url = platform::WebURL::parse(parsed.required("--url"));
     if (!url) throw UsageError("--url is not an absolute URL");
+    if (url->scheme() != "http" && url->scheme() != "https") throw UsageError("--url must be an http or https URL");
     auto releaseDate = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
     if (auto text = parsed.value("--release-date")) {
         auto date = platform::parseISO8601(*text);
@@ -124,6 +136,8 @@ int runMake(const std::vector<std::string>& arguments) {
         releaseDate,
         notes,
     };
+    warnAboutNonNumericComponents("--version", payload.version);
+    warnAboutNonNumericComponents("--build", payload.build);
     std::cout << canonicalPayloadData(payload);
     return 0;
 }
@@ -131,9 +145,10 @@ int runMake(const std::vector<std::string>& arguments) {
 int runSign(const std::vector<std::string>& arguments) {
     auto parsed = commandline::parse(arguments, {"--key"}, {});
     if (parsed.positionals.size() != 1) throw UsageError("sign takes one payload file");
-    std::string key = commandline::readInput(parsed.required("--key"));
+    std::string keyFile = parsed.required("--key");
+    auto key = platform::privateKeyFromText(commandline::readInput(keyFile), keyFile);
     auto payload = makeDecoder().decodePayload(commandline::readInput(parsed.positionals[0]));
-    std::string signature = autoupdatekit::ManifestSignature::sign(payload, key);
+    std::string signature = autoupdatekit::ManifestSignature::sign(payload, platform::base64Encode(key.seed()));
     std::cout << manifestData({payload, signature});
     return 0;
 }
@@ -141,9 +156,10 @@ int runSign(const std::vector<std::string>& arguments) {
 int runVerify(const std::vector<std::string>& arguments) {
     auto parsed = commandline::parse(arguments, {"--public-key"}, {});
     if (parsed.positionals.size() != 1) throw UsageError("verify takes one manifest file");
-    std::string key = commandline::readInput(parsed.required("--public-key"));
+    std::string keyFile = parsed.required("--public-key");
+    auto key = platform::publicKeyFromText(commandline::readInput(keyFile), keyFile);
     auto manifest = makeDecoder().decodeManifest(commandline::readInput(parsed.positionals[0]));
-    if (!autoupdatekit::ManifestSignature::verify(manifest, key)) {
+    if (!autoupdatekit::ManifestSignature::verify(manifest, platform::base64Encode(key.raw()))) {
         std::cout << "signature does not verify\n";
         return 1;
     }
@@ -180,9 +196,9 @@ int runPrint(const std::vector<std::string>& arguments) {
 
 const Command keygen{
     "usage: autoupdate-manifest keygen <prefix>\n"
-    "Writes <prefix>.key (base64 Ed25519 private key, mode 0600) and <prefix>.pub\n"
-    "(base64 public key, for the app's AutoUpdateManifestPublicKey). Existing files\n"
-    "are never overwritten.\n",
+    "Writes <prefix>.key (the Ed25519 private key as PKCS#8 PEM, mode 0600, readable by\n"
+    "'openssl pkey') and <prefix>.pub (the base64 public key, for the app's\n"
+    "AutoUpdateManifestPublicKey). Existing files are never overwritten.\n",
     runKeygen, 1};
 
 const Command make{
@@ -193,19 +209,23 @@ const Command make{
     "         [--archive-file-name <name>]\n"
     "Writes the release's payload as JSON to standard output. The archive's SHA-256 and\n"
     "size are computed from the file, its file name taken from its path (give\n"
-    "--archive-file-name when the archive is '-'); the date defaults to now.\n",
+    "--archive-file-name when the archive is '-'); the date defaults to now. The URL\n"
+    "must be http or https; a version or build component that is not a number (it\n"
+    "compares as 0) is warned about on standard error.\n",
     runMake, 1};
 
 const Command sign{
     "usage: autoupdate-manifest sign --key <keyfile> <payload.json>\n"
-    "Signs the payload with the private key and writes the manifest document (payload\n"
-    "and signature) to standard output.\n",
+    "Signs the payload with the private key (PKCS#8 PEM, or the older base64 form) and\n"
+    "writes the manifest document (payload and signature) to standard output. A public\n"
+    "key given as --key is refused.\n",
     runSign, 1};
 
 const Command verify{
     "usage: autoupdate-manifest verify --public-key <pubfile> <manifest.json>\n"
-    "Exits 0 when the signature verifies, 1 when it does not, and 2 with the reason\n"
-    "when the manifest or the key cannot be read.\n",
+    "The public key is base64 (as keygen writes it) or PEM. Exits 0 when the signature\n"
+    "verifies, 1 when it does not, and 2 with the reason when the manifest or the key\n"
+    "cannot be read.\n",
     runVerify, 2};
 
 const Command print{

@@ -86,7 +86,10 @@ const char* const checkUsage =
 // Checks the app's feed as the app would; the result, with the configuration used.
 AutoUpdateConfiguration configurationOf(const std::string& appPath) {
     auto bundle = platform::Bundle::open(platform::FileURL(appPath));
-    if (!bundle) throw std::runtime_error(appPath + " is not an app bundle");
+    // Any folder opens as a bundle; without an identifier it cannot be an app.
+    if (!bundle || !bundle->bundleIdentifier()) {
+        throw std::runtime_error(appPath + " is not an app bundle (no Contents/Info.plist with a CFBundleIdentifier)");
+    }
     auto configuration = AutoUpdateConfiguration::fromBundleOrUserDefaults(std::make_shared<const platform::Bundle>(*bundle));
     if (!configuration) throw std::runtime_error("no manifest URL/public key configured for " + appPath);
     return *configuration;

@@ -6,7 +6,9 @@
 //
 // The files are those of the user-defaults store ($HOME/Library/Preferences/<domain>.plist).
 // Exit status 0 on success; 1 with "defaults: <reason>" on standard error otherwise
-// (a missing key or domain included).
+// (a missing key or domain included); 2 with the usage for bad usage.
+
+#include "CommandLine.hpp"
 
 #include "Platform/PropertyList.hpp"
 #include "Platform/UserDefaults.hpp"
@@ -37,10 +39,7 @@ int read(const platform::UserDefaults& defaults, const std::vector<std::string>&
 }
 
 int run(const std::vector<std::string>& arguments) {
-    if (arguments.size() < 2) {
-        std::cerr << usage;
-        return 1;
-    }
+    if (arguments.size() < 2) throw commandline::UsageError("give a verb and a domain");
     const std::string& verb = arguments[0];
     platform::UserDefaults defaults(arguments[1]);
     if (verb == "write" && arguments.size() == 4) {
@@ -55,17 +54,9 @@ int run(const std::vector<std::string>& arguments) {
         return 0;
     }
     if (verb == "read" && arguments.size() <= 3) return read(defaults, arguments);
-    std::cerr << usage;
-    return 1;
+    throw commandline::UsageError("unknown verb or wrong number of arguments for " + verb);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
-    } catch (const std::exception& error) {
-        std::cerr << "defaults: " << error.what() << "\n";
-        return 1;
-    }
-}
+int main(int argc, char** argv) { return commandline::runProgram("defaults", {usage, run, 1}, argc, argv); }

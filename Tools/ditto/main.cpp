@@ -4,13 +4,15 @@
 //   ditto -x -k <archive.zip> <folder>         unpack into an existing folder
 //   ditto -c -k [--keepParent] <source> <zip>  make an archive
 //
-// Exit status 0 on success; 1 with "ditto: <reason>" on standard error otherwise.
+// Exit status 0 on success; 1 with "ditto: <reason>" on standard error otherwise; 2 with
+// the usage for bad usage.
 
 #include "ArchiveSupport.hpp"
 #include "TreeCopy.hpp"
 #include "ZipArchive.hpp"
 
-#include <iostream>
+#include "CommandLine.hpp"
+
 #include <string>
 #include <vector>
 
@@ -37,15 +39,13 @@ int run(const std::vector<std::string>& arguments) {
         else if (argument == "-c") create = true;
         else if (argument == "-k") zip = true;
         else if (argument == "--keepParent") keepParent = true;
-        else if (!argument.empty() && argument.front() == '-') throw ditto::DittoError("unknown option " + argument);
+        else if (!argument.empty() && argument.front() == '-') throw commandline::UsageError("unknown option " + argument);
         else paths.push_back(withoutTrailingSlashes(argument));
     }
     bool copy = !extract && !create && !zip && !keepParent;
     bool archive = (extract != create) && zip && !(extract && keepParent);
-    if (paths.size() != 2 || (!copy && !archive)) {
-        std::cerr << usage;
-        return 1;
-    }
+    if (paths.size() != 2) throw commandline::UsageError("give a source and a destination");
+    if (!copy && !archive) throw commandline::UsageError("give -x -k or -c -k [--keepParent], or no option to copy");
     if (copy) ditto::copyTree(paths[0], paths[1]);
     else if (extract) ditto::extractZip(paths[0], paths[1]);
     else ditto::createZip(paths[0], paths[1], keepParent);
@@ -54,11 +54,4 @@ int run(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
-    } catch (const std::exception& error) {
-        std::cerr << "ditto: " << error.what() << "\n";
-        return 1;
-    }
-}
+int main(int argc, char** argv) { return commandline::runProgram("ditto", {usage, run, 1}, argc, argv); }

@@ -2,7 +2,11 @@
 //
 //   launchctl print system/<label>         exit 0 exactly when the job is loaded
 //   launchctl bootstrap system <plist>     load a job (root only)
+//
+// print exits 113 for a job that is not loaded (or a supervisor that cannot be
+// reached), bootstrap 5 when it fails; bad usage exits 2 with the usage.
 
+#include "CommandLine.hpp"
 #include "SupervisorProtocol.hpp"
 
 #include "Platform/IPC/Service.hpp"
@@ -11,6 +15,10 @@
 #include <string>
 
 namespace {
+
+constexpr const char* usage =
+    "usage: launchctl print system/<label>\n"
+    "       launchctl bootstrap system <plist>\n";
 
 constexpr int notFoundStatus = 113;
 constexpr int failureStatus = 5;
@@ -36,10 +44,7 @@ bool flag(const platform::PropertyDictionary& answer, const std::string& key) {
     return value != nullptr && *value;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
+int run(const std::vector<std::string>& arguments) {
     if (arguments.size() == 2 && arguments[0] == "print" && arguments[1].rfind("system/", 0) == 0) {
         std::string label = arguments[1].substr(7);
         auto answer = ask(supervisorprotocol::printSelector, {{"label", label}});
@@ -57,6 +62,9 @@ int main(int argc, char** argv) {
         std::cerr << "Bootstrap failed: " << (message ? *message : "the supervisor is not running") << "\n";
         return failureStatus;
     }
-    std::cerr << "usage: launchctl print system/<label>\n       launchctl bootstrap system <plist>\n";
-    return 64;
+    throw commandline::UsageError("unknown subcommand or wrong arguments");
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return commandline::runProgram("launchctl", {usage, run, failureStatus}, argc, argv); }

@@ -5,14 +5,16 @@
 // Reads CFBundleExecutable (a plain file name) from the bundle's Info.plist and starts
 // Contents/MacOS/<executable> in a new session with its standard streams on /dev/null,
 // under the identity open itself runs with. Exit status 0 once the app has started;
-// 1 with "open: <reason>" on standard error otherwise.
+// 1 with "open: <reason>" on standard error otherwise; 2 with the usage for bad usage.
+
+#include "CommandLine.hpp"
 
 #include "Platform/Bundle.hpp"
 #include "Platform/Process.hpp"
 
-#include <iostream>
-
 namespace {
+
+constexpr const char* usage = "usage: open <path-to-app>\n";
 
 std::string executablePath(const std::string& appPath) {
     auto bundle = platform::Bundle::open(platform::FileURL(appPath));
@@ -24,18 +26,12 @@ std::string executablePath(const std::string& appPath) {
     return bundle->bundleURL().path() + "/Contents/MacOS/" + *name;
 }
 
+int run(const std::vector<std::string>& arguments) {
+    if (arguments.size() != 1) throw commandline::UsageError("give one application bundle");
+    platform::launchDetached(executablePath(arguments[0]), {});
+    return 0;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: open <path-to-app>\n";
-        return 1;
-    }
-    try {
-        platform::launchDetached(executablePath(argv[1]), {});
-        return 0;
-    } catch (const std::exception& error) {
-        std::cerr << "open: " << error.what() << "\n";
-        return 1;
-    }
-}
+int main(int argc, char** argv) { return commandline::runProgram("open", {usage, run, 1}, argc, argv); }

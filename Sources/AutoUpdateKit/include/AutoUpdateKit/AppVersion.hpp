@@ -3,6 +3,7 @@
 // for release ordering and the minimum system version: 1.10 is newer than 1.9.
 
 #include <string>
+#include <vector>
 
 namespace platform {
 class Bundle;
@@ -21,6 +22,10 @@ struct AppVersion {
     // and ASCII digits fitting in 64 bits, anything else counts as 0; a missing
     // component counts as 0. Never fails.
     static int compareDotted(const std::string& left, const std::string& right);
+
+    // The components of a dotted text that compareDotted counts as 0 for not being
+    // numbers ("beta" in "2.0.beta"), so a publisher can be warned before releasing.
+    static std::vector<std::string> nonNumericComponents(const std::string& text);
 
     bool operator==(const AppVersion&) const = default;
 };

@@ -29,6 +29,9 @@ void signBundle(const std::string& bundlePath, const std::optional<SigningIdenti
 struct VerifyOptions {
     bool deep = false;    // verify nested bundles too
     bool strict = false;  // refuse symbolic links that leave the bundle
+    // A public key trusted for whatever team a seal claims, besides the trust store:
+    // for a publisher checking a build without root. The client and helper never set it.
+    std::optional<Bytes> extraTrustedKey;
 };
 
 struct Verification {

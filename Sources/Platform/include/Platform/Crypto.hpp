@@ -69,8 +69,4 @@ private:
     Bytes seed_;
 };
 
-// Key files hold the base64 text of the raw key, a trailing newline allowed.
-Ed25519PrivateKey readPrivateKeyFile(const std::string& path);
-Ed25519PublicKey readPublicKeyFile(const std::string& path);
-
 }  // namespace platform
