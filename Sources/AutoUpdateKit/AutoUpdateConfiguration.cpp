@@ -17,6 +17,12 @@ platform::FileURL defaultStagingDirectory(const platform::Bundle& bundle) {
     return platform::FileURL(caches).appending(name).appending("AutoUpdateStaging");
 }
 
+// The library serves any app, so an app that names no helper gets its own by
+// convention, never another maker's.
+std::string defaultMachServiceName(const platform::Bundle& bundle) {
+    return bundle.bundleIdentifier().value_or("AutoUpdateKit") + PrivilegedUpdateDefaults::machServiceNameSuffix;
+}
+
 // The bundle's standard defaults; nothing when it has no usable domain.
 std::optional<platform::UserDefaults> standardDefaults(const platform::Bundle& bundle) {
     auto identifier = bundle.bundleIdentifier();
@@ -73,7 +79,7 @@ std::optional<AutoUpdateConfiguration> AutoUpdateConfiguration::fromBundleOrUser
     auto urlText = configurationValue("AutoUpdateManifestURL", defaults, info);
     auto publicKey = configurationValue("AutoUpdateManifestPublicKey", defaults, info);
     auto serviceName = configurationValue(PrivilegedUpdateDefaults::machServiceNameKey, defaults, info)
-                           .value_or(PrivilegedUpdateDefaults::zorvaneMachServiceName);
+                           .value_or(defaultMachServiceName(*bundle));
     if (!urlText || !publicKey) return std::nullopt;
     // The trimmed texts only decide blankness; the texts as read are used.
     if (platform::trimmingWhitespaceAndNewlines(*urlText).empty()) return std::nullopt;
