@@ -3,6 +3,7 @@
 // versions, honour a suppressed update, check the minimum system version, then
 // download, hash, unpack and validate the archive into the staging directory.
 
+#include "AutoUpdateKit/Export.hpp"
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
 
@@ -15,7 +16,7 @@
 
 namespace autoupdatekit {
 
-class AutoUpdateManager {
+class AUTOUPDATEKIT_EXPORT AutoUpdateManager {
 public:
     // Receives one line of text; callable from any thread.
     using Log = std::function<void(const std::string& line)>;

@@ -7,6 +7,7 @@
 // still arrives. A request may add a cap on the whole transfer, so a server that
 // trickles just above the idle limit cannot hold it for ever.
 
+#include "Platform/Export.hpp"
 #include "Platform/WebURL.hpp"
 
 #include <cstdint>
@@ -22,12 +23,12 @@ namespace platform {
 
 // A transport failure; what() is curl's own text (or that of the body-size or
 // whole-transfer limit).
-class TransportError : public std::runtime_error {
+class PLATFORM_EXPORT TransportError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-struct HTTPRequest {
+struct PLATFORM_EXPORT HTTPRequest {
     WebURL url;
     std::vector<std::pair<std::string, std::string>> headers = {};
     long idleTimeoutSeconds = 60;
@@ -35,7 +36,7 @@ struct HTTPRequest {
     long transferTimeoutSeconds = 0;
 };
 
-struct HTTPResponse {
+struct PLATFORM_EXPORT HTTPResponse {
     // False for a response that did not come over HTTP (a file URL).
     bool isHTTP = true;
     long statusCode = 0;
@@ -44,7 +45,7 @@ struct HTTPResponse {
 // Bytes received so far, and the announced total when there is one.
 using ProgressObserver = std::function<void(std::uint64_t received, std::optional<std::uint64_t> expected)>;
 
-class HTTPSession {
+class PLATFORM_EXPORT HTTPSession {
 public:
     // The process-wide session.
     static std::shared_ptr<HTTPSession> shared();
