@@ -4,7 +4,7 @@
 # Makes the app's privileged helper, named <target>, with `autoupdate-helper make`:
 # the generic helper with the app's policy (INFO_PLIST) and launchd job (LAUNCHD_PLIST)
 # embedded, both checked first. The helper lands in OUTPUT_DIRECTORY (by default
-# CMAKE_RUNTIME_OUTPUT_DIRECTORY, else the current binary folder); its path is the
+# CMAKE_RUNTIME_OUTPUT_DIRECTORY, else PrivilegedHelpers/ in the current binary folder); its path is the
 # target's AUTOUPDATEKIT_HELPER_FILE property. Ship it in the app bundle as
 # Contents/Library/LaunchServices/<label>.
 #
@@ -19,7 +19,8 @@ function(autoupdatekit_add_privileged_helper target)
     if(CMAKE_RUNTIME_OUTPUT_DIRECTORY)
       set(HELPER_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
     else()
-      set(HELPER_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+      # A folder of its own: the helper's file may not share the target's name there.
+      set(HELPER_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/PrivilegedHelpers)
     endif()
   endif()
   get_filename_component(info ${HELPER_INFO_PLIST} ABSOLUTE)
