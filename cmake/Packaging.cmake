@@ -33,6 +33,11 @@ set_target_properties(autoupdatekit_static PROPERTIES OUTPUT_NAME autoupdatekit 
 
 install(TARGETS autoupdatekit autoupdatekit_static EXPORT AutoUpdateKitTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# A stripped install (and so the Debian package) strips executables and the shared
+# library; the static one needs asking.
+install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND ${CMAKE_STRIP} --strip-debug \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libautoupdatekit.a\" COMMAND_ERROR_IS_FATAL ANY)
+endif()")
 
 # Public headers, and the platform headers they include, under include/AutoUpdateKit.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/Sources/AutoUpdateKit/include/AutoUpdateKit
