@@ -25,7 +25,7 @@ int updateWithPrivilegedHelper(const autoupdatekit::AutoUpdateManager::Log& log)
         const auto* ready = std::get_if<autoupdatekit::AutoUpdateCheckResult::UpdateReady>(&result.value);
         if (ready == nullptr) return 0;
         autoupdatekit::AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(
-            ready->candidate, *configuration, std::nullopt, [] { return std::optional<double>(); }, log);
+            ready->candidate, *configuration, std::nullopt, {}, log);
     } catch (const std::exception& error) {
         log(std::string("AutoUpdateKit: ") + error.what());
         return 1;
