@@ -56,7 +56,7 @@ make_app() {  # folder, version, build
   local app="$1/Zorvane.app"
   mkdir -p "$app/Contents/MacOS" "$app/Contents/Library/LaunchServices" "$app/Contents/Resources"
   cp "$bin/DemoApp" "$app/Contents/MacOS/Zorvane"
-  cp "$bin/PrivilegedUpdateHelper" "$app/Contents/Library/LaunchServices/$label"
+  cp "$work/$label" "$app/Contents/Library/LaunchServices/$label"
   echo "Zorvane $2" > "$app/Contents/Resources/about.txt"
   cat > "$app/Contents/Info.plist" <<PLIST
 <?xml version="1.0" encoding="UTF-8"?>
@@ -74,6 +74,11 @@ PLIST
   "$bin/codesign" --sign "$work/team.pem" --team "$team" "$app"
   echo "$app"
 }
+
+step "Zorvane's privileged helper, made from the generic one with its policy"
+examples=$(cd "$(dirname "$0")" && pwd)
+"$bin/autoupdate-helper" make --info-plist "$examples/DemoApp/HelperInfo.plist" \
+  --launchd-plist "$examples/DemoApp/HelperLaunchd.plist" --output "$work/$label" | sed 's/^/   /'
 
 step "Zorvane 1.0 and 2.0, signed by team $team"
 mkdir -p "$work/v2"

@@ -2,9 +2,13 @@
 #
 # The installed client library is made from the objects already built for the
 # project's own targets: libautoupdatekit.so (versioned) links the module and the
-# platform layer whole, and libautoupdatekit.a merges their archives.
+# platform layer whole, and libautoupdatekit.a holds the same objects. Both are built
+# with hidden visibility, so the shared library exports only what the public headers
+# mark (AUTOUPDATEKIT_EXPORT, PLATFORM_EXPORT).
 
 set(AUTOUPDATEKIT_SOVERSION 0)
+set_target_properties(AutoUpdateKit Platform PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+set(public_include_dirs $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/AutoUpdateKit>)
 
 add_library(autoupdatekit SHARED ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
 target_link_options(autoupdatekit PRIVATE
@@ -12,26 +16,33 @@ target_link_options(autoupdatekit PRIVATE
 set_property(TARGET autoupdatekit APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:AutoUpdateKit> $<TARGET_FILE:Platform>)
 add_dependencies(autoupdatekit AutoUpdateKit Platform)
 target_link_libraries(autoupdatekit PRIVATE OpenSSL::Crypto CURL::libcurl PkgConfig::PLIST PkgConfig::UUID PkgConfig::ICU Threads::Threads)
-set_target_properties(autoupdatekit PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${AUTOUPDATEKIT_SOVERSION})
+target_include_directories(autoupdatekit INTERFACE ${public_include_dirs})
+target_compile_features(autoupdatekit INTERFACE cxx_std_20)
+set_target_properties(autoupdatekit PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${AUTOUPDATEKIT_SOVERSION}
+  EXPORT_NAME AutoUpdateKit)
 
-set(combined_archive ${CMAKE_BINARY_DIR}/libautoupdatekit.a)
-set(archive_script ${CMAKE_BINARY_DIR}/libautoupdatekit.mri)
-file(GENERATE OUTPUT ${archive_script} CONTENT
-  "CREATE ${combined_archive}\nADDLIB $<TARGET_FILE:AutoUpdateKit>\nADDLIB $<TARGET_FILE:Platform>\nSAVE\nEND\n")
-add_custom_command(OUTPUT ${combined_archive}
-  COMMAND ${CMAKE_COMMAND} -E rm -f ${combined_archive}
-  COMMAND ${CMAKE_COMMAND} -DAR=${CMAKE_AR} -DSCRIPT=${archive_script} -P ${PROJECT_SOURCE_DIR}/cmake/MergeArchives.cmake
-  DEPENDS AutoUpdateKit Platform ${archive_script}
-  COMMENT "Merging the static client library")
-add_custom_target(autoupdatekit_static ALL DEPENDS ${combined_archive})
+# The static library's users link its dependencies themselves; the package config
+# finds them under the same names.
+pkg_check_modules(AutoUpdateKitDependencies REQUIRED IMPORTED_TARGET libplist-2.0 icu-uc uuid)
+add_library(autoupdatekit_static STATIC $<TARGET_OBJECTS:AutoUpdateKit> $<TARGET_OBJECTS:Platform>)
+target_link_libraries(autoupdatekit_static PRIVATE
+  OpenSSL::Crypto CURL::libcurl PkgConfig::AutoUpdateKitDependencies Threads::Threads)
+target_include_directories(autoupdatekit_static INTERFACE ${public_include_dirs})
+target_compile_features(autoupdatekit_static INTERFACE cxx_std_20)
+set_target_properties(autoupdatekit_static PROPERTIES OUTPUT_NAME autoupdatekit EXPORT_NAME AutoUpdateKitStatic)
 
-install(TARGETS autoupdatekit LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${combined_archive} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS autoupdatekit autoupdatekit_static EXPORT AutoUpdateKitTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# A stripped install (and so the Debian package) strips executables and the shared
+# library; the static one needs asking.
+install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND ${CMAKE_STRIP} --strip-debug \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libautoupdatekit.a\" COMMAND_ERROR_IS_FATAL ANY)
+endif()")
 
 # Public headers, and the platform headers they include, under include/AutoUpdateKit.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/Sources/AutoUpdateKit/include/AutoUpdateKit
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-foreach(header Bundle.hpp FileURL.hpp HTTPSession.hpp PropertyList.hpp WebURL.hpp IPC/KeyedArchive.hpp)
+foreach(header Export.hpp Bundle.hpp FileURL.hpp HTTPSession.hpp PropertyList.hpp WebURL.hpp IPC/KeyedArchive.hpp)
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/Sources/Platform/include/Platform/${header}
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/AutoUpdateKit/Platform/${folder})
@@ -39,13 +50,16 @@ endforeach()
 
 include(CMakePackageConfigHelpers)
 set(config_folder ${CMAKE_INSTALL_LIBDIR}/cmake/AutoUpdateKit)
+install(EXPORT AutoUpdateKitTargets NAMESPACE AutoUpdateKit:: DESTINATION ${config_folder})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/AutoUpdateKitConfig.cmake.in
   ${CMAKE_BINARY_DIR}/AutoUpdateKitConfig.cmake INSTALL_DESTINATION ${config_folder}
-  PATH_VARS CMAKE_INSTALL_INCLUDEDIR CMAKE_INSTALL_LIBDIR)
+  PATH_VARS CMAKE_INSTALL_LIBEXECDIR)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/AutoUpdateKitConfigVersion.cmake COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/AutoUpdateKitConfig.cmake ${CMAKE_BINARY_DIR}/AutoUpdateKitConfigVersion.cmake
-  DESTINATION ${config_folder})
+  ${PROJECT_SOURCE_DIR}/cmake/AutoUpdateKitHelper.cmake DESTINATION ${config_folder})
 
+# The .pc file finds its prefix from where it lies, so the tree can be installed anywhere.
+file(RELATIVE_PATH pc_prefix_from_pc_folder ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/autoupdatekit.pc.in ${CMAKE_BINARY_DIR}/autoupdatekit.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/autoupdatekit.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
@@ -71,5 +85,9 @@ set(CPACK_PACKAGE_CONTACT "AutoUpdateKit maintainers <maintainers@autoupdatekit.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keeps desktop applications up to date: client library, privileged helper and tools")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# autoupdate-helper runs objcopy to embed an app's policy into the generic helper.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS binutils)
+# Debug information stays out of the package.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 include(CPack)

@@ -71,7 +71,7 @@ const std::string& enterPrivateSystem() {
 const std::string& startDeployedHelper() {
     static const std::string error = []() -> std::string {
         if (!enterPrivateSystem().empty()) return enterPrivateSystem();
-        std::string path = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/PrivilegedUpdateHelper";
+        std::string path = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/ZorvanePrivilegedUpdater";
         pid_t pid = ::fork();
         if (pid == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // ends with the benchmark

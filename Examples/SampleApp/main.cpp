@@ -1,21 +1,46 @@
 // The shortest working app: at start it checks its feed and, when a newer signed
 // release is ready, installs it after it exits and is reopened as the new version.
+// Started with "privileged" (an app installed where its user cannot write, such as
+// /Applications), it hands the update to its privileged helper instead.
 //
 // Its bundle's Info.plist carries the feed:
 //   AutoUpdateManifestURL        https://updates.example.com/sample/manifest.json
 //   AutoUpdateManifestPublicKey  <the base64 public key from autoupdate-manifest keygen>
+//   AutoUpdateMachServiceName    com.example.sampleapp.PrivilegedUpdater (its helper)
 
 #include <AutoUpdateKit/AutoUpdateKit.h>
 
 #include <iostream>
+#include <string>
 
-int main() {
+namespace {
+
+// Checks and, for a ready update, hands it to the helper; the process ends there.
+int updateWithPrivilegedHelper(const autoupdatekit::AutoUpdateManager::Log& log) {
+    auto configuration = autoupdatekit::AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
+    if (!configuration) return 1;
+    try {
+        auto result = autoupdatekit::AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate();
+        log("AutoUpdateKit: " + result.logDescription());
+        const auto* ready = std::get_if<autoupdatekit::AutoUpdateCheckResult::UpdateReady>(&result.value);
+        if (ready == nullptr) return 0;
+        autoupdatekit::AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(
+            ready->candidate, *configuration, std::nullopt, {}, log);
+    } catch (const std::exception& error) {
+        log(std::string("AutoUpdateKit: ") + error.what());
+        return 1;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::cout << "Sample app running, version "
+              << autoupdatekit::AppVersion::of(platform::Bundle::main()).version << "\n" << std::flush;
+    auto log = [](const std::string& line) { std::cerr << line << "\n"; };
+    if (argc > 1 && std::string(argv[1]) == "privileged") return updateWithPrivilegedHelper(log);
     // Returns when there is nothing to install (or a step failed, which it logs);
     // otherwise the process ends here and the update is installed after it.
-    autoupdatekit::AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(
-        [](const std::string& line) { std::cerr << line << "\n"; });
-
-    std::cout << "Sample app running, version "
-              << autoupdatekit::AppVersion::of(platform::Bundle::main()).version << "\n";
+    autoupdatekit::AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(log);
     return 0;
 }

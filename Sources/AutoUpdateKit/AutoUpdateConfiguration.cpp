@@ -17,6 +17,12 @@ platform::FileURL defaultStagingDirectory(const platform::Bundle& bundle) {
     return platform::FileURL(caches).appending(name).appending("AutoUpdateStaging");
 }
 
+// The library serves any app, so an app that names no helper gets its own by
+// convention, never another maker's.
+std::string defaultMachServiceName(const platform::Bundle& bundle) {
+    return bundle.bundleIdentifier().value_or("AutoUpdateKit") + PrivilegedUpdateDefaults::machServiceNameSuffix;
+}
+
 }  // namespace
 
 AutoUpdateConfiguration::AutoUpdateConfiguration(platform::WebURL url, std::string key,
@@ -46,7 +52,7 @@ std::optional<AutoUpdateConfiguration> AutoUpdateConfiguration::fromBundleOrUser
     auto urlText = settings.text("AutoUpdateManifestURL");
     auto publicKey = settings.text("AutoUpdateManifestPublicKey");
     auto serviceName = settings.text(PrivilegedUpdateDefaults::machServiceNameKey)
-                           .value_or(PrivilegedUpdateDefaults::zorvaneMachServiceName);
+                           .value_or(defaultMachServiceName(*bundle));
     if (!urlText || !publicKey) return std::nullopt;
     // The trimmed texts only decide blankness; the texts as read are used.
     if (platform::trimmingWhitespaceAndNewlines(*urlText).empty()) return std::nullopt;

@@ -55,7 +55,7 @@ TEST_F(Configuration, UserDefaultsComeBeforeTheInfoPlistAndEmptyOnesFallThrough)
     ASSERT_TRUE(configuration);
     EXPECT_EQ(configuration->manifestURL.absoluteString(), "https://defaults.example.com/m.json");
     EXPECT_EQ(configuration->publicKeyBase64, key_);
-    EXPECT_EQ(configuration->privilegedHelperMachServiceName, PrivilegedUpdateDefaults::zorvaneMachServiceName);
+    EXPECT_EQ(configuration->privilegedHelperMachServiceName, "com.example.sample.PrivilegedUpdater");
     EXPECT_EQ(configuration->stagingDirectory.path(), folder_ / "cache/com.example.sample/AutoUpdateStaging");
     EXPECT_TRUE(testsupport::exists(folder_ / "cache"));
     EXPECT_FALSE(testsupport::exists(folder_ / "cache/com.example.sample"));

@@ -28,8 +28,8 @@ PropertyDictionary completeInfo() {
 
 }  // namespace
 
-TEST(HelperPolicy, RealExecutableWithAnIncompletePolicyExitsWithOneLine) {
-    auto result = platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/IncompletePolicyHelper", {});
+TEST(HelperPolicy, GenericHelperWithoutAPolicyExitsWithOneLine) {
+    auto result = platform::runCapturingOutput(AUTOUPDATEKIT_GENERIC_HELPER_PATH, {});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.bytes, "PrivilegedUpdateHelper failed: Missing helper policy value AutoUpdateAllowedBundleIdentifier.\n");
 }

@@ -2,6 +2,7 @@
 // The running application's version and build, and the dotted numeric comparison used
 // for release ordering and the minimum system version: 1.10 is newer than 1.9.
 
+#include "AutoUpdateKit/Export.hpp"
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ class Bundle;
 
 namespace autoupdatekit {
 
-struct AppVersion {
+struct AUTOUPDATEKIT_EXPORT AppVersion {
     std::string version = "0";  // CFBundleShortVersionString
     std::string build = "0";    // CFBundleVersion
 

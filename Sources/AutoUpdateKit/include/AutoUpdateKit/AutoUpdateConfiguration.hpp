@@ -3,6 +3,7 @@
 // have signed it, the running application's bundle, the staging directory and the
 // privileged helper's service name.
 
+#include "AutoUpdateKit/Export.hpp"
 #include "Platform/Bundle.hpp"
 #include "Platform/FileURL.hpp"
 #include "Platform/WebURL.hpp"
@@ -13,7 +14,7 @@
 
 namespace autoupdatekit {
 
-struct AutoUpdateConfiguration {
+struct AUTOUPDATEKIT_EXPORT AutoUpdateConfiguration {
     platform::WebURL manifestURL;
     std::string publicKeyBase64;
     std::shared_ptr<const platform::Bundle> currentBundle;

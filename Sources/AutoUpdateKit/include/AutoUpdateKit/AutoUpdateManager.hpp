@@ -4,6 +4,7 @@
 // download, hash, unpack and validate the archive into the staging directory.
 
 #include "AutoUpdateKit/AutoUpdateCheckOptions.hpp"
+#include "AutoUpdateKit/Export.hpp"
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
 #include "AutoUpdateKit/AutoUpdateConsent.hpp"
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
@@ -17,7 +18,7 @@
 
 namespace autoupdatekit {
 
-class AutoUpdateManager {
+class AUTOUPDATEKIT_EXPORT AutoUpdateManager {
 public:
     // Receives one line of text; callable from any thread.
     using Log = std::function<void(const std::string& line)>;

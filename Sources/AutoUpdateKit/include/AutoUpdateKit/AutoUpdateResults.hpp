@@ -2,6 +2,7 @@
 // What an update check hands back: a staged candidate, the check's result with its
 // one-line log text, and the update client's errors with their fixed messages.
 
+#include "AutoUpdateKit/Export.hpp"
 #include "AutoUpdateKit/InstallationPlan.hpp"
 #include "AutoUpdateKit/UpdateManifest.hpp"
 
@@ -17,9 +18,9 @@ namespace autoupdatekit {
 
 // "<version>-<build>": how an offered update is known to the check, the deferred
 // install script and the privileged helper.
-std::string updateIdentifier(const UpdateManifestPayload& payload);
+AUTOUPDATEKIT_EXPORT std::string updateIdentifier(const UpdateManifestPayload& payload);
 
-struct AutoUpdateCandidate {
+struct AUTOUPDATEKIT_EXPORT AutoUpdateCandidate {
     SignedUpdateManifest manifest;
     platform::FileURL archiveURL;
     platform::FileURL extractedAppURL;
@@ -27,7 +28,7 @@ struct AutoUpdateCandidate {
     bool operator==(const AutoUpdateCandidate&) const = default;
 };
 
-struct AutoUpdateCheckResult {
+struct AUTOUPDATEKIT_EXPORT AutoUpdateCheckResult {
     struct UpToDate {
         std::string currentVersion;
         std::string currentBuild;
@@ -56,7 +57,7 @@ struct AutoUpdateCheckResult {
     bool operator==(const AutoUpdateCheckResult&) const = default;
 };
 
-class AutoUpdateError : public std::exception {
+class AUTOUPDATEKIT_EXPORT AutoUpdateError : public std::exception {
 public:
     enum class Case {
         manifestRequestFailed,

@@ -3,6 +3,7 @@
 // installed one, and choose how it can be replaced from the file-system permissions of
 // the current user. Planning changes nothing on disk.
 
+#include "AutoUpdateKit/Export.hpp"
 #include "Platform/FileURL.hpp"
 
 #include <exception>
@@ -14,11 +15,11 @@ namespace autoupdatekit {
 // Raw values are the case names; the order is the declaration order.
 enum class InstallStrategy { replaceWithoutBackup, replaceWholeBundle, replaceBundleContents, relocateToUserApplications };
 
-std::string rawValue(InstallStrategy strategy);
+AUTOUPDATEKIT_EXPORT std::string rawValue(InstallStrategy strategy);
 // Exact, case-sensitive match of a raw value; nothing otherwise.
-std::optional<InstallStrategy> installStrategyFromRawValue(const std::string& raw);
+AUTOUPDATEKIT_EXPORT std::optional<InstallStrategy> installStrategyFromRawValue(const std::string& raw);
 
-struct InstallationPlan {
+struct AUTOUPDATEKIT_EXPORT InstallationPlan {
     platform::FileURL currentAppURL;
     platform::FileURL stagedAppURL;
     InstallStrategy strategy = InstallStrategy::relocateToUserApplications;
@@ -34,7 +35,7 @@ struct InstallationPlan {
     bool operator==(const InstallationPlan&) const = default;
 };
 
-class InstallationPlanError : public std::exception {
+class AUTOUPDATEKIT_EXPORT InstallationPlanError : public std::exception {
 public:
     enum class Case { appMissing, bundleIdentifierMissing, bundleIdentifierMismatch, teamIdentifierMismatch, stagedSignatureInvalid };
 
@@ -65,11 +66,11 @@ namespace InstallationPlanner {
 // Checks, in order: both bundles exist; the staged signature; the bundle identifiers;
 // the team identifiers; then the write and owner tests and the strategy. Fails with
 // InstallationPlanError, or passes a file-system or process-start error through.
-InstallationPlan plan(const platform::FileURL& currentAppURL, const platform::FileURL& stagedAppURL);
+AUTOUPDATEKIT_EXPORT InstallationPlan plan(const platform::FileURL& currentAppURL, const platform::FileURL& stagedAppURL);
 
 // Static validity check (strict), then `codesign --verify --deep --strict`; fails with
 // stagedSignatureInvalid, or a process-start error.
-void verifySignature(const platform::FileURL& appURL);
+AUTOUPDATEKIT_EXPORT void verifySignature(const platform::FileURL& appURL);
 
 }  // namespace InstallationPlanner
 }  // namespace autoupdatekit

@@ -3,6 +3,7 @@
 // strategy. The installed app is never removed before its replacement is in place and
 // verified, or a backup of it exists.
 
+#include "AutoUpdateKit/Export.hpp"
 #include "AutoUpdateKit/InstallationPlan.hpp"
 
 #include "Platform/FileURL.hpp"
@@ -14,13 +15,13 @@
 
 namespace autoupdatekit {
 
-struct InstallationResult {
+struct AUTOUPDATEKIT_EXPORT InstallationResult {
     InstallStrategy strategy;
     std::optional<platform::FileURL> backupURL = std::nullopt;
     bool operator==(const InstallationResult&) const = default;
 };
 
-class InstallationError : public std::exception {
+class AUTOUPDATEKIT_EXPORT InstallationError : public std::exception {
 public:
     enum class Case { unsupportedStrategy, contentsMissing, rollbackFailed };
 
@@ -39,27 +40,27 @@ private:
 };
 
 // Copies through the platform's copy tool; its output is the failure's text.
-class CopyError : public std::runtime_error {
+class AUTOUPDATEKIT_EXPORT CopyError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
 namespace DirectBundleInstaller {
-InstallationResult install(const InstallationPlan& plan);
+AUTOUPDATEKIT_EXPORT InstallationResult install(const InstallationPlan& plan);
 }
 namespace WholeBundleInstaller {
-InstallationResult install(const InstallationPlan& plan);
+AUTOUPDATEKIT_EXPORT InstallationResult install(const InstallationPlan& plan);
 // "<name>.autoupdate-backup-<yyyyMMddHHmmss>.<extension>" beside the bundle.
-platform::FileURL backupURL(const platform::FileURL& currentAppURL);
+AUTOUPDATEKIT_EXPORT platform::FileURL backupURL(const platform::FileURL& currentAppURL);
 }
 namespace BundleContentsInstaller {
-InstallationResult install(const InstallationPlan& plan);
+AUTOUPDATEKIT_EXPORT InstallationResult install(const InstallationPlan& plan);
 // The local time as 14 digits, yyyyMMddHHmmss.
-std::string timestamp();
+AUTOUPDATEKIT_EXPORT std::string timestamp();
 }
 namespace UserApplicationsInstaller {
 // Installs into the user's own Applications folder; returns the installed bundle.
-platform::FileURL install(const InstallationPlan& plan);
+AUTOUPDATEKIT_EXPORT platform::FileURL install(const InstallationPlan& plan);
 }
 
 }  // namespace autoupdatekit

@@ -2,6 +2,7 @@
 // Tests whether the privileged helper's job is registered in the system domain and, if
 // not, installs it from the application bundle under an authorization.
 
+#include "AutoUpdateKit/Export.hpp"
 #include "Platform/FileURL.hpp"
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 namespace autoupdatekit {
 
-class PrivilegedHelperBlesserError : public std::exception {
+class AUTOUPDATEKIT_EXPORT PrivilegedHelperBlesserError : public std::exception {
 public:
     enum class Case { authorizationCreateFailed, blessFailed };
 
@@ -30,12 +31,12 @@ private:
 namespace PrivilegedHelperBlesser {
 
 // Whether `launchctl print system/<label>` exits 0; any failure means no.
-bool isInstalled(const std::string& label);
+AUTOUPDATEKIT_EXPORT bool isInstalled(const std::string& label);
 
 // Installs the helper of the main bundle when it is not installed yet.
-void ensureInstalled(const std::string& label);
+AUTOUPDATEKIT_EXPORT void ensureInstalled(const std::string& label);
 // The same for a given application bundle.
-void ensureInstalled(const std::string& label, const platform::FileURL& appBundle);
+AUTOUPDATEKIT_EXPORT void ensureInstalled(const std::string& label, const platform::FileURL& appBundle);
 
 }  // namespace PrivilegedHelperBlesser
 }  // namespace autoupdatekit

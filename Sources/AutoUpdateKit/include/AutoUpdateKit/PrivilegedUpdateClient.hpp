@@ -2,6 +2,7 @@
 // The application's side of the privileged helper: one connection per call to the
 // helper's system service, one request, one reply, then the connection is closed.
 
+#include "AutoUpdateKit/Export.hpp"
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
 
 #include <exception>
@@ -9,7 +10,7 @@
 
 namespace autoupdatekit {
 
-class PrivilegedUpdateClientError : public std::exception {
+class AUTOUPDATEKIT_EXPORT PrivilegedUpdateClientError : public std::exception {
 public:
     enum class Case { helperRejected, helperUnavailable, invalidRemoteProxy };
 
@@ -27,7 +28,7 @@ private:
     std::string description_;
 };
 
-class PrivilegedUpdateClient {
+class AUTOUPDATEKIT_EXPORT PrivilegedUpdateClient {
 public:
     explicit PrivilegedUpdateClient(std::string machServiceName) : machServiceName_(std::move(machServiceName)) {}
 

@@ -3,6 +3,7 @@
 // operations, the request and reply records with their archive keys, and the key names
 // and service names both sides share.
 
+#include "AutoUpdateKit/Export.hpp"
 #include "Platform/IPC/KeyedArchive.hpp"
 
 #include <cstdint>
@@ -12,7 +13,7 @@
 
 namespace autoupdatekit {
 
-class PrivilegedUpdateRequest {
+class AUTOUPDATEKIT_EXPORT PrivilegedUpdateRequest {
 public:
     static constexpr const char* className = "AUKPrivilegedUpdateRequest";
     static constexpr bool supportsSecureCoding = true;
@@ -47,7 +48,7 @@ private:
     bool launchAfterInstall_;
 };
 
-class PrivilegedUpdateReply {
+class AUTOUPDATEKIT_EXPORT PrivilegedUpdateReply {
 public:
     static constexpr const char* className = "AUKPrivilegedUpdateReply";
     static constexpr bool supportsSecureCoding = true;
@@ -71,7 +72,7 @@ private:
 };
 
 // The helper's interface. Each operation answers through its reply callback, exactly once.
-class PrivilegedUpdateHelperProtocol {
+class AUTOUPDATEKIT_EXPORT PrivilegedUpdateHelperProtocol {
 public:
     static constexpr const char* name = "AUKPrivilegedUpdateHelperProtocol";
     static constexpr const char* scheduleInstallSelector = "scheduleInstall:withReply:";
@@ -93,12 +94,8 @@ inline constexpr const char* allowedDestinationPathKey = "AutoUpdateAllowedDesti
 inline constexpr const char* logFilePathKey = "AutoUpdateLogFilePath";
 inline constexpr const char* launchAgentLabelKey = "AutoUpdateLaunchAgentLabel";
 
-// The helper service names of the maker's three applications: the application's
-// identifier followed by ".PrivilegedUpdater".
-inline constexpr const char* zorvaneBundleIdentifier = "com.brackwell.Zorvane";
-inline constexpr const char* zorvaneMachServiceName = "com.brackwell.Zorvane.PrivilegedUpdater";
-inline constexpr const char* mirelleMachServiceName = "com.brackwell.Mirelle.PrivilegedUpdater";
-inline constexpr const char* brackwellTollanMachServiceName = "com.brackwell.Tollan.PrivilegedUpdater";
+// A helper's service name by convention: the app's identifier followed by this.
+inline constexpr const char* machServiceNameSuffix = ".PrivilegedUpdater";
 
 }  // namespace PrivilegedUpdateDefaults
 }  // namespace autoupdatekit

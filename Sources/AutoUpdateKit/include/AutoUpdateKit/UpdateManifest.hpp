@@ -1,6 +1,7 @@
 #pragma once
 // The update manifest: the signed description of a release and its archive.
 
+#include "AutoUpdateKit/Export.hpp"
 #include "Platform/WebURL.hpp"
 
 #include <chrono>
@@ -10,7 +11,7 @@
 
 namespace autoupdatekit {
 
-struct UpdateManifestPayload {
+struct AUTOUPDATEKIT_EXPORT UpdateManifestPayload {
     std::int64_t schemaVersion = 1;
     std::string appName;
     std::string bundleIdentifier;
@@ -27,7 +28,7 @@ struct UpdateManifestPayload {
     bool operator==(const UpdateManifestPayload&) const = default;
 };
 
-struct SignedUpdateManifest {
+struct AUTOUPDATEKIT_EXPORT SignedUpdateManifest {
     UpdateManifestPayload payload;
     // Base64 text of the Ed25519 signature over the canonical payload bytes.
     std::string signature;

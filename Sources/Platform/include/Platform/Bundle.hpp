@@ -2,6 +2,7 @@
 // An application bundle: a folder "Name.app" with Contents/Info.plist,
 // Contents/MacOS/<CFBundleExecutable> and any other files.
 
+#include "Platform/Export.hpp"
 #include "Platform/FileURL.hpp"
 #include "Platform/PropertyList.hpp"
 
@@ -11,7 +12,7 @@
 
 namespace platform {
 
-class Bundle {
+class PLATFORM_EXPORT Bundle {
 public:
     // Opens the folder at url. Returns nothing when url is not a folder. A missing
     // Info.plist gives an empty info dictionary; one that does not parse, is reached
@@ -35,12 +36,12 @@ private:
 };
 
 // Path of the running executable.
-std::string currentExecutablePath();
+PLATFORM_EXPORT std::string currentExecutablePath();
 
 // Reads the dictionary embedded in an executable's ELF section (such as "__info_plist");
 // empty when the section is absent.
-PropertyDictionary embeddedPropertyList(const std::string& executablePath, const std::string& sectionName);
+PLATFORM_EXPORT PropertyDictionary embeddedPropertyList(const std::string& executablePath, const std::string& sectionName);
 // The same for an executable image already in memory; origin names it in messages.
-PropertyDictionary embeddedPropertyList(std::string_view image, const std::string& sectionName, const std::string& origin);
+PLATFORM_EXPORT PropertyDictionary embeddedPropertyList(std::string_view image, const std::string& sectionName, const std::string& origin);
 
 }  // namespace platform

@@ -2,12 +2,13 @@
 // A file URL: an absolute path. Relative paths are taken against the working directory
 // when the URL is made; symbolic links are never resolved.
 
+#include "Platform/Export.hpp"
 #include <string>
 #include <vector>
 
 namespace platform {
 
-class FileURL {
+class PLATFORM_EXPORT FileURL {
 public:
     // Makes an absolute URL from a path; trailing slashes are dropped (but "/" stays).
     explicit FileURL(const std::string& path);
@@ -30,6 +31,6 @@ private:
 
 // The "/"-separated components of a path, with empty and "." components dropped
 // (".." is kept for the caller to judge).
-std::vector<std::string> pathComponents(const std::string& path);
+PLATFORM_EXPORT std::vector<std::string> pathComponents(const std::string& path);
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 // whole body instead is read again from byte 0. Every attempt and pause fits in the one
 // whole-transfer limit, and the size limit counts the whole file, not one attempt.
 
+#include "Platform/Export.hpp"
 #include "Platform/WebURL.hpp"
 
 #include <cstdint>
@@ -28,12 +29,12 @@ namespace platform {
 
 // A transport failure; what() is curl's own text (or that of the body-size or
 // whole-transfer limit).
-class TransportError : public std::runtime_error {
+class PLATFORM_EXPORT TransportError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-struct HTTPRequest {
+struct PLATFORM_EXPORT HTTPRequest {
     WebURL url;
     std::vector<std::pair<std::string, std::string>> headers = {};
     long idleTimeoutSeconds = 60;
@@ -52,7 +53,7 @@ public:
     TransferCancelled() : TransportError("The transfer was cancelled.") {}
 };
 
-struct HTTPResponse {
+struct PLATFORM_EXPORT HTTPResponse {
     // False for a response that did not come over HTTP (a file URL).
     bool isHTTP = true;
     long statusCode = 0;
@@ -62,7 +63,7 @@ struct HTTPResponse {
 // counts the bytes it already had once.
 using ProgressObserver = std::function<void(std::uint64_t received, std::optional<std::uint64_t> expected)>;
 
-class HTTPSession {
+class PLATFORM_EXPORT HTTPSession {
 public:
     // The process-wide session.
     static std::shared_ptr<HTTPSession> shared();

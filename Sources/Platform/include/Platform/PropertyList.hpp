@@ -2,6 +2,7 @@
 // Property lists: one variant value type, read from XML or binary form, written as
 // XML (files people read) or binary (messages). libplist does the parsing.
 
+#include "Platform/Export.hpp"
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -15,7 +16,7 @@ namespace platform {
 
 // Dates keep whole seconds, as the XML form does: the list library misreads the
 // fraction of a binary date before 2001, so a fraction would not survive a round trip.
-struct PropertyDate {
+struct PLATFORM_EXPORT PropertyDate {
     double secondsSince1970 = 0;
     bool operator==(const PropertyDate&) const = default;
 };
@@ -26,7 +27,7 @@ struct PropertyValue;
 using PropertyArray = std::vector<PropertyValue>;
 using PropertyDictionary = std::map<std::string, PropertyValue>;
 
-struct PropertyValue {
+struct PLATFORM_EXPORT PropertyValue {
     using Storage = std::variant<std::string, std::int64_t, double, bool, PropertyDate, PropertyData,
                                  PropertyArray, PropertyDictionary>;
 
@@ -53,7 +54,7 @@ struct PropertyValue {
 };
 
 // A property list that does not parse, or holds a value this type cannot carry.
-class PropertyListError : public std::runtime_error {
+class PLATFORM_EXPORT PropertyListError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -64,16 +65,16 @@ namespace PropertyList {
 // sees the bytes, a list nested more than 256 levels deep, or naming more values than
 // it has bytes (plus a small allowance; a value named twice counts twice), is refused
 // with PropertyListError: so is one naming more than maximumValues.
-PropertyValue read(std::string_view bytes);
-PropertyValue read(std::string_view bytes, std::size_t maximumValues);
+PLATFORM_EXPORT PropertyValue read(std::string_view bytes);
+PLATFORM_EXPORT PropertyValue read(std::string_view bytes, std::size_t maximumValues);
 // Reads a whole file; a missing file throws SystemError.
-PropertyValue readFile(const std::string& path);
+PLATFORM_EXPORT PropertyValue readFile(const std::string& path);
 
-std::string xml(const PropertyValue& value);
-std::string binary(const PropertyValue& value);
+PLATFORM_EXPORT std::string xml(const PropertyValue& value);
+PLATFORM_EXPORT std::string binary(const PropertyValue& value);
 
 // The string stored under key, or nullptr when absent or not a string.
-const std::string* stringValue(const PropertyDictionary& dictionary, const std::string& key);
+PLATFORM_EXPORT const std::string* stringValue(const PropertyDictionary& dictionary, const std::string& key);
 
 }  // namespace PropertyList
 }  // namespace platform

@@ -2,12 +2,13 @@
 // A web URL kept as the exact text it was made from: whatever a publisher writes comes
 // back unchanged.
 
+#include "Platform/Export.hpp"
 #include <optional>
 #include <string>
 
 namespace platform {
 
-class WebURL {
+class PLATFORM_EXPORT WebURL {
 public:
     // Parses an absolute URL: a scheme (a letter, then letters, digits, "+", "-" or "."),
     // ":", then any characters but ASCII controls, space and the characters

@@ -3,6 +3,7 @@
 // name under "$class" and its keyed values. Decoding checks the class name and the type
 // of every value it reads.
 
+#include "Platform/Export.hpp"
 #include "Platform/PropertyList.hpp"
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 
 namespace platform::ipc {
 
-class KeyedArchiver {
+class PLATFORM_EXPORT KeyedArchiver {
 public:
     explicit KeyedArchiver(const std::string& className);
     void encodeString(const std::string& value, const std::string& key);
@@ -23,7 +24,7 @@ private:
     PropertyDictionary archive_;
 };
 
-class KeyedUnarchiver {
+class PLATFORM_EXPORT KeyedUnarchiver {
 public:
     // An archive of another class, or no dictionary at all, decodes nothing: every
     // read below then fails.

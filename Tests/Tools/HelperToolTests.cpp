@@ -1,0 +1,116 @@
+#include "Files.hpp"
+#include "TemporaryDirectory.hpp"
+
+#include "Platform/ElfSection.hpp"
+#include "Platform/Process.hpp"
+#include "Platform/PropertyList.hpp"
+
+#include <gtest/gtest.h>
+
+using platform::PropertyArray;
+using platform::PropertyDictionary;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+platform::CapturedOutput tool(std::vector<std::string> arguments) {
+    return platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdate-helper", arguments);
+}
+
+const std::string label = "com.example.tessera.PrivilegedUpdater";
+
+PropertyDictionary completeInfo() {
+    return {{"AutoUpdateAllowedBundleIdentifier", "com.example.tessera"},
+            {"AutoUpdateAllowedTeamIdentifier", "TEAM7X"},
+            {"AutoUpdateAllowedDestinationPath", "/Applications/Tessera.app"},
+            {"AutoUpdateMachServiceName", label},
+            {"AutoUpdateLogFilePath", "/Library/Logs/TesseraPrivilegedUpdater.log"},
+            {"AutoUpdateLaunchAgentLabel", "com.example.tessera.autostart"},
+            {"CFBundleIdentifier", label}};
+}
+
+PropertyDictionary completeLaunchd() {
+    return {{"Label", label},
+            {"MachServices", PropertyDictionary{{label, true}}},
+            {"ProgramArguments", PropertyArray{"/Library/PrivilegedHelperTools/" + label}},
+            {"RunAtLoad", false}};
+}
+
+class HelperTool : public ::testing::Test {
+protected:
+    platform::CapturedOutput make(const PropertyDictionary& info, const PropertyDictionary& launchd) {
+        writeFile(folder_ / "Info.plist", platform::PropertyList::xml(info));
+        writeFile(folder_ / "launchd.plist", platform::PropertyList::xml(launchd));
+        return tool({"make", "--info-plist", folder_ / "Info.plist", "--launchd-plist", folder_ / "launchd.plist",
+                     "--output", output()});
+    }
+    std::string output() const { return folder_ / label; }
+
+    testsupport::TemporaryDirectory folder_;
+};
+
+TEST_F(HelperTool, MadeHelperCarriesBothListsByteForByteAndTheGenericOneStaysBare) {
+    auto result = make(completeInfo(), completeLaunchd());
+    ASSERT_EQ(result.status, 0) << result.bytes;
+    EXPECT_EQ(platform::readElfSection(output(), "__info_plist"), readFile(folder_ / "Info.plist"));
+    EXPECT_EQ(platform::readElfSection(output(), "__launchd_plist"), readFile(folder_ / "launchd.plist"));
+    EXPECT_EQ(testsupport::lstatOf(output()).st_mode & 07777, 0755u);
+    EXPECT_EQ(platform::readElfSection(AUTOUPDATEKIT_GENERIC_HELPER_PATH, "__info_plist"), std::nullopt);
+
+    auto printed = tool({"print", output()});
+    EXPECT_EQ(printed.status, 0);
+    EXPECT_NE(printed.bytes.find("<string>/Applications/Tessera.app</string>"), std::string::npos) << printed.bytes;
+    EXPECT_NE(printed.bytes.find("<string>/Library/PrivilegedHelperTools/" + label + "</string>"), std::string::npos);
+
+    auto bare = tool({"print", AUTOUPDATEKIT_GENERIC_HELPER_PATH});
+    EXPECT_EQ(bare.status, 1);
+    EXPECT_NE(bare.bytes.find("carries no policy"), std::string::npos) << bare.bytes;
+}
+
+// Each list would make a helper that refuses to start or cannot be blessed; the tool
+// must say so and leave an earlier helper at the output untouched.
+TEST_F(HelperTool, RefusesListsTheHelperOrBlessingWouldRefuseAndKeepsTheEarlierHelper) {
+    writeFile(output(), "earlier helper");
+    struct Case {
+        std::string name;
+        PropertyDictionary info;
+        PropertyDictionary launchd;
+        std::string message;
+    };
+    std::vector<Case> cases;
+    for (const char* key : {"AutoUpdateAllowedBundleIdentifier", "AutoUpdateAllowedTeamIdentifier",
+                            "AutoUpdateAllowedDestinationPath", "AutoUpdateMachServiceName", "AutoUpdateLogFilePath",
+                            "AutoUpdateLaunchAgentLabel"}) {
+        auto info = completeInfo();
+        info.erase(key);
+        cases.push_back({std::string("without ") + key, info, completeLaunchd(), std::string("missing policy value ") + key});
+        info[key] = " \n";
+        cases.push_back({std::string("blank ") + key, info, completeLaunchd(), std::string("missing policy value ") + key});
+    }
+    auto info = completeInfo();
+    info["AutoUpdateAllowedTeamIdentifier"] = "../team";
+    cases.push_back({"team outside the trust store", info, completeLaunchd(), "team identifier ../team"});
+    info = completeInfo();
+    info["AutoUpdateAllowedDestinationPath"] = "Applications/Tessera.app";
+    cases.push_back({"relative destination", info, completeLaunchd(), "not an absolute path"});
+    auto launchd = completeLaunchd();
+    launchd["Label"] = "com.example.other";
+    cases.push_back({"label not the service name", completeInfo(), launchd, "Label must be"});
+    launchd = completeLaunchd();
+    launchd["MachServices"] = PropertyDictionary{{"com.example.other", true}};
+    cases.push_back({"service not offered", completeInfo(), launchd, "MachServices must map"});
+    launchd = completeLaunchd();
+    launchd["ProgramArguments"] = PropertyArray{"/usr/libexec/autoupdatekit/PrivilegedUpdateHelper"};
+    cases.push_back({"program outside PrivilegedHelperTools", completeInfo(), launchd, "ProgramArguments must start"});
+
+    for (const auto& test : cases) {
+        auto result = make(test.info, test.launchd);
+        EXPECT_EQ(result.status, 1) << test.name;
+        EXPECT_NE(result.bytes.find(test.message), std::string::npos) << test.name << ": " << result.bytes;
+        EXPECT_EQ(readFile(output()), "earlier helper") << test.name;
+    }
+    EXPECT_EQ(testsupport::listTree(folder_.path()), "Info.plist\n" + label + "\nlaunchd.plist\n");
+}
+
+}  // namespace

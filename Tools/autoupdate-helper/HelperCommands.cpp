@@ -1,0 +1,107 @@
+#include "HelperCommands.hpp"
+
+#include "HelperPropertyLists.hpp"
+
+#include "Platform/Bundle.hpp"
+#include "Platform/FileDescriptor.hpp"
+#include "Platform/FileURL.hpp"
+#include "Platform/Process.hpp"
+#include "Platform/SystemError.hpp"
+
+#include <cstdlib>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace helpertool {
+namespace {
+
+using commandline::UsageError;
+
+constexpr const char* infoSection = "__info_plist";
+constexpr const char* launchdSection = "__launchd_plist";
+
+// The generic helper sits where the package installed it relative to this tool, so an
+// installed tree works from whatever prefix it was installed to.
+std::string genericHelperPath() {
+    platform::FileURL tool(platform::currentExecutablePath());
+    return tool.deletingLastPathComponent().appending(AUTOUPDATEKIT_GENERIC_HELPER_FROM_TOOL).standardized().path();
+}
+
+// A file beside the output, so the finished helper can be renamed into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& besidePath) : path_(besidePath + ".XXXXXX") {
+        platform::FileDescriptor fd(::mkstemp(path_.data()));
+        if (!fd.valid()) platform::throwSystemError("create a temporary file beside " + besidePath);
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    const std::string& path() const noexcept { return path_; }
+    void renameTo(const std::string& destination) {
+        if (::rename(path_.c_str(), destination.c_str()) != 0) platform::throwSystemError("rename to " + destination);
+        path_.clear();
+    }
+
+private:
+    std::string path_;
+};
+
+int runMake(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {"--info-plist", "--launchd-plist", "--output"}, {});
+    if (!parsed.positionals.empty()) throw UsageError("make takes no positional arguments");
+    std::string infoPath = parsed.required("--info-plist");
+    std::string launchdPath = parsed.required("--launchd-plist");
+    std::string output = parsed.required("--output");
+
+    std::string serviceName = checkInfoPlist(platform::PropertyList::readFile(infoPath), infoPath);
+    checkLaunchdPlist(platform::PropertyList::readFile(launchdPath), serviceName, launchdPath);
+    std::string generic = genericHelperPath();
+    if (::access(generic.c_str(), R_OK) != 0) platform::throwSystemError("read the generic helper " + generic);
+
+    TemporaryFile made(output);
+    auto result = platform::runCapturingOutput(AUTOUPDATEKIT_OBJCOPY_PATH,
+        {"--add-section", std::string(infoSection) + "=" + infoPath,
+         "--set-section-flags", std::string(infoSection) + "=readonly,contents",
+         "--add-section", std::string(launchdSection) + "=" + launchdPath,
+         "--set-section-flags", std::string(launchdSection) + "=readonly,contents", generic, made.path()});
+    if (result.status != 0) throw std::runtime_error("objcopy failed: " + result.bytes);
+    if (::chmod(made.path().c_str(), 0755) != 0) platform::throwSystemError("chmod " + made.path());
+    made.renameTo(output);
+    std::cout << "Made " << output << ", the privileged helper " << serviceName << "\n";
+    return 0;
+}
+
+int runPrint(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {}, {});
+    if (parsed.positionals.size() != 1) throw UsageError("print takes one helper executable");
+    const std::string& helper = parsed.positionals[0];
+    auto info = platform::embeddedPropertyList(helper, infoSection);
+    if (info.empty()) {
+        throw std::runtime_error(helper + " carries no policy; make a helper with 'autoupdate-helper make'");
+    }
+    std::cout << "Info.plist (" << infoSection << "):\n" << platform::PropertyList::xml(info)
+              << "launchd property list (" << launchdSection << "):\n"
+              << platform::PropertyList::xml(platform::embeddedPropertyList(helper, launchdSection));
+    return 0;
+}
+
+}  // namespace
+
+const commandline::Command make{
+    "usage: autoupdate-helper make --info-plist <Info.plist> --launchd-plist <launchd.plist> --output <path>\n"
+    "  Writes a privileged helper serving the policy in <Info.plist>: the installed generic\n"
+    "  helper with both property lists embedded. Both lists are checked first: every\n"
+    "  policy key present, the launchd Label equal to AutoUpdateMachServiceName, and\n"
+    "  ProgramArguments naming /Library/PrivilegedHelperTools/<label>.\n",
+    runMake, 1};
+
+const commandline::Command print{
+    "usage: autoupdate-helper print <helper>\n"
+    "  Shows the Info.plist and launchd property list embedded in a helper.\n",
+    runPrint, 1};
+
+}  // namespace helpertool
