@@ -6,6 +6,7 @@
 // still offer it.
 
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
+#include "AutoUpdateKit/Export.hpp"
 
 #include <functional>
 
@@ -14,7 +15,7 @@ namespace autoupdatekit {
 enum class AutoUpdateDecision { installNow, later, skipThisVersion };
 
 // "installNow", "later", "skipThisVersion".
-std::string rawValue(AutoUpdateDecision decision);
+AUTOUPDATEKIT_EXPORT std::string rawValue(AutoUpdateDecision decision);
 
 using AutoUpdateConsent = std::function<AutoUpdateDecision(const AutoUpdateCandidate& candidate)>;
 

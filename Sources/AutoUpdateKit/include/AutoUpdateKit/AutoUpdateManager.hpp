@@ -4,10 +4,10 @@
 // download, hash, unpack and validate the archive into the staging directory.
 
 #include "AutoUpdateKit/AutoUpdateCheckOptions.hpp"
-#include "AutoUpdateKit/Export.hpp"
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
 #include "AutoUpdateKit/AutoUpdateConsent.hpp"
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
+#include "AutoUpdateKit/Export.hpp"
 
 #include "Platform/HTTPSession.hpp"
 

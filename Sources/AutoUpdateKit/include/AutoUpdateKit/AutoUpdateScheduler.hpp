@@ -11,6 +11,7 @@
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
 #include "AutoUpdateKit/AutoUpdateConsent.hpp"
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
+#include "AutoUpdateKit/Export.hpp"
 
 #include <chrono>
 #include <condition_variable>
@@ -32,7 +33,7 @@ struct AutoUpdateCheckTiming {
     std::chrono::seconds firstCheckDelay{60};
 };
 
-class AutoUpdateScheduler {
+class AUTOUPDATEKIT_EXPORT AutoUpdateScheduler {
 public:
     using Log = std::function<void(const std::string& line)>;
 

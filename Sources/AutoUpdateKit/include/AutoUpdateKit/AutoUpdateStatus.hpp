@@ -4,6 +4,7 @@
 // suppressed after a failed install, and what lies in the staging directory.
 
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
+#include "AutoUpdateKit/Export.hpp"
 
 #include <optional>
 #include <string>
@@ -11,7 +12,7 @@
 
 namespace autoupdatekit {
 
-struct AutoUpdateStatus {
+struct AUTOUPDATEKIT_EXPORT AutoUpdateStatus {
     std::optional<std::string> lastCheckTime;
     std::optional<std::string> skippedVersion;
     std::optional<std::string> rolloutGroup;
