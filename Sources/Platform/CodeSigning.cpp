@@ -1,6 +1,7 @@
 #include "Platform/CodeSigning.hpp"
 
 #include "Platform/Bundle.hpp"
+#include "Platform/BundleScan.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileSystem.hpp"
 #include "Platform/SystemError.hpp"
