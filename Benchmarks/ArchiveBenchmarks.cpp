@@ -235,7 +235,15 @@ void checkMemory(benchmark::State& state) {
             state.SkipWithError(("autoupdatectl check found no update ready: " + result.bytes.substr(0, 200)).c_str());
             break;
         }
-        state.counters["peak_resident_MiB"] = std::strtod(platform::readWholeFile(figure).c_str(), nullptr) / 1024;
+        // The figure is the last line; a line on the nonzero exit status comes before it.
+        std::string report = platform::readWholeFile(figure);
+        while (!report.empty() && report.back() == '\n') report.pop_back();
+        double kibibytes = std::strtod(report.c_str() + report.rfind('\n') + 1, nullptr);  // npos + 1 is 0
+        if (kibibytes <= 0) {
+            state.SkipWithError(("no peak resident size from time: " + report).c_str());
+            break;
+        }
+        state.counters["peak_resident_MiB"] = kibibytes / 1024;
     }
 }
 
