@@ -120,35 +120,35 @@ void downloadOurs(benchmark::State& state) {
     auto* served = releaseOrSkip(state);
     if (!served) return;
     std::string target = served->folder + "/ours.zip";
-    for (auto _ : state) {
+    bench::timeEachIteration(state, [&] {
         platform::FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
         auto response = platform::HTTPSession::shared()->download({*platform::WebURL::parse(served->archiveURL)}, fd.get(), {});
-        if (response.statusCode != 200) state.SkipWithError("download failed");
-    }
+        if (response.statusCode != 200) state.SkipWithError(("download failed with status " + std::to_string(response.statusCode)).c_str());
+    });
 }
 
 void downloadPeer(benchmark::State& state) {
     auto* served = releaseOrSkip(state);
     if (!served) return;
-    for (auto _ : state) bench::runOrSkip(state, "/usr/bin/curl", {"-s", "-o", served->folder + "/peer.zip", served->archiveURL});
+    bench::timeEachIteration(state, [&] { bench::runOrSkip(state, "/usr/bin/curl", {"-s", "-o", served->folder + "/peer.zip", served->archiveURL}); });
 }
 
 void hashOurs(benchmark::State& state) {
     auto* served = releaseOrSkip(state);
     if (!served) return;
-    for (auto _ : state) benchmark::DoNotOptimize(autoupdatekit::FileHash::hexDigest(platform::FileURL(served->archive)));
+    bench::timeEachIteration(state, [&] { benchmark::DoNotOptimize(autoupdatekit::FileHash::hexDigest(platform::FileURL(served->archive))); });
 }
 
 void hashOpenSSL(benchmark::State& state) {
     auto* served = releaseOrSkip(state);
     if (!served) return;
-    for (auto _ : state) bench::runOrSkip(state, "/usr/bin/openssl", {"dgst", "-sha256", served->archive});
+    bench::timeEachIteration(state, [&] { bench::runOrSkip(state, "/usr/bin/openssl", {"dgst", "-sha256", served->archive}); });
 }
 
 void hashSha256sum(benchmark::State& state) {
     auto* served = releaseOrSkip(state);
     if (!served) return;
-    for (auto _ : state) bench::runOrSkip(state, "/usr/bin/sha256sum", {served->archive});
+    bench::timeEachIteration(state, [&] { bench::runOrSkip(state, "/usr/bin/sha256sum", {served->archive}); });
 }
 
 long statusFieldKiB(const char* field) {
@@ -165,14 +165,14 @@ long statusFieldKiB(const char* field) {
 void hashMemory(benchmark::State& state) {
     auto* served = releaseOrSkip(state);
     if (!served) return;
-    for (auto _ : state) {
+    bench::timeEachIteration(state, [&] {
         std::ofstream("/proc/self/clear_refs") << "5";
         long before = statusFieldKiB("VmRSS:");
         benchmark::DoNotOptimize(autoupdatekit::FileHash::hexDigest(platform::FileURL(served->archive)));
         long peak = statusFieldKiB("VmHWM:");
-        if (before < 0 || peak < 0) state.SkipWithError("no memory figures in /proc/self/status");
+        if (before < 0 || peak < 0) return state.SkipWithError("no memory figures in /proc/self/status");
         state.counters["peak_growth_MiB"] = static_cast<double>(peak - before) / 1024;
-    }
+    });
 }
 
 void checkOurs(benchmark::State& state) {
@@ -227,24 +227,22 @@ void checkMemory(benchmark::State& state) {
     auto* served = releaseOrSkip(state);
     if (!served) return;
     std::string figure = served->folder + "/check-memory";
-    for (auto _ : state) {
+    bench::timeEachIteration(state, [&] {
         platform::removeRecursively(served->folder + "/home/.cache");  // each check starts as the first one does
         auto result = platform::runCapturingOutput(
             "/usr/bin/time", {"-f", "%M", "-o", figure, std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", "check", served->installed});
         if (result.status != 3) {  // 3: an update is ready
-            state.SkipWithError(("autoupdatectl check found no update ready: " + result.bytes.substr(0, 200)).c_str());
-            break;
+            return state.SkipWithError(("autoupdatectl check found no update ready: " + result.bytes.substr(0, 200)).c_str());
         }
         // The figure is the last line; a line on the nonzero exit status comes before it.
         std::string report = platform::readWholeFile(figure);
         while (!report.empty() && report.back() == '\n') report.pop_back();
         double kibibytes = std::strtod(report.c_str() + report.rfind('\n') + 1, nullptr);  // npos + 1 is 0
         if (kibibytes <= 0) {
-            state.SkipWithError(("no peak resident size from time: " + report).c_str());
-            break;
+            return state.SkipWithError(("no peak resident size from time: " + report).c_str());
         }
         state.counters["peak_resident_MiB"] = kibibytes / 1024;
-    }
+    });
 }
 
 }  // namespace

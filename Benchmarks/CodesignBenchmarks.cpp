@@ -21,18 +21,13 @@ const bool goals[] = {
 
 void verifyOurs(benchmark::State& state) {
     const auto& corpus = bench::largeBundle();
-    for (auto _ : state) {
-        bench::runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", corpus.bundle});
-        if (state.error_occurred()) break;
-    }
+    bench::timeEachIteration(
+        state, [&] { bench::runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", corpus.bundle}); });
 }
 
 void verifyPeer(benchmark::State& state) {
     const auto& corpus = bench::largeBundle();
-    for (auto _ : state) {
-        bench::runOrSkip(state, "/usr/bin/find", {corpus.bundle, "-type", "f", "-exec", "sha256sum", "{}", "+"});
-        if (state.error_occurred()) break;
-    }
+    bench::timeEachIteration(state, [&] { bench::runOrSkip(state, "/usr/bin/find", {corpus.bundle, "-type", "f", "-exec", "sha256sum", "{}", "+"}); });
 }
 
 std::uintmax_t bytesOfFiles(const std::string& folder) {
@@ -57,15 +52,12 @@ void hashFloor(benchmark::State& state) {
     const auto& corpus = bench::largeBundle();
     double bytes = static_cast<double>(bytesOfFiles(corpus.bundle));
     double cores = std::max(1u, std::thread::hardware_concurrency());
-    for (auto _ : state) {
+    bench::timeEachIteration(state, [&] {
         double rate = opensslRate();
-        if (rate <= 0) {
-            state.SkipWithError("openssl speed gave no SHA-256 rate");
-            break;
-        }
+        if (rate <= 0) return state.SkipWithError("openssl speed gave no SHA-256 rate");
         state.SetIterationTime(bytes / (rate * cores));
         state.counters["sha256_MB_per_s"] = rate / 1e6;
-    }
+    });
 }
 
 }  // namespace

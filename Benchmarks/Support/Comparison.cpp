@@ -117,6 +117,12 @@ void timeEachRun(benchmark::State& state, const std::function<void()>& prepare, 
     }
 }
 
+void timeEachIteration(benchmark::State& state, const std::function<void()>& operation) {
+    for (auto _ : state) {
+        if (!attempt(state, operation)) break;
+    }
+}
+
 void runOrSkip(benchmark::State& state, const std::string& executable, const std::vector<std::string>& arguments) {
     if (state.error_occurred()) return;  // a step before this one failed already
     auto result = platform::runCapturingOutput(executable, arguments);

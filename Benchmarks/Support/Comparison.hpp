@@ -42,6 +42,10 @@ int runAndReport(int argc, char** argv);
 // (SkipWithError or a thrown error) ends the benchmark with its error.
 void timeEachRun(benchmark::State& state, const std::function<void()>& prepare, const std::function<void()>& operation);
 
+// Runs operation once per iteration, all of it timed; a run that fails
+// (SkipWithError or a thrown error) ends the benchmark with its error.
+void timeEachIteration(benchmark::State& state, const std::function<void()>& operation);
+
 // Runs a command to completion through the project's process layer; fails the
 // benchmark on a nonzero status, naming the command. Does nothing once it has failed.
 void runOrSkip(benchmark::State& state, const std::string& executable, const std::vector<std::string>& arguments);
