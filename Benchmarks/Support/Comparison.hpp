@@ -31,17 +31,23 @@ struct CounterGoal {
 bool registerGoal(Goal goal);
 bool registerGoal(CounterGoal goal);
 
-// Runs every benchmark, then prints the comparison table. Returns the exit status:
-// 0 when every goal with both sides measured is met.
+// Runs every benchmark, then prints the comparison table, a failed benchmark's row
+// with its error. Returns the exit status: 0 when every goal with both sides measured
+// is met and no benchmark of a goal failed.
 int runAndReport(int argc, char** argv);
 
 // Times operation once per iteration, each after an untimed prepare and with the
 // disk's dirty pages written back; one untimed round runs first, so the cold caches
-// and fresh memory of a first run are charged to neither side.
+// and fresh memory of a first run are charged to neither side. A step that fails
+// (SkipWithError or a thrown error) ends the benchmark with its error.
 void timeEachRun(benchmark::State& state, const std::function<void()>& prepare, const std::function<void()>& operation);
 
+// Runs operation once per iteration, all of it timed; a run that fails
+// (SkipWithError or a thrown error) ends the benchmark with its error.
+void timeEachIteration(benchmark::State& state, const std::function<void()>& operation);
+
 // Runs a command to completion through the project's process layer; fails the
-// benchmark on a nonzero status.
+// benchmark on a nonzero status, naming the command. Does nothing once it has failed.
 void runOrSkip(benchmark::State& state, const std::string& executable, const std::vector<std::string>& arguments);
 
 }  // namespace bench

@@ -1,16 +1,8 @@
 #include "Platform/CodeSeal.hpp"
 
-#include "Platform/FileSystem.hpp"
 #include "Platform/PropertyList.hpp"
-#include "Platform/SystemError.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <exception>
-#include <mutex>
 #include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 namespace platform::codesigning {
 namespace {
@@ -41,74 +33,6 @@ void appendField(std::string& out, const std::string& value) {
     out += ',';
 }
 
-bool hasSuffix(const std::string& text, const std::string& suffix) {
-    return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::string readLink(const std::string& path) {
-    std::string target(4096, '\0');
-    ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length < 0) throwSystemError("readlink " + path);
-    target.resize(static_cast<std::size_t>(length));
-    return target;
-}
-
-// The seal file is left out; its folder is walked (so anything added there is caught)
-// but not listed, since it does not exist yet when a bundle is first sealed.
-void walk(const std::string& root, const std::string& relative, const std::string& sealFolderPath, BundleContents& out) {
-    std::string folder = relative.empty() ? root : root + "/" + relative;
-    std::vector<std::string> names = directoryEntries(folder);
-    std::sort(names.begin(), names.end());
-    for (const auto& name : names) {
-        std::string path = relative.empty() ? name : relative + "/" + name;
-        if (path == sealFolderPath + "/" + sealFileName) continue;
-        std::string absolute = root + "/" + path;
-        struct stat status {};
-        if (::lstat(absolute.c_str(), &status) != 0) throwSystemError("lstat " + absolute);
-        auto mode = static_cast<unsigned>(status.st_mode & 07777);
-        if (S_ISREG(status.st_mode)) {
-            out.entries.push_back({path, SealedEntry::Type::file, mode, {}});
-        } else if (S_ISLNK(status.st_mode)) {
-            out.entries.push_back({path, SealedEntry::Type::symbolicLink, 0, readLink(absolute)});
-        } else if (S_ISDIR(status.st_mode)) {
-            if (path != sealFolderPath) out.entries.push_back({path, SealedEntry::Type::directory, mode, {}});
-            if (hasSuffix(name, ".app") || hasSuffix(name, ".framework")) out.nestedBundles.push_back(path);
-            walk(root, path, sealFolderPath, out);
-        } else {
-            out.unsupported.push_back(path);
-        }
-    }
-}
-
-// Hashes the files of the scan on a few threads; each thread reads in fixed blocks.
-void hashFiles(const std::string& root, std::vector<SealedEntry>& entries) {
-    std::vector<SealedEntry*> files;
-    for (auto& entry : entries) {
-        if (entry.type == SealedEntry::Type::file) files.push_back(&entry);
-    }
-    std::atomic<std::size_t> next{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    auto work = [&] {
-        try {
-            for (std::size_t index = next++; index < files.size(); index = next++) {
-                Sha256Digest digest = sha256OfFile(root + "/" + files[index]->path);
-                files[index]->content = hexLowercase(digest.data(), digest.size());
-            }
-        } catch (...) {
-            std::lock_guard<std::mutex> guard(failureLock);
-            if (!failure) failure = std::current_exception();
-            next = files.size();
-        }
-    };
-    unsigned threadCount = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    std::vector<std::thread> threads;
-    for (unsigned index = 1; index < threadCount; ++index) threads.emplace_back(work);
-    work();
-    for (auto& thread : threads) thread.join();
-    if (failure) std::rethrow_exception(failure);
-}
-
 template <typename T>
 const T& require(const PropertyDictionary& dictionary, const std::string& key) {
     auto found = dictionary.find(key);
@@ -136,13 +60,6 @@ std::string sealFolder(const std::string& bundlePath) {
 
 std::string sealPath(const std::string& bundlePath) {
     return bundlePath + "/" + sealFolder(bundlePath) + "/" + sealFileName;
-}
-
-BundleContents scanBundle(const std::string& bundlePath) {
-    BundleContents contents;
-    walk(bundlePath, "", sealFolder(bundlePath), contents);
-    hashFiles(bundlePath, contents.entries);
-    return contents;
 }
 
 std::string CodeSeal::canonicalBytes() const {

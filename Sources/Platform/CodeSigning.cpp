@@ -1,6 +1,7 @@
 #include "Platform/CodeSigning.hpp"
 
 #include "Platform/Bundle.hpp"
+#include "Platform/BundleScan.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileSystem.hpp"
 #include "Platform/SystemError.hpp"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -106,8 +108,8 @@ bool staysInside(const std::string& linkPath, const std::string& target) {
     return true;
 }
 
-Verification checkContents(const std::string& bundlePath, const CodeSeal& seal, const VerifyOptions& options) {
-    BundleContents contents = scanBundle(bundlePath);
+Verification checkContents(const std::string& bundlePath, const CodeSeal& seal, const VerifyOptions& options,
+                           BundleContents contents) {
     if (!contents.unsupported.empty()) {
         return failure(statusResourcesModified, "unsupported file type: " + contents.unsupported.front());
     }
@@ -139,9 +141,8 @@ Verification checkContents(const std::string& bundlePath, const CodeSeal& seal, 
     return {};
 }
 
-}  // namespace
-
-Verification readSeal(const std::string& bundlePath) {
+// The seal file's bytes, or the failure that there is none or it cannot be read.
+Verification loadSeal(const std::string& bundlePath, std::string& bytes) {
     std::string path = sealPath(bundlePath);
     std::string folder = bundlePath + "/" + sealFolder(bundlePath);
     FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -149,15 +150,30 @@ Verification readSeal(const std::string& bundlePath) {
     try {
         if (!folderFd.valid()) throwSystemError("open " + folder);
         // Read once, through the descriptor: never a link, never a FIFO, never endless.
-        auto bytes = readRegularFileAt(folderFd.get(), "CodeResources", maximumSealSize, path);
-        if (!bytes) return failure(statusUnsigned, "code object is not signed at all");
-        return {statusSuccess, {}, CodeSeal::fromPropertyList(*bytes)};
+        auto read = readRegularFileAt(folderFd.get(), "CodeResources", maximumSealSize, path);
+        if (!read) return failure(statusUnsigned, "code object is not signed at all");
+        bytes = std::move(*read);
+        return {};
     } catch (const SystemError& error) {
         if (error.code() == ELOOP || error.code() == EINVAL) return failure(statusSealCorrupt, "the seal is not a regular file");
         return failure(statusIOError, error.what());
+    }
+}
+
+Verification parseSeal(const std::string& bytes) {
+    try {
+        return {statusSuccess, {}, CodeSeal::fromPropertyList(bytes)};
     } catch (const SealFormatError& error) {
         return failure(statusSealCorrupt, std::string("the code signature's resource seal is corrupt: ") + error.what());
     }
+}
+
+}  // namespace
+
+Verification readSeal(const std::string& bundlePath) {
+    std::string bytes;
+    Verification loaded = loadSeal(bundlePath, bytes);
+    return loaded.valid() ? parseSeal(bytes) : loaded;
 }
 
 Verification verifyBundle(const std::string& bundlePath, const VerifyOptions& options) {
@@ -165,12 +181,19 @@ Verification verifyBundle(const std::string& bundlePath, const VerifyOptions& op
     if (::stat(bundlePath.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
         return failure(statusNotABundle, "not a bundle folder");
     }
-    Verification result = readSeal(bundlePath);
+    std::string bytes;
+    Verification loaded = loadSeal(bundlePath, bytes);
+    if (!loaded.valid()) return loaded;
+    // The scan starts as soon as there is a seal, so parsing the seal and checking its
+    // signature take no time of their own; a scan whose seal fails is waited for and
+    // dropped.
+    auto scan = std::async(std::launch::async, [&] { return scanBundle(bundlePath); });
+    Verification result = parseSeal(bytes);
     if (!result.valid()) return result;
     Verification signature = checkSignature(*result.seal, options);
     if (!signature.valid()) return signature;
     try {
-        Verification contents = checkContents(bundlePath, *result.seal, options);
+        Verification contents = checkContents(bundlePath, *result.seal, options, scan.get());
         if (!contents.valid()) return contents;
     } catch (const SystemError& error) {
         return failure(statusIOError, error.what());

@@ -34,10 +34,17 @@ struct SigningContextDeleter {
 using Key = std::unique_ptr<EVP_PKEY, KeyDeleter>;
 using SigningContext = std::unique_ptr<EVP_MD_CTX, SigningContextDeleter>;
 
+// Fetched once: an implicit fetch on every init takes a lock that hashing threads share.
+const EVP_MD* sha256Algorithm() {
+    static EVP_MD* algorithm = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return algorithm;
+}
+
 }  // namespace
 
 Sha256::Sha256() : context_(EVP_MD_CTX_new()) {
-    if (context_ == nullptr || EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(context_), EVP_sha256(), nullptr) != 1) {
+    if (context_ == nullptr || sha256Algorithm() == nullptr ||
+        EVP_DigestInit_ex2(static_cast<EVP_MD_CTX*>(context_), sha256Algorithm(), nullptr) != 1) {
         EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(context_));
         throwCryptoError("SHA-256");
     }
@@ -52,7 +59,10 @@ void Sha256::update(const void* data, std::size_t size) {
 Sha256Digest Sha256::finish() {
     Sha256Digest digest{};
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(context_), digest.data(), &length) != 1) throwCryptoError("SHA-256");
+    auto* context = static_cast<EVP_MD_CTX*>(context_);
+    if (EVP_DigestFinal_ex(context, digest.data(), &length) != 1 || EVP_DigestInit_ex2(context, nullptr, nullptr) != 1) {
+        throwCryptoError("SHA-256");
+    }
     return digest;
 }
 

@@ -6,8 +6,10 @@
 #include "Platform/Process.hpp"
 #include "Platform/ToolPaths.hpp"
 
+#include <atomic>
 #include <functional>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -48,6 +50,18 @@ TEST_F(Codesign, EveryKindOfTamperingFailsNamingTheFirstProblem) {
              ::unlink((app + "/Contents/Resources/link").c_str());
              ::symlink("other.txt", (app + "/Contents/Resources/link").c_str());
          }, "symbolic link target changed: Contents/Resources/link"},
+        {"file swapped for a FIFO", [](const std::string& app) {
+             ::unlink((app + "/Contents/Resources/readme.txt").c_str());
+             ::mkfifo((app + "/Contents/Resources/readme.txt").c_str(), 0644);
+         }, "unsupported file type: Contents/Resources/readme.txt"},
+        {"file swapped for a link", [](const std::string& app) {
+             ::unlink((app + "/Contents/Resources/readme.txt").c_str());
+             ::symlink("/etc/hostname", (app + "/Contents/Resources/readme.txt").c_str());
+         }, "type changed: Contents/Resources/readme.txt"},
+        {"folder swapped for a link to a copy", [](const std::string& app) {
+             ::rename((app + "/Contents/Resources").c_str(), (app + ".resources").c_str());
+             ::symlink((app + ".resources").c_str(), (app + "/Contents/Resources").c_str());
+         }, "type changed: Contents/Resources"},
         {"corrupt seal", [](const std::string& app) { writeFile(app + "/Contents/_CodeSignature/CodeResources", "garbage"); },
          "resource seal is corrupt"},
         {"seal rewritten for a changed file", [](const std::string& app) {
@@ -69,6 +83,7 @@ TEST_F(Codesign, EveryKindOfTamperingFailsNamingTheFirstProblem) {
         c.tamper(app);
         EXPECT_NE(verify(app).find(c.diagnostic), std::string::npos) << c.name << ": " << verify(app);
         platform::removeRecursively(app);
+        platform::removeRecursively(app + ".resources");
     }
 }
 
@@ -96,6 +111,38 @@ TEST_F(Codesign, SignaturesCountOnlyWithAKeyTrustedForTheClaimedTeam) {
     bytes.replace(bytes.find("<string>TEAMA1</string>"), 23, "<string>../../../../" + folder_.path() + "/outside</string>");
     writeFile(seal, bytes);
     EXPECT_NE(verify(climbing).find("invalid team identifier"), std::string::npos) << verify(climbing);
+}
+
+// A sealed file that turns into a FIFO or a link between the walk and its hashing is
+// neither waited on nor followed: every verification ends (a hung one is killed after
+// 20 s), and one that fails names that file without having read the link's target. The
+// larger files walked first hold the hashing back, so the swaps land in that window.
+TEST_F(Codesign, AFileSwappedDuringVerificationFailsItWithoutHangingOrBeingFollowed) {
+    std::string app = buildBundle(folder_.path(), "Swapped");
+    for (int index = 0; index < 16; ++index) writeFile(app + "/Contents/Data/part" + std::to_string(index), std::string(2 << 20, 'x'));
+    std::string file = app + "/Contents/Resources/readme.txt";
+    signWithTeam(app, *team_);
+    std::string original = readFile(file);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        std::string spare = folder_.path() + "/spare";
+        for (int round = 0; round < 1000000 && !stop; ++round) {
+            if (round % 3 == 0) ::mkfifo(spare.c_str(), 0644);
+            else if (round % 3 == 1) ::symlink("/etc/hostname", spare.c_str());
+            else writeFile(spare, original);
+            ::rename(spare.c_str(), file.c_str());
+        }
+    });
+    std::string unexpected;
+    for (int run = 0; run < 30; ++run) {
+        auto result = platform::runCapturingOutput("/usr/bin/timeout", {"20", platform::paths::codesign, "--verify", "--deep", "--strict", app});
+        bool namesTheFile = result.bytes.find("Contents/Resources/readme.txt") != std::string::npos;
+        bool followed = result.bytes.find("file modified") != std::string::npos;
+        if (result.status != 0 && (!namesTheFile || followed)) unexpected += "status " + std::to_string(result.status) + ": " + result.bytes;
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(unexpected, "");
 }
 
 TEST_F(Codesign, StrictModeRefusesLinksThatLeaveTheBundle) {

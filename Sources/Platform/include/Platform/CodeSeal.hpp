@@ -54,14 +54,4 @@ public:
 std::string sealFolder(const std::string& bundlePath);
 std::string sealPath(const std::string& bundlePath);
 
-struct BundleContents {
-    std::vector<SealedEntry> entries;
-    std::vector<std::string> nestedBundles;  // relative paths of nested .app and .framework folders
-    std::vector<std::string> unsupported;    // special files (FIFOs, devices, sockets)
-};
-
-// Walks the bundle without following links and hashes every file (in parallel, in
-// constant memory per thread). The bundle's own seal file is left out.
-BundleContents scanBundle(const std::string& bundlePath);
-
 }  // namespace platform::codesigning

@@ -29,6 +29,8 @@ public:
     Sha256& operator=(const Sha256&) = delete;
 
     void update(const void* data, std::size_t size);
+    // The digest of everything given since the last finish; the next update starts a
+    // new message, so one object can hash many.
     Sha256Digest finish();
 
 private:
