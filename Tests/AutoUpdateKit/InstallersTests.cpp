@@ -3,6 +3,7 @@
 #include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "TmpfsMount.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -11,7 +12,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <regex>
-#include <sys/mount.h>
 
 using namespace autoupdatekit;
 using namespace testsupport;
@@ -32,20 +32,6 @@ protected:
 
     std::string current_;
     std::string staged_;
-};
-
-// A fresh tmpfs at the path for the test's life, in the test's private mount namespace.
-class TmpfsMount {
-public:
-    explicit TmpfsMount(std::string path) : path_(std::move(path)) {
-        if (::mount("tmpfs", path_.c_str(), "tmpfs", 0, "mode=1777") != 0) platform::throwSystemError("mount tmpfs " + path_);
-    }
-    ~TmpfsMount() { ::umount2(path_.c_str(), MNT_DETACH); }
-    TmpfsMount(const TmpfsMount&) = delete;
-    TmpfsMount& operator=(const TmpfsMount&) = delete;
-
-private:
-    std::string path_;
 };
 
 // The contents installer's outcome as uid 65534: "installed" or the error's text.
@@ -128,7 +114,8 @@ TEST_F(Installers, AnExistingBackupNameStopsTheWholeBundleInstallUntouched) {
 // the original is touched; every failure leaves the old app whole and verifying in
 // place, and no backup behind.
 TEST_F(Installers, TheContentsBackupCrossesFileSystemsAndAFailureNeverBreaksTheApp) {
-    TmpfsMount tmp(folder_ / "tmp");
+    TmpfsMount tmp(folder_ / "tmp", "mode=1777");
+    ASSERT_TRUE(tmp.mounted()) << "mounting a tmpfs needs root in a private mount namespace";
     ASSERT_NE(lstatOf(folder_ / "tmp").st_dev, lstatOf(folder_ / "apps").st_dev);
     std::string app = buildBundle(folder_ / "owned", "Sample", {});
     std::string locked = app + "/Contents/Resources/locked";
