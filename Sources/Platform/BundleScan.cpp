@@ -20,6 +20,8 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -38,6 +40,22 @@ constexpr std::size_t maximumDrainingFolders = 64;
 
 bool hasSuffix(const std::string& text, const std::string& suffix) {
     return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+unsigned modeBits(const struct stat& status) { return static_cast<unsigned>(status.st_mode & 07777); }
+
+// The folder's entries sorted by name, each with its type as the listing gives it, so
+// the walk needs no stat of its own; a file system that gives no types is asked.
+std::vector<DirectoryEntry> entriesOf(int folderFd, const std::string& path) {
+    std::vector<DirectoryEntry> entries = directoryEntriesWithTypesAt(folderFd, path);
+    for (auto& entry : entries) {
+        if (entry.type != DT_UNKNOWN) continue;
+        struct stat status {};
+        if (::fstatat(folderFd, entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) throwSystemError("lstat " + path + "/" + entry.name);
+        entry.type = S_ISREG(status.st_mode) ? DT_REG : S_ISDIR(status.st_mode) ? DT_DIR : S_ISLNK(status.st_mode) ? DT_LNK : DT_FIFO;
+    }
+    std::sort(entries.begin(), entries.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    return entries;
 }
 
 struct Folder {
@@ -113,31 +131,28 @@ BundleContents Scan::run() {
 // The seal file is left out; its folder is walked (so anything added there is caught)
 // but not listed, since it does not exist yet when a bundle is first sealed.
 void Scan::walk(Folder& folder, const std::string& relative) {
-    std::vector<std::string> names = directoryEntriesAt(folder.fd.get(), absolute(relative));
-    std::sort(names.begin(), names.end());
+    std::vector<DirectoryEntry> names = entriesOf(folder.fd.get(), absolute(relative));
     std::vector<HashJob> jobs;
-    for (const auto& name : names) {
+    for (const auto& [name, type] : names) {
         std::string path = relative.empty() ? name : relative + "/" + name;
         if (path == sealFile_) continue;
-        struct stat status {};
-        if (::fstatat(folder.fd.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) throwSystemError("lstat " + absolute(path));
-        auto mode = static_cast<unsigned>(status.st_mode & 07777);
-        if (S_ISREG(status.st_mode)) {
-            entries_.push_back({path, SealedEntry::Type::file, mode, {}});
+        if (type == DT_REG) {
+            // The worker reads the mode from the descriptor it hashes.
+            entries_.push_back({path, SealedEntry::Type::file, 0, {}});
             jobs.push_back({&folder, &entries_.back(), path.size() - name.size()});
-        } else if (S_ISLNK(status.st_mode)) {
-            std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
-            ssize_t length = ::readlinkat(folder.fd.get(), name.c_str(), target.data(), target.size());
+        } else if (type == DT_LNK) {
+            char target[PATH_MAX];
+            ssize_t length = ::readlinkat(folder.fd.get(), name.c_str(), target, sizeof target);
             if (length < 0) throwSystemError("readlink " + absolute(path));
-            target.resize(static_cast<std::size_t>(length));
-            entries_.push_back({path, SealedEntry::Type::symbolicLink, 0, std::move(target)});
-        } else if (S_ISDIR(status.st_mode)) {
+            entries_.push_back({path, SealedEntry::Type::symbolicLink, 0, std::string(target, static_cast<std::size_t>(length))});
+        } else if (type == DT_DIR) {
             queue(jobs);  // before the subfolder's files, so the workers start on them at once
-            if (path != sealFolder_) entries_.push_back({path, SealedEntry::Type::directory, mode, {}});
-            if (hasSuffix(name, ".app") || hasSuffix(name, ".framework")) contents_.nestedBundles.push_back(path);
             auto child = std::make_unique<Folder>();
             child->fd = FileDescriptor(::openat(folder.fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (!child->fd.valid()) throwSystemError("open " + absolute(path));
+            struct stat status {};
+            if (!child->fd.valid() || ::fstat(child->fd.get(), &status) != 0) throwSystemError("open " + absolute(path));
+            if (path != sealFolder_) entries_.push_back({path, SealedEntry::Type::directory, modeBits(status), {}});
+            if (hasSuffix(name, ".app") || hasSuffix(name, ".framework")) contents_.nestedBundles.push_back(path);
             walk(*child, path);
             leave(std::move(child));
         } else {
@@ -203,6 +218,7 @@ void Scan::hash(const HashJob& job, Sha256& digest, std::vector<char>& buffer) c
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) throwSystemError("stat " + absolute(path));
     if (!S_ISREG(status.st_mode)) throw SystemError("not a regular file: " + absolute(path), EINVAL);
+    job.entry->mode = modeBits(status);
     while (true) {
         ssize_t count = ::read(fd.get(), buffer.data(), buffer.size());
         if (count < 0) {

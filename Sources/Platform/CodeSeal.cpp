@@ -1,5 +1,6 @@
 #include "Platform/CodeSeal.hpp"
 
+#include "Platform/CodeSealLayout.hpp"
 #include "Platform/PropertyList.hpp"
 
 #include <sys/stat.h>
@@ -8,22 +9,6 @@ namespace platform::codesigning {
 namespace {
 
 constexpr const char* sealFileName = "CodeResources";
-
-const char* typeName(SealedEntry::Type type) {
-    switch (type) {
-    case SealedEntry::Type::file: return "file";
-    case SealedEntry::Type::directory: return "dir";
-    case SealedEntry::Type::symbolicLink: return "link";
-    }
-    return "";
-}
-
-std::optional<SealedEntry::Type> typeNamed(const std::string& name) {
-    if (name == "file") return SealedEntry::Type::file;
-    if (name == "dir") return SealedEntry::Type::directory;
-    if (name == "link") return SealedEntry::Type::symbolicLink;
-    return std::nullopt;
-}
 
 // Length-prefixed, so no choice of names can make two seals share canonical bytes.
 void appendField(std::string& out, const std::string& value) {
@@ -52,6 +37,22 @@ const T* optional(const PropertyDictionary& dictionary, const std::string& key) 
 
 }  // namespace
 
+const char* sealedEntryTypeName(SealedEntry::Type type) {
+    switch (type) {
+    case SealedEntry::Type::file: return "file";
+    case SealedEntry::Type::directory: return "dir";
+    case SealedEntry::Type::symbolicLink: return "link";
+    }
+    return "";
+}
+
+std::optional<SealedEntry::Type> sealedEntryTypeNamed(std::string_view name) {
+    if (name == "file") return SealedEntry::Type::file;
+    if (name == "dir") return SealedEntry::Type::directory;
+    if (name == "link") return SealedEntry::Type::symbolicLink;
+    return std::nullopt;
+}
+
 std::string sealFolder(const std::string& bundlePath) {
     struct stat status {};
     bool hasContents = ::lstat((bundlePath + "/Contents").c_str(), &status) == 0 && S_ISDIR(status.st_mode);
@@ -69,7 +70,7 @@ std::string CodeSeal::canonicalBytes() const {
     appendField(out, publicKey ? base64Encode(*publicKey) : "");
     out += '\n';
     for (const auto& entry : entries) {
-        appendField(out, typeName(entry.type));
+        appendField(out, sealedEntryTypeName(entry.type));
         appendField(out, std::to_string(entry.mode));
         appendField(out, entry.path);
         appendField(out, entry.content);
@@ -88,7 +89,7 @@ std::string CodeSeal::propertyList() const {
     PropertyArray files;
     for (const auto& entry : entries) {
         files.push_back(PropertyDictionary{{"path", entry.path},
-                                           {"type", typeName(entry.type)},
+                                           {"type", sealedEntryTypeName(entry.type)},
                                            {"mode", static_cast<std::int64_t>(entry.mode)},
                                            {"content", entry.content}});
     }
@@ -102,6 +103,7 @@ std::string CodeSeal::propertyList() const {
 }
 
 CodeSeal CodeSeal::fromPropertyList(const std::string& bytes) {
+    if (auto seal = readWrittenSealLayout(bytes)) return std::move(*seal);
     PropertyValue value;
     try {
         value = PropertyList::read(bytes);
@@ -126,7 +128,7 @@ CodeSeal CodeSeal::fromPropertyList(const std::string& bytes) {
     for (const auto& item : require<PropertyArray>(*root, "files")) {
         const auto* file = item.getIf<PropertyDictionary>();
         if (file == nullptr) throw SealFormatError("a file record is not a dictionary");
-        auto type = typeNamed(require<std::string>(*file, "type"));
+        auto type = sealedEntryTypeNamed(require<std::string>(*file, "type"));
         if (!type) throw SealFormatError("unknown entry type");
         auto mode = require<std::int64_t>(*file, "mode");
         if (mode < 0 || mode > 07777) throw SealFormatError("invalid mode");

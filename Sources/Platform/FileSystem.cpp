@@ -115,7 +115,7 @@ void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, g
 
 }  // namespace
 
-std::vector<std::string> directoryEntriesAt(int directoryFd, const std::string& path) {
+std::vector<DirectoryEntry> directoryEntriesWithTypesAt(int directoryFd, const std::string& path) {
     int listFd = ::dup(directoryFd);
     if (listFd < 0) throwSystemError("dup " + path);
     std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(listFd));
@@ -124,11 +124,17 @@ std::vector<std::string> directoryEntriesAt(int directoryFd, const std::string& 
         throwSystemError("opendir " + path);
     }
     ::rewinddir(directory.get());
-    std::vector<std::string> names;
+    std::vector<DirectoryEntry> entries;
     while (dirent* entry = ::readdir(directory.get())) {
         std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(std::move(name));
+        if (name != "." && name != "..") entries.push_back({std::move(name), entry->d_type});
     }
+    return entries;
+}
+
+std::vector<std::string> directoryEntriesAt(int directoryFd, const std::string& path) {
+    std::vector<std::string> names;
+    for (auto& entry : directoryEntriesWithTypesAt(directoryFd, path)) names.push_back(std::move(entry.name));
     return names;
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::codesigning {
@@ -23,6 +24,10 @@ struct SealedEntry {
     std::string content;  // lower-case hex SHA-256 of a file, target of a link
     bool operator==(const SealedEntry&) const = default;
 };
+
+// The names a seal gives entry types: "file", "dir" and "link".
+const char* sealedEntryTypeName(SealedEntry::Type type);
+std::optional<SealedEntry::Type> sealedEntryTypeNamed(std::string_view name);
 
 struct NestedSeal {
     std::string path;        // relative path of the nested bundle
@@ -37,6 +42,7 @@ struct CodeSeal {
     std::vector<SealedEntry> entries;           // sorted by path
     std::vector<NestedSeal> nested;             // sorted by path
     Bytes signature;                            // empty for an ad-hoc seal
+    bool operator==(const CodeSeal&) const = default;
 
     // The bytes the signature covers: everything above but the signature, unambiguous.
     std::string canonicalBytes() const;

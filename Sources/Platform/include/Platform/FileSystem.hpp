@@ -24,6 +24,13 @@ std::vector<std::string> directoryEntries(const std::string& path);
 // The same for a folder already open as a descriptor; path is for messages.
 std::vector<std::string> directoryEntriesAt(int directoryFd, const std::string& path);
 
+struct DirectoryEntry {
+    std::string name;
+    unsigned char type;  // DT_REG, DT_DIR, DT_LNK, ... or DT_UNKNOWN where the file system gives none
+};
+// The entries with the types the listing gives, so a walk need not stat each one.
+std::vector<DirectoryEntry> directoryEntriesWithTypesAt(int directoryFd, const std::string& path);
+
 // Writes all of bytes to the descriptor, resuming after short writes and interruptions.
 void writeAll(int fd, std::string_view bytes, const std::string& path);
 
