@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,6 +39,11 @@ std::vector<std::string> outermostNested(const std::vector<std::string>& nested)
 
 std::string digestOfFile(const std::string& path) {
     Sha256Digest digest = sha256OfFile(path);
+    return hexLowercase(digest.data(), digest.size());
+}
+
+std::string hexSha256(const std::string& bytes) {
+    Sha256Digest digest = sha256(bytes);
     return hexLowercase(digest.data(), digest.size());
 }
 
@@ -108,39 +114,6 @@ bool staysInside(const std::string& linkPath, const std::string& target) {
     return true;
 }
 
-Verification checkContents(const std::string& bundlePath, const CodeSeal& seal, const VerifyOptions& options,
-                           BundleContents contents) {
-    if (!contents.unsupported.empty()) {
-        return failure(statusResourcesModified, "unsupported file type: " + contents.unsupported.front());
-    }
-    if (auto difference = firstDifference(seal.entries, contents.entries)) {
-        return failure(statusResourcesModified, "a sealed resource is missing or invalid: " + *difference);
-    }
-    if (options.strict) {
-        for (const auto& entry : contents.entries) {
-            if (entry.type == SealedEntry::Type::symbolicLink && !staysInside(entry.path, entry.content)) {
-                return failure(statusLinkOutsideBundle,
-                               "symbolic link " + entry.path + " points outside the bundle: " + entry.content);
-            }
-        }
-    }
-    std::vector<std::string> nestedNow = outermostNested(contents.nestedBundles);
-    std::vector<std::string> nestedSealed;
-    for (const auto& nested : seal.nested) nestedSealed.push_back(nested.path);
-    if (nestedNow != nestedSealed) return failure(statusNestedCodeInvalid, "nested code was added or removed");
-    for (const auto& nested : seal.nested) {
-        std::string nestedPath = bundlePath + "/" + nested.path;
-        if (!exists(sealPath(nestedPath)) || digestOfFile(sealPath(nestedPath)) != nested.sealDigest) {
-            return failure(statusNestedCodeInvalid, "nested code seal changed: " + nested.path);
-        }
-        if (options.deep) {
-            Verification inner = verifyBundle(nestedPath, options);
-            if (!inner.valid()) return failure(statusNestedCodeInvalid, "nested code is invalid: " + nested.path + ": " + inner.problem);
-        }
-    }
-    return {};
-}
-
 // The seal file's bytes, or the failure that there is none or it cannot be read.
 Verification loadSeal(const std::string& bundlePath, std::string& bytes) {
     std::string path = sealPath(bundlePath);
@@ -168,6 +141,84 @@ Verification parseSeal(const std::string& bytes) {
     }
 }
 
+// The part of a scan inside one nested bundle, as a scan of that bundle would give it:
+// paths relative to it, its own seal folder and seal file left out.
+BundleContents contentsInside(const BundleContents& outer, const std::string& bundlePath, const std::string& nestedPath) {
+    std::string prefix = nestedPath + "/";
+    std::string nestedBundle = bundlePath + "/" + nestedPath;
+    std::string ownSealFolder = sealFolder(nestedBundle);
+    std::string ownSealFile = sealPath(nestedBundle).substr(nestedBundle.size() + 1);
+    auto inside = [&](const std::string& path, auto&& keep) {
+        if (path.compare(0, prefix.size(), prefix) != 0) return;
+        std::string relative = path.substr(prefix.size());
+        if (relative != ownSealFolder && relative != ownSealFile) keep(std::move(relative));
+    };
+    BundleContents inner;
+    for (const auto& entry : outer.entries) {
+        inside(entry.path, [&](std::string relative) { inner.entries.push_back({std::move(relative), entry.type, entry.mode, entry.content}); });
+    }
+    for (const auto& path : outer.nestedBundles) inside(path, [&](std::string relative) { inner.nestedBundles.push_back(std::move(relative)); });
+    for (const auto& path : outer.unsupported) inside(path, [&](std::string relative) { inner.unsupported.push_back(std::move(relative)); });
+    return inner;
+}
+
+// Nested bundles are verified as their container is, from the container's scan.
+Verification verifyLoadedSeal(const std::string& bundlePath, const std::string& sealBytes, const VerifyOptions& options,
+                              const std::function<BundleContents()>& scan);
+
+Verification checkContents(const std::string& bundlePath, const CodeSeal& seal, const VerifyOptions& options,
+                           const BundleContents& contents) {
+    if (!contents.unsupported.empty()) {
+        return failure(statusResourcesModified, "unsupported file type: " + contents.unsupported.front());
+    }
+    if (auto difference = firstDifference(seal.entries, contents.entries)) {
+        return failure(statusResourcesModified, "a sealed resource is missing or invalid: " + *difference);
+    }
+    if (options.strict) {
+        for (const auto& entry : contents.entries) {
+            if (entry.type == SealedEntry::Type::symbolicLink && !staysInside(entry.path, entry.content)) {
+                return failure(statusLinkOutsideBundle,
+                               "symbolic link " + entry.path + " points outside the bundle: " + entry.content);
+            }
+        }
+    }
+    std::vector<std::string> nestedNow = outermostNested(contents.nestedBundles);
+    std::vector<std::string> nestedSealed;
+    for (const auto& nested : seal.nested) nestedSealed.push_back(nested.path);
+    if (nestedNow != nestedSealed) return failure(statusNestedCodeInvalid, "nested code was added or removed");
+    for (const auto& nested : seal.nested) {
+        std::string nestedPath = bundlePath + "/" + nested.path;
+        std::string bytes;
+        if (!loadSeal(nestedPath, bytes).valid() || hexSha256(bytes) != nested.sealDigest) {
+            return failure(statusNestedCodeInvalid, "nested code seal changed: " + nested.path);
+        }
+        if (options.deep) {
+            // Its files were hashed in this bundle's scan; they are not read again.
+            Verification inner = verifyLoadedSeal(nestedPath, bytes, options,
+                                                  [&] { return contentsInside(contents, bundlePath, nested.path); });
+            if (!inner.valid()) return failure(statusNestedCodeInvalid, "nested code is invalid: " + nested.path + ": " + inner.problem);
+        }
+    }
+    return {};
+}
+
+// Checks the seal's bytes, then the bundle's contents against them; scan gives the
+// contents and may still be running while the seal is parsed and its signature checked.
+Verification verifyLoadedSeal(const std::string& bundlePath, const std::string& sealBytes, const VerifyOptions& options,
+                              const std::function<BundleContents()>& scan) {
+    Verification result = parseSeal(sealBytes);
+    if (!result.valid()) return result;
+    Verification signature = checkSignature(*result.seal, options);
+    if (!signature.valid()) return signature;
+    try {
+        Verification contents = checkContents(bundlePath, *result.seal, options, scan());
+        if (!contents.valid()) return contents;
+    } catch (const SystemError& error) {
+        return failure(statusIOError, error.what());
+    }
+    return result;
+}
+
 }  // namespace
 
 Verification readSeal(const std::string& bundlePath) {
@@ -188,17 +239,7 @@ Verification verifyBundle(const std::string& bundlePath, const VerifyOptions& op
     // signature take no time of their own; a scan whose seal fails is waited for and
     // dropped.
     auto scan = std::async(std::launch::async, [&] { return scanBundle(bundlePath); });
-    Verification result = parseSeal(bytes);
-    if (!result.valid()) return result;
-    Verification signature = checkSignature(*result.seal, options);
-    if (!signature.valid()) return signature;
-    try {
-        Verification contents = checkContents(bundlePath, *result.seal, options, scan.get());
-        if (!contents.valid()) return contents;
-    } catch (const SystemError& error) {
-        return failure(statusIOError, error.what());
-    }
-    return result;
+    return verifyLoadedSeal(bundlePath, bytes, options, [&] { return scan.get(); });
 }
 
 void signBundle(const std::string& bundlePath, const std::optional<SigningIdentity>& identity, bool deep) {

@@ -170,6 +170,17 @@ TEST_F(Codesign, DeepVerificationChecksNestedCode) {
     EXPECT_EQ(verify(app), "");
     EXPECT_EQ(verify(helper), "");
 
+    // Deep verification reuses the outer scan for nested code, so that scan must be held
+    // to the nested seal: a file added after the nested seal, sealed over by the outer one.
+    writeFile(helper + "/Contents/Resources/late.txt", "late");
+    signWithTeam(app, *team_);
+    EXPECT_NE(verify(app).find("nested code is invalid: Contents/Helpers/Inner.app: a sealed resource is missing or "
+                               "invalid: file added: Contents/Resources/late.txt"),
+              std::string::npos)
+        << verify(app);
+    signWithTeam(app, *team_, true);
+    EXPECT_EQ(verify(app), "");
+
     // Nested code signed by an untrusted key, sealed over by the trusted outer bundle.
     TeamKey stranger = makeTeamKey(folder_.path(), "TEAMC3");
     signWithTeam(helper, stranger);
