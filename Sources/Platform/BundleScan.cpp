@@ -19,9 +19,9 @@
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
-#include <exception>
 #include <climits>
 #include <dirent.h>
+#include <exception>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -37,6 +37,9 @@ constexpr std::size_t readSize = 256 * 1024;
 // Folders the walk has left stay open until their files are hashed; past this many
 // the walk waits, so a bundle of many folders never runs out of descriptors.
 constexpr std::size_t maximumDrainingFolders = 64;
+// The walk recurses per folder level. No real bundle nests folders this deep, while a
+// staged tree nested tens of thousands deep would otherwise end the process on its stack.
+constexpr int maximumFolderDepth = 512;
 
 bool hasSuffix(const std::string& text, const std::string& suffix) {
     return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -78,7 +81,7 @@ public:
     BundleContents run();
 
 private:
-    void walk(Folder& folder, const std::string& relative);
+    void walk(Folder& folder, const std::string& relative, int depth);
     void queue(std::vector<HashJob>& jobs);
     void leave(std::unique_ptr<Folder> folder);
     void hashFiles();
@@ -112,7 +115,7 @@ BundleContents Scan::run() {
         auto top = std::make_unique<Folder>();
         top->fd = FileDescriptor(::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!top->fd.valid()) throwSystemError("open " + root_);
-        walk(*top, "");
+        walk(*top, "", 0);
         leave(std::move(top));
     } catch (...) {
         fail(std::current_exception());
@@ -130,7 +133,10 @@ BundleContents Scan::run() {
 
 // The seal file is left out; its folder is walked (so anything added there is caught)
 // but not listed, since it does not exist yet when a bundle is first sealed.
-void Scan::walk(Folder& folder, const std::string& relative) {
+void Scan::walk(Folder& folder, const std::string& relative, int depth) {
+    if (depth > maximumFolderDepth) {
+        throw SystemError("folders nested more than " + std::to_string(maximumFolderDepth) + " deep in " + root_, ENAMETOOLONG);
+    }
     std::vector<DirectoryEntry> names = entriesOf(folder.fd.get(), absolute(relative));
     std::vector<HashJob> jobs;
     for (const auto& [name, type] : names) {
@@ -141,10 +147,11 @@ void Scan::walk(Folder& folder, const std::string& relative) {
             entries_.push_back({path, SealedEntry::Type::file, 0, {}});
             jobs.push_back({&folder, &entries_.back(), path.size() - name.size()});
         } else if (type == DT_LNK) {
-            char target[PATH_MAX];
-            ssize_t length = ::readlinkat(folder.fd.get(), name.c_str(), target, sizeof target);
+            std::string target(PATH_MAX, '\0');  // on the heap: this frame recurses
+            ssize_t length = ::readlinkat(folder.fd.get(), name.c_str(), target.data(), target.size());
             if (length < 0) throwSystemError("readlink " + absolute(path));
-            entries_.push_back({path, SealedEntry::Type::symbolicLink, 0, std::string(target, static_cast<std::size_t>(length))});
+            target.resize(static_cast<std::size_t>(length));
+            entries_.push_back({path, SealedEntry::Type::symbolicLink, 0, std::move(target)});
         } else if (type == DT_DIR) {
             queue(jobs);  // before the subfolder's files, so the workers start on them at once
             auto child = std::make_unique<Folder>();
@@ -153,7 +160,7 @@ void Scan::walk(Folder& folder, const std::string& relative) {
             if (!child->fd.valid() || ::fstat(child->fd.get(), &status) != 0) throwSystemError("open " + absolute(path));
             if (path != sealFolder_) entries_.push_back({path, SealedEntry::Type::directory, modeBits(status), {}});
             if (hasSuffix(name, ".app") || hasSuffix(name, ".framework")) contents_.nestedBundles.push_back(path);
-            walk(*child, path);
+            walk(*child, path, depth + 1);
             leave(std::move(child));
         } else {
             contents_.unsupported.push_back(path);

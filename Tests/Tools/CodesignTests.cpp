@@ -7,6 +7,7 @@
 #include "Platform/ToolPaths.hpp"
 
 #include <atomic>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 #include <thread>
@@ -143,6 +144,29 @@ TEST_F(Codesign, AFileSwappedDuringVerificationFailsItWithoutHangingOrBeingFollo
     stop = true;
     swapper.join();
     EXPECT_EQ(unexpected, "");
+}
+
+// A staged tree may nest folders tens of thousands deep: the scan refuses it, signing
+// or verifying, instead of running out of stack.
+TEST_F(Codesign, FoldersNestedTensOfThousandsDeepAreRefusedWithoutACrash) {
+    std::string app = buildBundle(folder_.path(), "Deep");
+    signWithTeam(app, *team_);
+    std::string top = app + "/Contents/Resources/d";
+    ASSERT_EQ(::mkdir(top.c_str(), 0755), 0);
+    int folder = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < 30000 && folder >= 0; ++level) {
+        int child = ::mkdirat(folder, "d", 0755) == 0 ? ::openat(folder, "d", O_RDONLY | O_DIRECTORY) : -1;
+        ::close(folder);
+        folder = child;
+    }
+    ASSERT_GE(folder, 0);
+    ::close(folder);
+
+    auto signing = codesign({"--sign", "-", app});
+    EXPECT_EQ(signing.status, 1);
+    EXPECT_NE(signing.output.find("folders nested more than 512 deep"), std::string::npos) << signing.output;
+    EXPECT_NE(verify(app).find("folders nested more than 512 deep"), std::string::npos) << verify(app);
+    EXPECT_EQ(platform::runCapturingOutput("/bin/rm", {"-rf", top}).status, 0);  // rm needs no descriptor per level
 }
 
 TEST_F(Codesign, StrictModeRefusesLinksThatLeaveTheBundle) {
