@@ -1,8 +1,8 @@
 #include "DeferredInstall.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "NobodyProcess.hpp"
 #include "SigningKeys.hpp"
 #include "StepKiller.hpp"
 #include "TmpfsMount.hpp"

@@ -1,10 +1,10 @@
 #include "AutoUpdateKit/PrivilegedHelperBlesser.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "HelperClient.hpp"
 #include "LocalHTTPServer.hpp"
+#include "NobodyProcess.hpp"
 #include "ReleaseBuilder.hpp"
 #include "Supervisor.hpp"
 #include "TmpfsMount.hpp"

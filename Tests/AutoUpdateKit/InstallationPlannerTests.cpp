@@ -1,8 +1,8 @@
 #include "AutoUpdateKit/InstallationPlan.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "NobodyProcess.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"

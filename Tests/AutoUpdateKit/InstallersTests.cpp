@@ -1,8 +1,8 @@
 #include "AutoUpdateKit/Installers.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "NobodyProcess.hpp"
 #include "TmpfsMount.hpp"
 #include "UpdaterEnvironment.hpp"
 

@@ -3,11 +3,11 @@
 // memory or its threads, root is answered all the while, and when the attack ends the
 // attacker is answered again. Every wait here is bounded.
 
-#include "AsUser.hpp"
 #include "AttackerProcess.hpp"
 #include "Files.hpp"
 #include "FramedClient.hpp"
 #include "HelperProcess.hpp"
+#include "NobodyProcess.hpp"
 #include "PrivateSystemPaths.hpp"
 #include "ProcessStatus.hpp"
 

@@ -2,10 +2,10 @@
 // refused or harmless, the installed app stays whole, root-owned and verifying, and
 // nothing outside the allowed destination changes.
 
-#include "AsUser.hpp"
 #include "Files.hpp"
 #include "HelperClient.hpp"
 #include "HelperProcess.hpp"
+#include "NobodyProcess.hpp"
 #include "RequestingProcess.hpp"
 #include "SigningKeys.hpp"
 #include "UpdaterEnvironment.hpp"

@@ -1,10 +1,10 @@
 #include "PrivilegedInstaller.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "HelperClient.hpp"
 #include "HelperProcess.hpp"
+#include "NobodyProcess.hpp"
 #include "RequestingProcess.hpp"
 #include "SigningKeys.hpp"
 #include "StepKiller.hpp"
