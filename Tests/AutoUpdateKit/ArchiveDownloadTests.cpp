@@ -81,7 +81,7 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesFromWhereItStopped) {
         ProgressLog progress;
         AutoUpdateCheckOptions options;
         options.progress = progress.observer();
-        EXPECT_EQ(outcome(manager(), options), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+        EXPECT_EQ(outcome(manager(), options), stagedOutcome());
         EXPECT_EQ(rangeOf(server_, before), "");
         EXPECT_EQ(rangeOf(server_, before + 1), expectedRange);
         EXPECT_EQ(readFile(staging() + "/Sample-2.0.zip"), archive);
@@ -112,7 +112,7 @@ TEST_F(UpdateCheck, AResumeThatGetsTheWholeBodyStartsOver) {
     for (const auto& [replies, server] : servers) {
         server_.routeInTurn("/Sample.zip", replies);
         std::size_t before = server_.requestCount("/Sample.zip");
-        EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app") << server;
+        EXPECT_EQ(outcome(manager()), stagedOutcome()) << server;
         EXPECT_NE(rangeOf(server_, before + 1), "") << server;
         EXPECT_EQ(readFile(staging() + "/Sample-2.0.zip"), newBytes) << server;
     }
@@ -139,8 +139,7 @@ TEST_F(UpdateCheck, ResumedTransfersKeepTheAttemptAndSizeLimits) {
 // cancelled error, no partial file and the installed app untouched; a check cancelled
 // before it starts asks the server nothing.
 TEST_F(UpdateCheck, ACancelledCheckEndsPromptlyAndLeavesNothing) {
-    Release release = publish();
-    server_.route("/Sample.zip", {200, readFile(release.archive), HTTPReply::Mode::byteASecond});
+    publishSlowly();
     ProgressLog progress;
     AutoUpdateCheckOptions options;
     options.progress = progress.observer();
@@ -166,8 +165,7 @@ TEST_F(UpdateCheck, ACancelledCheckEndsPromptlyAndLeavesNothing) {
 // 1 and leaves no partial file.
 TEST_F(UpdateCheck, InterruptingAutoupdatectlCancelsItsCheckCleanly) {
     configureInstalledApp();
-    Release release = publish();
-    server_.route("/Sample.zip", {200, readFile(release.archive), HTTPReply::Mode::byteASecond});
+    publishSlowly();
     std::string output = folder_ / "autoupdatectl.out";
     std::string tool = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl";
     pid_t child = ::fork();
@@ -179,7 +177,7 @@ TEST_F(UpdateCheck, InterruptingAutoupdatectlCancelsItsCheckCleanly) {
         ::_exit(127);
     }
     ASSERT_GT(child, 0);
-    for (int n = 0; n < 100 && server_.requestCount("/Sample.zip") == 0; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(archiveRequested());
     EXPECT_EQ(server_.requestCount("/Sample.zip"), 1u);
     ::kill(child, SIGINT);
     int status = 0;

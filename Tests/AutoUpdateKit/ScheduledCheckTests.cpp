@@ -81,9 +81,9 @@ TEST_F(UpdateCheck, ASkippedReleaseIsPassedOverOnlyByScheduledChecks) {
     EXPECT_EQ(server_.requestCount("/Sample.zip"), downloads);
     EXPECT_EQ(defaults().string("AutoUpdateSuppressedUpdateIdentifier"), "1.5-1");
 
-    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(outcome(manager()), stagedOutcome());
     publish({"2.1", "3"});
-    EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: update 2.1 (3) staged at " + staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome("Sample", "2.1 (3)"));
 }
 
 // Group g is offered a release from its date plus g intervals; the interval may be
@@ -98,10 +98,10 @@ TEST_F(UpdateCheck, PhasedRolloutHoldsAReleaseBackForLaterGroupsOnly) {
     EXPECT_EQ(lines.count("AutoUpdateKit: update 2.0 (2) is offered to rollout group 3 from " + platform::iso8601UTC(hoursFromNow(1))), 1u)
         << (lines.lines.empty() ? "" : lines.lines.back());
     EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
-    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(outcome(manager()), stagedOutcome());
 
     publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-4); });
-    EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome());
 
     // Group 0 gets it from its date on; without an interval nothing is phased.
     publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-1); });
@@ -177,7 +177,7 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalAndKeepsTheTime) {
 // Turned off, the scheduler checks nothing; a check is skipped while another of the
 // same app holds the lock; stopping cancels a check in flight, leaving no partial file.
 TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlight) {
-    Release release = publish();
+    publish();
     LogLines lines;
     defaults().set("AutoUpdateAutomaticChecks", platform::PropertyValue("false"));
     {
@@ -196,11 +196,11 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
         EXPECT_EQ(server_.requests().size(), 0u);
     }
 
-    server_.route("/Sample.zip", {200, readFile(release.archive), HTTPReply::Mode::byteASecond});
+    publishSlowly();
     {
         AutoUpdateScheduler scheduler(configuration(), lines.log(), {}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
         scheduler.start();
-        for (int n = 0; n < 100 && server_.requestCount("/Sample.zip") == 0; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(archiveRequested());
         ASSERT_EQ(server_.requestCount("/Sample.zip"), 1u);
         scheduler.stop();
     }
@@ -214,18 +214,15 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
 TEST_F(UpdateCheck, AutoupdatectlRunsAScheduledCheckAndShowsTheStatus) {
     configureInstalledApp();
     publish();
-    auto tool = [&](std::vector<std::string> arguments) {
-        return platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", arguments);
-    };
     defaults().set("AutoUpdateSkippedVersion", platform::PropertyValue("2.0-2"));
     defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(4));
-    auto passed = tool({"check", "--scheduled", installed_});
+    auto passed = autoupdatectl({"check", "--scheduled", installed_});
     EXPECT_EQ(passed.status, 0) << passed.bytes;
     EXPECT_NE(passed.bytes.find("AutoUpdateKit: update 2.0 (2) skipped by the user"), std::string::npos) << passed.bytes;
-    auto manual = tool({"check", installed_});
+    auto manual = autoupdatectl({"check", installed_});
     EXPECT_EQ(manual.status, 3) << manual.bytes;
 
-    auto shown = tool({"status", installed_});
+    auto shown = autoupdatectl({"status", installed_});
     EXPECT_EQ(shown.status, 0) << shown.bytes;
     std::string expected = "last check:        " + *defaults().string("AutoUpdateLastCheckTime") + "\n" +
                            "skipped version:   2.0-2\n"

@@ -5,6 +5,8 @@
 
 #include "Platform/Crypto.hpp"
 
+#include <thread>
+
 namespace testsupport {
 
 using namespace autoupdatekit;
@@ -38,12 +40,30 @@ AutoUpdateManager UpdateCheck::manager(const std::string& manifestPath) const {
     return AutoUpdateManager(configuration(manifestPath), platform::HTTPSession::shared());
 }
 
-void UpdateCheck::serveZip(const std::vector<ZipEntry>& entries) {
-    writeZip(folder_ / "crafted.zip", entries);
-    std::string bytes = readFile(folder_ / "crafted.zip");
+void UpdateCheck::serveArchive(const std::string& bytes) {
     auto digest = platform::sha256(bytes);
     publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSHA256 = platform::hexLowercase(digest.data(), digest.size()); });
     server_.route("/Sample.zip", {200, bytes});
+}
+
+void UpdateCheck::serveZip(const std::vector<ZipEntry>& entries) {
+    writeZip(folder_ / "crafted.zip", entries);
+    serveArchive(readFile(folder_ / "crafted.zip"));
+}
+
+void UpdateCheck::publishSlowly() {
+    server_.route("/Sample.zip", {200, readFile(publish().archive), HTTPReply::Mode::byteASecond});
+}
+
+bool UpdateCheck::archiveRequested() const {
+    for (int attempt = 0; attempt < 100 && server_.requestCount("/Sample.zip") == 0; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return server_.requestCount("/Sample.zip") > 0;
+}
+
+platform::CapturedOutput UpdateCheck::autoupdatectl(const std::vector<std::string>& arguments) {
+    return platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", arguments);
 }
 
 void UpdateCheck::configureInstalledApp() const {
