@@ -1,6 +1,7 @@
 // Scheduled checks: the user's skipped release, phased rollout, the scheduler's timing,
 // lock and stop, and the command-line tool's scheduled check and status.
 
+#include "BundleBuilder.hpp"
 #include "CheckLock.hpp"
 #include "Files.hpp"
 #include "UpdateCheckFixture.hpp"
@@ -8,7 +9,6 @@
 #include "AutoUpdateKit/AutoUpdateScheduler.hpp"
 
 #include "Platform/Identifiers.hpp"
-#include "Platform/Process.hpp"
 
 #include <condition_variable>
 #include <thread>
@@ -33,15 +33,15 @@ struct LogLines {
     }
     std::size_t count(const std::string& text) {
         std::lock_guard<std::mutex> guard(lock);
-        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
+        return holding(text);
     }
     bool waitFor(const std::string& text, std::size_t times = 1) {
         std::unique_lock<std::mutex> guard(lock);
-        return added.wait_for(guard, std::chrono::seconds(15), [&] {
-            return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) {
-                       return line.find(text) != std::string::npos;
-                   })) >= times;
-        });
+        return added.wait_for(guard, std::chrono::seconds(15), [&] { return holding(text) >= times; });
+    }
+    // The lines that hold the text; the caller holds the lock.
+    std::size_t holding(const std::string& text) const {
+        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
     }
 };
 
@@ -130,9 +130,7 @@ TEST_F(UpdateCheck, PhasedRolloutHoldsAReleaseBackForLaterGroupsOnly) {
 // and never taken under an hour.
 TEST_F(UpdateCheck, TheCheckIntervalIsReadLikeEveryKeyAndNeverUnderAnHour) {
     EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(86400));
-    auto info = readDictionary(installed_ + "/Contents/Info.plist");
-    info["AutoUpdateCheckInterval"] = platform::PropertyValue(5000);
-    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    setInfoValues(installed_, {{"AutoUpdateCheckInterval", 5000}});
     EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(5000));
     defaults().set("AutoUpdateCheckInterval", platform::PropertyValue(""));
     EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(5000));

@@ -8,12 +8,7 @@ namespace testsupport {
 
 RequestingProcess::RequestingProcess(const std::function<autoupdatekit::PrivilegedUpdateRequest(pid_t self)>& makeRequest,
                                      bool asNobody)
-    : child_(
-          [&] {
-              auto outcome = scheduleInstallOnce(makeRequest(::getpid()));
-              return outcome.reply ? outcome.reply->message() : "no reply: " + outcome.error;
-          },
-          {asNobody, true}) {
+    : child_([&] { return scheduleInstallReply(makeRequest(::getpid())); }, {asNobody, true}) {
     reply_ = child_.result(std::chrono::seconds(60)).value_or("no reply: none within 60 seconds");
 }
 

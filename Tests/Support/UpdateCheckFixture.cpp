@@ -1,11 +1,11 @@
 #include "UpdateCheckFixture.hpp"
 
+#include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "WaitUntil.hpp"
 #include "ZipMaker.hpp"
 
 #include "Platform/Crypto.hpp"
-
-#include <thread>
 
 namespace testsupport {
 
@@ -56,10 +56,7 @@ void UpdateCheck::publishSlowly() {
 }
 
 bool UpdateCheck::archiveRequested() const {
-    for (int attempt = 0; attempt < 100 && server_.requestCount("/Sample.zip") == 0; ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return server_.requestCount("/Sample.zip") > 0;
+    return waitUntil([this] { return server_.requestCount("/Sample.zip") > 0; }, std::chrono::seconds(10), std::chrono::milliseconds(100));
 }
 
 platform::CapturedOutput UpdateCheck::autoupdatectl(const std::vector<std::string>& arguments) {
@@ -67,10 +64,7 @@ platform::CapturedOutput UpdateCheck::autoupdatectl(const std::vector<std::strin
 }
 
 void UpdateCheck::configureInstalledApp() const {
-    auto info = readDictionary(installed_ + "/Contents/Info.plist");
-    info["AutoUpdateManifestURL"] = server_.url("/manifest.json");
-    info["AutoUpdateManifestPublicKey"] = publicKey_;
-    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    setInfoValues(installed_, {{"AutoUpdateManifestURL", server_.url("/manifest.json")}, {"AutoUpdateManifestPublicKey", publicKey_}});
 }
 
 std::string UpdateCheck::outcome(const AutoUpdateManager& checker, const AutoUpdateCheckOptions& options) {
