@@ -50,14 +50,10 @@ HTTPReply whole(const std::string& body, const std::string& entityTag, bool rang
 std::string rangeOf(const LocalHTTPServer& server, std::size_t n) {
     std::vector<RecordedRequest> archive;
     for (const auto& request : server.requests()) if (request.target == "/Sample.zip") archive.push_back(request);
-    if (n >= archive.size()) return "";
-    std::size_t at = archive[n].headers.find("\r\nRange: ");
-    if (at == std::string::npos) return "";
-    std::size_t end = archive[n].headers.find("\r\n", at + 2);
-    std::string range = archive[n].headers.substr(at + 2, end - at - 2);
-    std::size_t ifRange = archive[n].headers.find("\r\nIf-Range: ");
-    if (ifRange != std::string::npos) range += " | " + archive[n].headers.substr(ifRange + 2, archive[n].headers.find("\r\n", ifRange + 2) - ifRange - 2);
-    return range;
+    auto range = n < archive.size() ? archive[n].header("Range") : std::nullopt;
+    if (!range) return "";
+    auto ifRange = archive[n].header("If-Range");
+    return "Range: " + *range + (ifRange ? " | If-Range: " + *ifRange : "");
 }
 
 }  // namespace

@@ -28,10 +28,6 @@ const std::string binDir = AUTOUPDATEKIT_BUILD_BIN_DIR;
 // The update check's fixture, with the sample app built from the real client program.
 class Orchestration : public UpdateCheck {
 protected:
-    void SetUp() override {
-        UpdateCheck::SetUp();
-        platform::createDirectories("/Library/Logs");
-    }
     // Turns a built bundle into the sample app: the real client program as its
     // executable, the helper inside it, and its update configuration.
     void makeSampleApp(const std::string& app) {

@@ -32,7 +32,6 @@ class LocalAttacker : public UpdaterEnvironment {
 protected:
     void SetUp() override {
         UpdaterEnvironment::SetUp();
-        platform::createDirectories("/Library/Logs");
         signedApp("/Applications", "1.0");
         platform::createDirectories(attackerFolder());
         platform::giveTreeToOwner(attackerFolder(), nobodyIdentifier, nobodyIdentifier);

@@ -33,7 +33,6 @@ class PrivilegedInstall : public UpdaterEnvironment {
 protected:
     void SetUp() override {
         UpdaterEnvironment::SetUp();
-        platform::createDirectories("/Library/Logs");
         platform::createDirectories(folder_ / "markers", 0777);
         ::chmod((folder_ / "markers").c_str(), 0777);
     }
