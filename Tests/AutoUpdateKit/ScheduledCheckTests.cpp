@@ -132,12 +132,10 @@ TEST_F(UpdateCheck, TheCheckIntervalIsReadLikeEveryKeyAndNeverUnderAnHour) {
     EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(86400));
     setInfoValues(installed_, {{"AutoUpdateCheckInterval", 5000}});
     EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(5000));
-    defaults().set("AutoUpdateCheckInterval", platform::PropertyValue(""));
-    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(5000));
-    defaults().set("AutoUpdateCheckInterval", platform::PropertyValue("7200"));
-    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(7200));
-    defaults().set("AutoUpdateCheckInterval", platform::PropertyValue("60"));
-    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(3600));
+    for (const auto& [value, seconds] : {std::pair<std::string, int>{"", 5000}, {"7200", 7200}, {"60", 3600}}) {
+        defaults().set("AutoUpdateCheckInterval", platform::PropertyValue(value));
+        EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(seconds)) << value;
+    }
 }
 
 // The scheduler checks again and again on its interval, keeps the time of each check,
