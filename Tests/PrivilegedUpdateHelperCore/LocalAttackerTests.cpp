@@ -54,8 +54,8 @@ protected:
     }
 
     static PrivilegedUpdateRequest requestFor(const std::string& staged, const std::string& update, const std::string& team = "TEAMA1",
-                                              const std::string& bundle = "com.example.sample") {
-        return PrivilegedUpdateRequest(destination, staged, bundle, team, update, 0, false);
+                                              const std::string& bundle = "com.example.sample", pid_t requester = 0) {
+        return PrivilegedUpdateRequest(destination, staged, bundle, team, update, requester, false);
     }
 
     // The system folders the helper may write to, with the install's own files left out.
@@ -292,16 +292,14 @@ TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
     std::string staged = attackersApp("staged", "2.0");
     pid_t helperPid = helper_->pid();
     std::string refused = runAsNobody([&] {
-        return scheduleInstallReply(PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", "2.0-a", 2, false)) + "\n" +
-               scheduleInstallReply(PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", "2.0-b", helperPid, false));
+        return scheduleInstallReply(requestFor(staged, "2.0-a", "TEAMA1", "com.example.sample", 2)) + "\n" +
+               scheduleInstallReply(requestFor(staged, "2.0-b", "TEAMA1", "com.example.sample", helperPid));
     });
     EXPECT_EQ(refused, "Requesting process 2 is not the process that sent the request.\nRequesting process " +
                            std::to_string(helperPid) + " is not the process that sent the request.");
 
     auto ownRequest = [&](int index) {
-        return [&staged, index](pid_t self) {
-            return PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", "2.0-held" + std::to_string(index), self, false);
-        };
+        return [&staged, index](pid_t self) { return requestFor(staged, "2.0-held" + std::to_string(index), "TEAMA1", "com.example.sample", self); };
     };
     std::vector<std::unique_ptr<RequestingProcess>> held;
     for (int index = 0; index < 9; ++index) held.push_back(std::make_unique<RequestingProcess>(ownRequest(index), true));
