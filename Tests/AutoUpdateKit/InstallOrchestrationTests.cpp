@@ -2,7 +2,6 @@
 
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "HelperClient.hpp"
 #include "NobodyProcess.hpp"
 #include "ReleaseBuilder.hpp"
 #include "Supervisor.hpp"
@@ -13,7 +12,6 @@
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
 
-#include <cstdlib>
 #include <functional>
 #include <unistd.h>
 

@@ -7,7 +7,6 @@
 
 #include "Platform/FileSystem.hpp"
 
-#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -9,8 +9,6 @@
 #include "Platform/FileSystem.hpp"
 #include "Platform/SystemError.hpp"
 
-#include <cstdlib>
-#include <ctime>
 #include <regex>
 
 using namespace autoupdatekit;

@@ -1,8 +1,5 @@
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
-#include "AutoUpdateKit/ManifestCoding.hpp"
-#include "AutoUpdateKit/ManifestSignature.hpp"
 
-#include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "LocalHTTPServer.hpp"
 #include "ReleaseBuilder.hpp"
@@ -11,7 +8,6 @@
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
-#include "Platform/SystemError.hpp"
 #include "Platform/UserDefaults.hpp"
 
 #include <cstdlib>

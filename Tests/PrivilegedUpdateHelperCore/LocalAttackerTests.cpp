@@ -14,7 +14,6 @@
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
 
-#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>

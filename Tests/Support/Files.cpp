@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <ctime>
 #include <stdexcept>
-#include <unistd.h>
 #include <vector>
 
 namespace testsupport {

@@ -13,7 +13,6 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace testsupport {
 namespace {
