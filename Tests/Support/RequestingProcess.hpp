@@ -7,6 +7,9 @@
 
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
 
+#include <functional>
+#include <string>
+
 namespace testsupport {
 
 class RequestingProcess {
