@@ -1,8 +1,8 @@
 #include "DeferredInstall.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "NobodyProcess.hpp"
 #include "SigningKeys.hpp"
 #include "StepKiller.hpp"
 #include "TmpfsMount.hpp"
@@ -37,10 +37,6 @@ pid_t endedProcess() {
 }
 
 bool verifies(const std::string& app) { return codesign({"--verify", "--deep", "--strict", app}).status == 0; }
-
-void giveToNobody(const std::string& path) {
-    ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "65534:65534", path}).status, 0) << path;
-}
 
 class DeferredInstall : public UpdaterEnvironment {
 protected:
@@ -102,27 +98,11 @@ protected:
     }
 
     std::string logMessages(const std::string& name = "com.example.sample.log") {
-        std::string path = folder_ / "home/Library/Logs/AutoUpdateKit/" + name;
-        if (!exists(path)) return "";
-        std::string messages;
-        std::string log = readFile(path);
-        std::size_t start = 0;
-        while (start < log.size()) {
-            std::size_t end = log.find('\n', start);
-            std::string line = log.substr(start, end - start);
-            // Timestamped lines only; codesign's own report lines are left out.
-            if (line.size() > 21 && line[4] == '-' && line[19] == 'Z') messages += line.substr(21) + "\n";
-            start = end + 1;
-        }
-        return messages;
+        return timestampedMessages(readFileIfAny(folder_ / "home/Library/Logs/AutoUpdateKit/" + name));
     }
 
-    std::string opened() {
-        for (int attempt = 0; attempt < 100 && !exists(folder_ / "opened"); ++attempt) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return exists(folder_ / "opened") ? readFile(folder_ / "opened") : "";
-    }
+    // What the app recorded once it has written a whole line (bounded: 5 s).
+    std::string opened() { return lineOnceWritten(folder_ / "opened"); }
 
     platform::UserDefaults defaults() { return platform::UserDefaults("com.example.sample"); }
 
@@ -180,7 +160,6 @@ TEST_F(DeferredInstall, WaitsForTheAppThenReplacesTheWholeBundleAndReopensIt) {
 TEST_F(DeferredInstall, AScriptKilledAtAnyStepNeverLosesTheInstalledApp) {
     std::string pristine = folder_ / "pristine/Sample.app";
     ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {current_, pristine}).status, 0);
-    auto verifies = [](const std::string& app) { return codesign({"--verify", "--deep", "--strict", app}).status == 0; };
     auto appSurvives = [&] {
         if (verifies(current_)) return true;
         for (const auto& name : platform::directoryEntries(folder_ / "apps")) {
@@ -322,10 +301,8 @@ TEST_F(DeferredInstall, AContentsMoveAcrossFileSystemsThatStopsPartWayNeverLoses
         if (c.folderItsUserCannotWrite) writeFile(current_ + "/Contents/Resources/locked/data", "root's own");
         signWithTeam(current_, *team_);
         platform::createDirectories(folder_ / "home");
-        for (const char* folder : {"apps", "home", "staged"}) giveToNobody(folder_ / folder);
-        if (c.folderItsUserCannotWrite) {
-            ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "0:0", current_ + "/Contents/Resources/locked"}).status, 0);
-        }
+        for (const char* folder : {"apps", "home", "staged"}) platform::giveTreeToOwner(folder_ / folder, nobodyIdentifier, nobodyIdentifier);
+        if (c.folderItsUserCannotWrite) platform::giveTreeToOwner(current_ + "/Contents/Resources/locked", 0, 0);
         if (c.diskFilledAfterTheMove) {
             wrapMove("", "case $last in */AutoUpdate-Backup-*) cat /dev/zero >'" + folder_ / "apps/filler" + "' 2>/dev/null;; esac");
         }

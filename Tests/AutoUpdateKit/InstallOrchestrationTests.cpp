@@ -1,21 +1,18 @@
 #include "AutoUpdateKit/PrivilegedHelperBlesser.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "HelperClient.hpp"
-#include "LocalHTTPServer.hpp"
+#include "NobodyProcess.hpp"
 #include "ReleaseBuilder.hpp"
 #include "Supervisor.hpp"
 #include "TmpfsMount.hpp"
-#include "UpdaterEnvironment.hpp"
+#include "UpdateCheckFixture.hpp"
+#include "WaitUntil.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
 
-#include <cstdlib>
 #include <functional>
-#include <thread>
 #include <unistd.h>
 
 using namespace autoupdatekit;
@@ -26,29 +23,19 @@ namespace {
 constexpr const char* label = "com.example.sample.PrivilegedUpdater";
 const std::string binDir = AUTOUPDATEKIT_BUILD_BIN_DIR;
 
-class Orchestration : public UpdaterEnvironment {
+// The update check's fixture, with the sample app built from the real client program.
+class Orchestration : public UpdateCheck {
 protected:
-    void SetUp() override {
-        UpdaterEnvironment::SetUp();
-        platform::createDirectories("/Library/Logs");
-        auto publisher = platform::Ed25519PrivateKey::generate();
-        privateKey_ = platform::base64Encode(publisher.seed());
-        publicKey_ = platform::base64Encode(publisher.publicKey().raw());
-    }
     // Turns a built bundle into the sample app: the real client program as its
     // executable, the helper inside it, and its update configuration.
     void makeSampleApp(const std::string& app) {
-        auto copy = [](const std::string& from, const std::string& to) {
-            writeFile(to, readFile(from), 0755);
-        };
+        auto copy = [](const std::string& from, const std::string& to) { writeFile(to, readFile(from), 0755); };
         copy(binDir + "/DemoApp", app + "/Contents/MacOS/Sample");
         copy(binDir + "/TestPrivilegedUpdateHelper", app + "/Contents/Library/LaunchServices/" + label);
-        auto info = readDictionary(app + "/Contents/Info.plist");
-        info["AutoUpdateManifestURL"] = server_.url("/manifest.json");
-        info["AutoUpdateManifestPublicKey"] = publicKey_;
-        info["AutoUpdateMachServiceName"] = label;
-        info["SampleMarkerPath"] = folder_ / "launched";
-        writeFile(app + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+        setInfoValues(app, {{"AutoUpdateManifestURL", server_.url("/manifest.json")},
+                            {"AutoUpdateManifestPublicKey", publicKey_},
+                            {"AutoUpdateMachServiceName", label},
+                            {"SampleMarkerPath", folder_ / "launched"}});
     }
 
     // Installs version 1.0 at the path (shaped further by the optional step before it is
@@ -62,9 +49,7 @@ protected:
         std::string app = makeRelease(folder, *team_, server_.url("/unused.zip"), installed).app;
         ReleaseOptions update{"2.0", "2"};
         update.prepare = [this](const std::string& bundle) { makeSampleApp(bundle); };
-        Release release = makeRelease(folder_ / "release", *team_, server_.url("/Sample.zip"), update);
-        server_.route("/Sample.zip", {200, readFile(release.archive)});
-        server_.route("/manifest.json", {200, release.manifestDocument(privateKey_)});
+        publish(update);
         return app;
     }
 
@@ -74,16 +59,9 @@ protected:
 
     // Waits (bounded: 30 s) for the marker to hold the line.
     bool launched(const std::string& line) {
-        for (int attempt = 0; attempt < 600; ++attempt) {
-            if (exists(folder_ / "launched") && readFile(folder_ / "launched").find(line) != std::string::npos) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        std::string marker = folder_ / "launched";
+        return waitUntil([&] { return exists(marker) && readFile(marker).find(line) != std::string::npos; }, std::chrono::seconds(30));
     }
-
-    LocalHTTPServer server_;
-    std::string privateKey_;
-    std::string publicKey_;
 };
 
 }  // namespace
@@ -140,19 +118,16 @@ TEST_F(Orchestration, BlessingChecksBeforeItChangesAnything) {
 
 TEST_F(Orchestration, AutoupdatectlInstallHandsOverAsTheAppWould) {
     std::string app = installAndPublish(folder_ / "apps");
-    auto tool = [](std::vector<std::string> arguments) {
-        return platform::runCapturingOutput(binDir + "/autoupdatectl", arguments);
-    };
-    auto run = tool({"install", app});
+    auto run = autoupdatectl({"install", app});
     EXPECT_EQ(run.status, 0) << run.bytes;
     EXPECT_NE(run.bytes.find("Handing update 2.0-2 to the deferred install script for " + app), std::string::npos) << run.bytes;
     ASSERT_TRUE(launched("2.0 0")) << run.bytes;
     EXPECT_EQ(versionAt(app), "2.0");
     // Now up to date: nothing is handed over.
-    run = tool({"install", app});
+    run = autoupdatectl({"install", app});
     EXPECT_EQ(run.status, 0) << run.bytes;
     EXPECT_NE(run.bytes.find("up to date at 2.0 (2)"), std::string::npos) << run.bytes;
-    EXPECT_EQ(tool({"install"}).status, 2);
+    EXPECT_EQ(autoupdatectl({"install"}).status, 2);
 }
 
 // As an ordinary user whose app holds a folder that the user cannot write, with the
@@ -172,7 +147,7 @@ TEST_F(Orchestration, AutoupdatectlInstallAcrossFileSystemsNeverGutsAnOrdinaryUs
     }
     ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "0:0", app + "/Contents/Resources/locked"}).status, 0);
 
-    std::string handedOver = runAsNobody([&] { return platform::runCapturingOutput(binDir + "/autoupdatectl", {"install", app}).bytes; });
+    std::string handedOver = runAsNobody([&] { return autoupdatectl({"install", app}).bytes; });
     EXPECT_NE(handedOver.find("Handing update 2.0-2 to the deferred install script for " + app), std::string::npos) << handedOver;
     ASSERT_TRUE(launched("2.0 65534")) << handedOver;  // the fallback opened the update
 

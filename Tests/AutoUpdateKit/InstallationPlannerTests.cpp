@@ -1,13 +1,12 @@
 #include "AutoUpdateKit/InstallationPlan.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "NobodyProcess.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
 
-#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,13 +20,7 @@ class Planner : public UpdaterEnvironment {
 protected:
     void SetUp() override {
         UpdaterEnvironment::SetUp();
-        staged_ = signedBundle(folder_ / "staging", "Sample");
-    }
-
-    std::string signedBundle(const std::string& folder, const std::string& name, const SampleBundle& sample = {}) {
-        std::string app = buildBundle(folder, name, sample);
-        signWithTeam(app, *team_);
-        return app;
+        staged_ = signedApp(folder_ / "staging", "1.0");
     }
 
     std::string planError(const std::string& current, const std::string& staged) {
@@ -45,7 +38,7 @@ protected:
 }  // namespace
 
 TEST_F(Planner, ErrorsComeInOrderAndNothingChangesOnDisk) {
-    std::string current = signedBundle(folder_ / "installed", "Sample");
+    std::string current = signedApp(folder_ / "installed", "1.0");
     std::string missing = folder_ / "none/Sample.app";
     EXPECT_EQ(planError(missing, folder_ / "none/Other.app"), "App bundle does not exist at " + missing + ".");
     EXPECT_EQ(planError(current, missing), "App bundle does not exist at " + missing + ".");
@@ -53,7 +46,7 @@ TEST_F(Planner, ErrorsComeInOrderAndNothingChangesOnDisk) {
     // A bad staged signature is reported before any identifier is compared.
     SampleBundle other;
     other.identifier = "com.example.other";
-    std::string tampered = signedBundle(folder_ / "tampered", "Sample", other);
+    std::string tampered = signedApp(folder_ / "tampered", "1.0", other);
     writeFile(tampered + "/Contents/Resources/readme.txt", "changed");
     std::string before = listTree(tampered);
     std::string error = planError(current, tampered);
@@ -64,7 +57,7 @@ TEST_F(Planner, ErrorsComeInOrderAndNothingChangesOnDisk) {
 
     SampleBundle upperCase;
     upperCase.identifier = "com.example.Sample";
-    EXPECT_EQ(planError(current, signedBundle(folder_ / "case", "Sample", upperCase)),
+    EXPECT_EQ(planError(current, signedApp(folder_ / "case", "1.0", upperCase)),
               "Bundle identifier mismatch. Expected com.example.sample, got com.example.Sample.");
 
     std::string adHoc = buildBundle(folder_ / "adhoc", "Sample");
@@ -85,7 +78,7 @@ TEST_F(Planner, AdHocBundlesPlanWithoutTeams) {
 }
 
 TEST_F(Planner, SystemAndUserApplicationsFoldersDecideFirst) {
-    std::string system = signedBundle("/Applications", "Sample");
+    std::string system = signedApp("/Applications", "1.0");
     auto plan = InstallationPlanner::plan(FileURL(system), FileURL(staged_));
     EXPECT_EQ(plan.strategy, InstallStrategy::relocateToUserApplications);
     EXPECT_TRUE(plan.currentBundleWritable && plan.currentContentsWritable && plan.parentDirectoryWritable);
@@ -95,13 +88,13 @@ TEST_F(Planner, SystemAndUserApplicationsFoldersDecideFirst) {
     // Judged by the folder the path really names.
     platform::createDirectories(folder_ / "elsewhere");
     std::string climbing = "/Applications/../" + folder_.path().substr(1) + "/elsewhere/../installed/Sample.app";
-    signedBundle(folder_ / "installed", "Sample");
+    signedApp(folder_ / "installed", "1.0");
     EXPECT_EQ(InstallationPlanner::plan(FileURL(climbing), FileURL(staged_)).strategy, InstallStrategy::replaceBundleContents);
     platform::createDirectories("/Applications/Sub");
     std::string intoSystem = folder_ / "../../Applications/Sub/../Sample.app";
     EXPECT_EQ(InstallationPlanner::plan(FileURL(intoSystem), FileURL(staged_)).strategy, InstallStrategy::relocateToUserApplications);
 
-    std::string user = signedBundle(folder_ / "home/Applications", "Sample");
+    std::string user = signedApp(folder_ / "home/Applications", "1.0");
     ::chmod(user.c_str(), 0555);
     EXPECT_EQ(InstallationPlanner::plan(FileURL(user), FileURL(staged_)).strategy, InstallStrategy::replaceWithoutBackup);
 }
@@ -124,19 +117,19 @@ TEST_F(Planner, PermissionRowsForAnOrdinaryUser) {
         ASSERT_EQ(::chown((path + "/Contents").c_str(), owner, owner), 0);
     };
 
-    std::string owned = signedBundle(folder_ / "owned", "Sample");
+    std::string owned = signedApp(folder_ / "owned", "1.0");
     giveTo(owned, nobodyIdentifier);
     EXPECT_EQ(strategyAsNobody(owned), "replaceBundleContents owner");
 
-    std::string foreignInWritable = signedBundle(folder_ / "writable", "Sample");
+    std::string foreignInWritable = signedApp(folder_ / "writable", "1.0");
     ASSERT_EQ(::chmod((folder_ / "writable").c_str(), 0777), 0);
     EXPECT_EQ(strategyAsNobody(foreignInWritable), "replaceWholeBundle other");
 
-    std::string foreignLocked = signedBundle(folder_ / "locked", "Sample");
+    std::string foreignLocked = signedApp(folder_ / "locked", "1.0");
     EXPECT_EQ(strategyAsNobody(foreignLocked), "relocateToUserApplications other");
 
     // Owned and writable, but its Contents folder is not: not the contents strategy.
-    std::string contentsLocked = signedBundle(folder_ / "contents-locked", "Sample");
+    std::string contentsLocked = signedApp(folder_ / "contents-locked", "1.0");
     giveTo(contentsLocked, nobodyIdentifier);
     ASSERT_EQ(::chown((contentsLocked + "/Contents").c_str(), 0, 0), 0);
     EXPECT_EQ(strategyAsNobody(contentsLocked), "relocateToUserApplications owner");

@@ -1,16 +1,14 @@
 #include "AutoUpdateKit/Installers.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "NobodyProcess.hpp"
 #include "TmpfsMount.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/SystemError.hpp"
 
-#include <cstdlib>
-#include <ctime>
 #include <regex>
 
 using namespace autoupdatekit;

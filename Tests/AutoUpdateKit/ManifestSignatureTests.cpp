@@ -3,10 +3,10 @@
 
 #include "Files.hpp"
 #include "ManifestSamples.hpp"
+#include "SigningKeys.hpp"
 #include "TemporaryDirectory.hpp"
 
 #include "Platform/Crypto.hpp"
-#include "Platform/Process.hpp"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -104,11 +104,9 @@ TEST(ManifestSignature, AgreesWithAnIndependentEd25519Implementation) {
     std::string der("\x30\x2e\x02\x01\x00\x30\x05\x06\x03\x2b\x65\x70\x04\x22\x04\x20", 16);
     der.append(key.seed().begin(), key.seed().end());
     testsupport::writeFile(folder / "key.der", der);
-    auto pem = platform::runCapturingOutput("/usr/bin/openssl", {"pkey", "-inform", "DER", "-in", folder / "key.der", "-out", folder / "key.pem"});
-    ASSERT_EQ(pem.status, 0) << pem.bytes;
-    auto signed_ = platform::runCapturingOutput("/usr/bin/openssl", {"pkeyutl", "-sign", "-rawin", "-inkey", folder / "key.pem",
-                                                                     "-in", folder / "message", "-out", folder / "signature"});
-    ASSERT_EQ(signed_.status, 0) << signed_.bytes;
+    testsupport::openssl({"pkey", "-inform", "DER", "-in", folder / "key.der", "-out", folder / "key.pem"});
+    testsupport::openssl({"pkeyutl", "-sign", "-rawin", "-inkey", folder / "key.pem", "-in", folder / "message", "-out", folder / "signature"});
+    ASSERT_TRUE(testsupport::exists(folder / "signature"));
     std::string raw = testsupport::readFile(folder / "signature");
     std::string signature = platform::base64Encode(platform::Bytes(raw.begin(), raw.end()));
     std::string publicKey = platform::base64Encode(key.publicKey().raw());

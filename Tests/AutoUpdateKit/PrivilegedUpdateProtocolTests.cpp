@@ -54,18 +54,15 @@ TEST(PrivilegedUpdateProtocol, RequestDecodeRules) {
     for (const char* key : {"currentAppPath", "stagedAppPath", "expectedBundleIdentifier", "expectedTeamIdentifier", "updateIdentifier"}) {
         EXPECT_FALSE(decodeRequest(PropertyValue(archiveWithout(key)))) << key;
     }
-    auto numberForPath = archiveWithout("stagedAppPath");
-    numberForPath["stagedAppPath"] = std::int64_t{7};
-    EXPECT_FALSE(decodeRequest(PropertyValue(numberForPath)));
-    auto hugePid = archiveWithout("requestingProcessIdentifier");
-    hugePid["requestingProcessIdentifier"] = std::int64_t{1} << 40;
-    EXPECT_FALSE(decodeRequest(PropertyValue(hugePid)));
-    auto stringFlag = archiveWithout("launchAfterInstall");
-    stringFlag["launchAfterInstall"] = "yes";
-    EXPECT_FALSE(decodeRequest(PropertyValue(stringFlag)));
-    auto otherClass = archiveWithout("$class");
-    otherClass["$class"] = "AUKPrivilegedUpdateReply";
-    EXPECT_FALSE(decodeRequest(PropertyValue(otherClass)));
+    // A value of the wrong type, a pid past 32 bits or another class refuses the request.
+    for (const auto& [key, value] : {std::pair<std::string, PropertyValue>{"stagedAppPath", std::int64_t{7}},
+                                     {"requestingProcessIdentifier", std::int64_t{1} << 40},
+                                     {"launchAfterInstall", "yes"},
+                                     {"$class", "AUKPrivilegedUpdateReply"}}) {
+        auto archive = archiveWithout(key);
+        archive[key] = value;
+        EXPECT_FALSE(decodeRequest(PropertyValue(archive))) << key;
+    }
     EXPECT_FALSE(decodeRequest(PropertyValue("not a dictionary")));
 
     auto empty = archiveWithout("updateIdentifier");

@@ -1,6 +1,7 @@
 // Scheduled checks: the user's skipped release, phased rollout, the scheduler's timing,
 // lock and stop, and the command-line tool's scheduled check and status.
 
+#include "BundleBuilder.hpp"
 #include "CheckLock.hpp"
 #include "Files.hpp"
 #include "UpdateCheckFixture.hpp"
@@ -8,7 +9,6 @@
 #include "AutoUpdateKit/AutoUpdateScheduler.hpp"
 
 #include "Platform/Identifiers.hpp"
-#include "Platform/Process.hpp"
 
 #include <condition_variable>
 #include <thread>
@@ -33,15 +33,15 @@ struct LogLines {
     }
     std::size_t count(const std::string& text) {
         std::lock_guard<std::mutex> guard(lock);
-        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
+        return holding(text);
     }
     bool waitFor(const std::string& text, std::size_t times = 1) {
         std::unique_lock<std::mutex> guard(lock);
-        return added.wait_for(guard, std::chrono::seconds(15), [&] {
-            return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) {
-                       return line.find(text) != std::string::npos;
-                   })) >= times;
-        });
+        return added.wait_for(guard, std::chrono::seconds(15), [&] { return holding(text) >= times; });
+    }
+    // The lines that hold the text; the caller holds the lock.
+    std::size_t holding(const std::string& text) const {
+        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
     }
 };
 
@@ -81,9 +81,9 @@ TEST_F(UpdateCheck, ASkippedReleaseIsPassedOverOnlyByScheduledChecks) {
     EXPECT_EQ(server_.requestCount("/Sample.zip"), downloads);
     EXPECT_EQ(defaults().string("AutoUpdateSuppressedUpdateIdentifier"), "1.5-1");
 
-    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(outcome(manager()), stagedOutcome());
     publish({"2.1", "3"});
-    EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: update 2.1 (3) staged at " + staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome("Sample", "2.1 (3)"));
 }
 
 // Group g is offered a release from its date plus g intervals; the interval may be
@@ -98,10 +98,10 @@ TEST_F(UpdateCheck, PhasedRolloutHoldsAReleaseBackForLaterGroupsOnly) {
     EXPECT_EQ(lines.count("AutoUpdateKit: update 2.0 (2) is offered to rollout group 3 from " + platform::iso8601UTC(hoursFromNow(1))), 1u)
         << (lines.lines.empty() ? "" : lines.lines.back());
     EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
-    EXPECT_EQ(outcome(manager()), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(outcome(manager()), stagedOutcome());
 
     publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-4); });
-    EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome());
 
     // Group 0 gets it from its date on; without an interval nothing is phased.
     publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-1); });
@@ -130,16 +130,12 @@ TEST_F(UpdateCheck, PhasedRolloutHoldsAReleaseBackForLaterGroupsOnly) {
 // and never taken under an hour.
 TEST_F(UpdateCheck, TheCheckIntervalIsReadLikeEveryKeyAndNeverUnderAnHour) {
     EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(86400));
-    auto info = readDictionary(installed_ + "/Contents/Info.plist");
-    info["AutoUpdateCheckInterval"] = platform::PropertyValue(5000);
-    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    setInfoValues(installed_, {{"AutoUpdateCheckInterval", 5000}});
     EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(5000));
-    defaults().set("AutoUpdateCheckInterval", platform::PropertyValue(""));
-    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(5000));
-    defaults().set("AutoUpdateCheckInterval", platform::PropertyValue("7200"));
-    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(7200));
-    defaults().set("AutoUpdateCheckInterval", platform::PropertyValue("60"));
-    EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(3600));
+    for (const auto& [value, seconds] : {std::pair<std::string, int>{"", 5000}, {"7200", 7200}, {"60", 3600}}) {
+        defaults().set("AutoUpdateCheckInterval", platform::PropertyValue(value));
+        EXPECT_EQ(AutoUpdateScheduler::configuredInterval(configuration()), std::chrono::seconds(seconds)) << value;
+    }
 }
 
 // The scheduler checks again and again on its interval, keeps the time of each check,
@@ -177,7 +173,7 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalAndKeepsTheTime) {
 // Turned off, the scheduler checks nothing; a check is skipped while another of the
 // same app holds the lock; stopping cancels a check in flight, leaving no partial file.
 TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlight) {
-    Release release = publish();
+    publish();
     LogLines lines;
     defaults().set("AutoUpdateAutomaticChecks", platform::PropertyValue("false"));
     {
@@ -196,11 +192,11 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
         EXPECT_EQ(server_.requests().size(), 0u);
     }
 
-    server_.route("/Sample.zip", {200, readFile(release.archive), HTTPReply::Mode::byteASecond});
+    publishSlowly();
     {
         AutoUpdateScheduler scheduler(configuration(), lines.log(), {}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
         scheduler.start();
-        for (int n = 0; n < 100 && server_.requestCount("/Sample.zip") == 0; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(archiveRequested());
         ASSERT_EQ(server_.requestCount("/Sample.zip"), 1u);
         scheduler.stop();
     }
@@ -214,18 +210,15 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
 TEST_F(UpdateCheck, AutoupdatectlRunsAScheduledCheckAndShowsTheStatus) {
     configureInstalledApp();
     publish();
-    auto tool = [&](std::vector<std::string> arguments) {
-        return platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", arguments);
-    };
     defaults().set("AutoUpdateSkippedVersion", platform::PropertyValue("2.0-2"));
     defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(4));
-    auto passed = tool({"check", "--scheduled", installed_});
+    auto passed = autoupdatectl({"check", "--scheduled", installed_});
     EXPECT_EQ(passed.status, 0) << passed.bytes;
     EXPECT_NE(passed.bytes.find("AutoUpdateKit: update 2.0 (2) skipped by the user"), std::string::npos) << passed.bytes;
-    auto manual = tool({"check", installed_});
+    auto manual = autoupdatectl({"check", installed_});
     EXPECT_EQ(manual.status, 3) << manual.bytes;
 
-    auto shown = tool({"status", installed_});
+    auto shown = autoupdatectl({"status", installed_});
     EXPECT_EQ(shown.status, 0) << shown.bytes;
     std::string expected = "last check:        " + *defaults().string("AutoUpdateLastCheckTime") + "\n" +
                            "skipped version:   2.0-2\n"

@@ -2,11 +2,6 @@
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
 #include "SystemVersionRequirement.hpp"
 
-#include "BundleBuilder.hpp"
-#include "TemporaryDirectory.hpp"
-
-#include "Platform/Bundle.hpp"
-
 #include <gtest/gtest.h>
 
 using autoupdatekit::AppVersion;

@@ -3,11 +3,11 @@
 
 #include "Files.hpp"
 #include "TemporaryDirectory.hpp"
+#include "WaitUntil.hpp"
 
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <thread>
 
 using namespace platform;
 
@@ -15,10 +15,7 @@ TEST(Process, DetachedLaunchRunsInItsOwnSessionAndLeavesNoZombie) {
     testsupport::TemporaryDirectory folder;
     std::string marker = folder / "marker";
     launchDetached("/bin/sh", {"-c", "cut -d' ' -f6 /proc/$$/stat > \"$0\".tmp; mv \"$0\".tmp \"$0\"", marker});
-    for (int attempt = 0; attempt < 100 && !testsupport::exists(marker); ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_TRUE(testsupport::exists(marker));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return testsupport::exists(marker); }, std::chrono::seconds(5)));
     EXPECT_NE(std::stol(testsupport::readFile(marker)), static_cast<long>(::getsid(0)));
     // The intermediate child was reaped and the tool was never ours.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);

@@ -1,5 +1,4 @@
 #include "BundleBuilder.hpp"
-#include "Files.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/CodeRequirement.hpp"

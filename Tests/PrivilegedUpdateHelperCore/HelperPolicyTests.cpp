@@ -2,10 +2,8 @@
 #include "PrivilegedInstaller.hpp"
 
 #include "Files.hpp"
-#include "HelperProcess.hpp"
 #include "TemporaryDirectory.hpp"
 
-#include "Platform/Bundle.hpp"
 #include "Platform/Process.hpp"
 
 #include <gtest/gtest.h>

@@ -1,16 +1,14 @@
 #include "PrivilegedUpdateInterface.hpp"
 
+#include "FramedClient.hpp"
 #include "HelperClient.hpp"
 #include "HelperProcess.hpp"
 #include "PrivateSystemPaths.hpp"
 
 #include "Platform/FileDescriptor.hpp"
-#include "Platform/IPC/Service.hpp"
 #include "Platform/PropertyList.hpp"
 
-#include <cstring>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 using namespace autoupdatekit;
 using testsupport::HelperProcess;
@@ -22,18 +20,12 @@ PrivilegedUpdateRequest request() {
 }
 
 platform::FileDescriptor rawConnection() {
-    platform::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::string path = platform::ipc::socketPath(testsupport::testHelperServiceName, platform::ipc::privilegedOption);
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    platform::FileDescriptor fd = testsupport::connectToTestHelper();
+    EXPECT_TRUE(fd.valid());
     return fd;
 }
 
-void sendRaw(int fd, const std::string& bytes) {
-    EXPECT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-}
+void sendRaw(int fd, const std::string& bytes) { EXPECT_TRUE(testsupport::sendAll(fd, bytes)); }
 
 }  // namespace
 

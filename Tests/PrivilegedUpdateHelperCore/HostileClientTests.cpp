@@ -3,13 +3,14 @@
 // memory or its threads, root is answered all the while, and when the attack ends the
 // attacker is answered again. Every wait here is bounded.
 
-#include "AsUser.hpp"
 #include "AttackerProcess.hpp"
 #include "Files.hpp"
 #include "FramedClient.hpp"
 #include "HelperProcess.hpp"
+#include "NobodyProcess.hpp"
 #include "PrivateSystemPaths.hpp"
 #include "ProcessStatus.hpp"
+#include "WaitUntil.hpp"
 
 #include "Platform/IPC/Service.hpp"
 
@@ -57,11 +58,7 @@ protected:
 
     // Waits (at most 5 s) until every connection thread has ended.
     bool waitUntilIdle() const {
-        for (int attempt = 0; attempt < 500; ++attempt) {
-            if (processStatusField(helper_->pid(), "Threads") <= idleThreads_) return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
+        return waitUntil([this] { return processStatusField(helper_->pid(), "Threads") <= idleThreads_; }, 5s, 10ms);
     }
 
     std::unique_ptr<HelperProcess> helper_;
@@ -143,11 +140,7 @@ TEST_F(HostileClient, ConnectionFloodLeavesRootAnsweredAndMemoryBounded) {
 
     // The flood is over: its connections are closed and the user is served again.
     std::string again;
-    for (int attempt = 0; attempt < 20 && again != answer; ++attempt) {
-        if (attempt > 0) std::this_thread::sleep_for(100ms);
-        again = answerToNobody();
-    }
-    EXPECT_EQ(again, answer);
+    EXPECT_TRUE(waitUntil([&] { return (again = answerToNobody()) == answer; }, 10s, 100ms)) << again;
     EXPECT_TRUE(helper_->running());
 }
 

@@ -2,18 +2,18 @@
 // refused or harmless, the installed app stays whole, root-owned and verifying, and
 // nothing outside the allowed destination changes.
 
-#include "AsUser.hpp"
 #include "Files.hpp"
 #include "HelperClient.hpp"
 #include "HelperProcess.hpp"
+#include "NobodyProcess.hpp"
 #include "RequestingProcess.hpp"
 #include "SigningKeys.hpp"
 #include "UpdaterEnvironment.hpp"
+#include "WaitUntil.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
 
-#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,7 +31,6 @@ class LocalAttacker : public UpdaterEnvironment {
 protected:
     void SetUp() override {
         UpdaterEnvironment::SetUp();
-        platform::createDirectories("/Library/Logs");
         signedApp("/Applications", "1.0");
         platform::createDirectories(attackerFolder());
         platform::giveTreeToOwner(attackerFolder(), nobodyIdentifier, nobodyIdentifier);
@@ -54,14 +53,8 @@ protected:
     }
 
     static PrivilegedUpdateRequest requestFor(const std::string& staged, const std::string& update, const std::string& team = "TEAMA1",
-                                              const std::string& bundle = "com.example.sample") {
-        return PrivilegedUpdateRequest(destination, staged, bundle, team, update, 0, false);
-    }
-
-    // The reply's text as the attacker sees it.
-    static std::string sendAsAttacker(const PrivilegedUpdateRequest& request) {
-        auto outcome = scheduleInstallOnce(request);
-        return outcome.reply ? outcome.reply->message() : "no reply: " + outcome.error;
+                                              const std::string& bundle = "com.example.sample", pid_t requester = 0) {
+        return PrivilegedUpdateRequest(destination, staged, bundle, team, update, requester, false);
     }
 
     // The system folders the helper may write to, with the install's own files left out.
@@ -84,13 +77,14 @@ protected:
 
     // Waits (bounded: 30 s) until the helper has logged how the update ended.
     static std::string outcomeOf(const std::string& update) {
-        for (int attempt = 0; attempt < 600; ++attempt) {
+        std::string outcome = "no outcome";
+        waitUntil([&] {
             std::string log = helperLogMessages();
-            if (log.find("installed update " + update + "\n") != std::string::npos) return "installed";
-            if (log.find("install failed: ") != std::string::npos) return "failed";
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return "no outcome";
+            if (log.find("install failed: ") != std::string::npos) outcome = "failed";
+            if (log.find("installed update " + update + "\n") != std::string::npos) outcome = "installed";
+            return outcome != "no outcome";
+        }, std::chrono::seconds(30));
+        return outcome;
     }
 
     // The invariant every attack must keep.
@@ -125,7 +119,7 @@ TEST_F(LocalAttacker, RequestsForAnythingButTheAllowedAppAreRefused) {
                  PrivilegedUpdateRequest("/Applications/../etc/Sample.app", staged, "com.example.sample", "TEAMA1", "2.0-4", 0, false),
                  PrivilegedUpdateRequest(link, staged, "com.example.sample", "TEAMA1", "2.0-5", 0, false),
              }) {
-            all += sendAsAttacker(request) + "\n";
+            all += scheduleInstallReply(request) + "\n";
         }
         return all;
     });
@@ -137,7 +131,7 @@ TEST_F(LocalAttacker, RequestsForAnythingButTheAllowedAppAreRefused) {
 
     // Line breaks in the fields the helper logs never make a line of their own.
     std::string forged = "2.0\n2026-01-01T00:00:00Z installed update forged";
-    std::string reply = runAsNobody([&] { return sendAsAttacker(requestFor(staged + "\n/forged", forged)); });
+    std::string reply = runAsNobody([&] { return scheduleInstallReply(requestFor(staged + "\n/forged", forged)); });
     EXPECT_EQ(reply, "App bundle does not exist at " + staged + "\n/forged.");
     ASSERT_TRUE(waitForLogLine("/forged.")) << helperLogMessages();
     std::string log = readFile(testHelperLogPath);
@@ -177,7 +171,7 @@ TEST_F(LocalAttacker, ChangingTheStagedAppDuringTheInstallNeverInstallsWhatWasNo
         std::string update = "2.0-" + std::to_string(++index);
         std::string staged = attackersApp("staged" + std::to_string(index), "2.0");
         std::string reply = runAsNobody([&] {
-            std::string answer = sendAsAttacker(requestFor(staged, update));
+            std::string answer = scheduleInstallReply(requestFor(staged, update));
             // Keeps changing the app for a while after the helper accepted (bounded: 2 s).
             auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
             for (int round = 0; std::chrono::steady_clock::now() < end; ++round) {
@@ -199,7 +193,7 @@ TEST_F(LocalAttacker, ChangingTheStagedAppDuringTheInstallNeverInstallsWhatWasNo
 TEST_F(LocalAttacker, NothingTheInstallMakesCanBeWrittenOrPreparedByTheAttacker) {
     std::string staged = attackersApp("staged", "2.0");
     std::string result = runAsNobody([&] {
-        std::string answer = sendAsAttacker(requestFor(staged, "2.0-1"));
+        std::string answer = scheduleInstallReply(requestFor(staged, "2.0-1"));
         int written = 0;
         int attempts = 0;
         auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
@@ -237,7 +231,7 @@ TEST_F(LocalAttacker, NothingInstalledIsWritableByGroupOrOthers) {
         platform::createDirectories(attackerFolder() + "/open");
         if (platform::runCapturingOutput("/bin/cp", {"-a", destination, copy}).status != 0) return std::string("copy failed");
         ::chmod(copy.c_str(), 0777);
-        return sendAsAttacker(requestFor(copy, "1.0-open"));
+        return scheduleInstallReply(requestFor(copy, "1.0-open"));
     });
     EXPECT_EQ(reply, "Install scheduled.");
     EXPECT_EQ(outcomeOf("1.0-open"), "installed");
@@ -253,7 +247,7 @@ TEST_F(LocalAttacker, NothingInstalledIsWritableByGroupOrOthers) {
     ::chmod((shared + "/Contents/Resources/notes.txt").c_str(), 0664);
     signWithTeam(shared, *team_);
     platform::giveTreeToOwner(attackerFolder() + "/shared", nobodyIdentifier, nobodyIdentifier);
-    EXPECT_EQ(runAsNobody([&] { return sendAsAttacker(requestFor(shared, "2.0-shared")); }), "Install scheduled.");
+    EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(shared, "2.0-shared")); }), "Install scheduled.");
     EXPECT_EQ(outcomeOf("2.0-shared"), "failed");
     EXPECT_NE(helperLogMessages().find("Signature check failed: refused mode 0664 of "), std::string::npos) << helperLogMessages();
     EXPECT_EQ(versionAt(destination), "1.0");
@@ -280,7 +274,7 @@ TEST_F(LocalAttacker, StagedInfoPlistsThatAreNotPlainSmallFilesReadAsNone) {
             std::string app = attackerFolder() + "/" + name + "/Sample.app";
             platform::createDirectories(app + "/Contents");
             plant(app + "/Contents");
-            all += name + ": " + sendAsAttacker(requestFor(app, "2.0-" + name)) + "\n";
+            all += name + ": " + scheduleInstallReply(requestFor(app, "2.0-" + name)) + "\n";
         }
         return all;
     });
@@ -297,16 +291,14 @@ TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
     std::string staged = attackersApp("staged", "2.0");
     pid_t helperPid = helper_->pid();
     std::string refused = runAsNobody([&] {
-        return sendAsAttacker(PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", "2.0-a", 2, false)) + "\n" +
-               sendAsAttacker(PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", "2.0-b", helperPid, false));
+        return scheduleInstallReply(requestFor(staged, "2.0-a", "TEAMA1", "com.example.sample", 2)) + "\n" +
+               scheduleInstallReply(requestFor(staged, "2.0-b", "TEAMA1", "com.example.sample", helperPid));
     });
     EXPECT_EQ(refused, "Requesting process 2 is not the process that sent the request.\nRequesting process " +
                            std::to_string(helperPid) + " is not the process that sent the request.");
 
     auto ownRequest = [&](int index) {
-        return [&staged, index](pid_t self) {
-            return PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", "2.0-held" + std::to_string(index), self, false);
-        };
+        return [&staged, index](pid_t self) { return requestFor(staged, "2.0-held" + std::to_string(index), "TEAMA1", "com.example.sample", self); };
     };
     std::vector<std::unique_ptr<RequestingProcess>> held;
     for (int index = 0; index < 9; ++index) held.push_back(std::make_unique<RequestingProcess>(ownRequest(index), true));
@@ -329,7 +321,7 @@ TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
 // the helper refuses to put it over a newer one, naming both versions.
 TEST_F(LocalAttacker, AnOlderSignedReleaseIsNeverInstalledOverANewerOne) {
     std::string old = attackersApp("old", "0.9");
-    std::string reply = runAsNobody([&] { return sendAsAttacker(requestFor(old, "0.9-old")); });
+    std::string reply = runAsNobody([&] { return scheduleInstallReply(requestFor(old, "0.9-old")); });
     EXPECT_EQ(reply, "Staged version 0.9 (0) is older than the installed version 1.0 (0).");
     expectInstalledAppIntact("an older release");
     EXPECT_EQ(versionAt(destination), "1.0");
@@ -343,8 +335,8 @@ TEST_F(LocalAttacker, ClientTextInTheLogIsBoundedAndEscaped) {
     std::string tricky = attackerFolder() + "/\x1b[2J\\n\xc2\x85" + "end";
     std::string replies = runAsNobody([&] {
         std::string all;
-        for (int request = 0; request < 30; ++request) all += sendAsAttacker(requestFor(huge, "big")).substr(0, 28) + "\n";
-        return all + sendAsAttacker(requestFor(tricky, "tricky"));
+        for (int request = 0; request < 30; ++request) all += scheduleInstallReply(requestFor(huge, "big")).substr(0, 28) + "\n";
+        return all + scheduleInstallReply(requestFor(tricky, "tricky"));
     });
     std::string expected;
     for (int request = 0; request < 30; ++request) expected += "App bundle does not exist at\n";

@@ -1,10 +1,10 @@
 #include "PrivilegedInstaller.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "HelperClient.hpp"
 #include "HelperProcess.hpp"
+#include "NobodyProcess.hpp"
 #include "RequestingProcess.hpp"
 #include "SigningKeys.hpp"
 #include "StepKiller.hpp"
@@ -33,7 +33,6 @@ class PrivilegedInstall : public UpdaterEnvironment {
 protected:
     void SetUp() override {
         UpdaterEnvironment::SetUp();
-        platform::createDirectories("/Library/Logs");
         platform::createDirectories(folder_ / "markers", 0777);
         ::chmod((folder_ / "markers").c_str(), 0777);
     }
@@ -52,12 +51,7 @@ protected:
 
     std::string installedVersion() const { return versionAt(destination); }
 
-    std::string launchedMarker() {
-        for (int attempt = 0; attempt < 100 && !exists(folder_ / "markers/launched"); ++attempt) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return exists(folder_ / "markers/launched") ? readFile(folder_ / "markers/launched") : "";
-    }
+    std::string launchedMarker() { return lineOnceWritten(folder_ / "markers/launched"); }
 };
 
 std::string verifyOutput(const std::string& app) {
@@ -103,11 +97,7 @@ TEST_F(PrivilegedInstall, WaitsForTheRequesterWithoutHoldingUpOtherRequesters) {
 TEST_F(PrivilegedInstall, RelaunchRunsAsTheRequestingUserIntoAnEmptyDestination) {
     std::string v2 = signedApp(folder_ / "staged", "2.0");
     HelperProcess helper;
-    std::string reply = runAsNobody([&] {
-        auto outcome = scheduleInstallOnce(requestFor(v2, "2.0-2", 0, true));
-        return outcome.reply ? outcome.reply->message() : outcome.error;
-    });
-    EXPECT_EQ(reply, "Install scheduled.");
+    EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(v2, "2.0-2", 0, true)); }), "Install scheduled.");
     ASSERT_TRUE(waitForLogLine("installed update 2.0-2")) << helperLogMessages();
     EXPECT_EQ(launchedMarker(), "65534 2.0\n");
     EXPECT_EQ(installedVersion(), "2.0");
@@ -160,8 +150,7 @@ TEST_F(PrivilegedInstall, AFailedInstallLeavesTheInstalledAppUntouched) {
     writeFile(staged + "/Contents/MacOS/tool", "#!/bin/sh\n", 0755);
     ::chmod((staged + "/Contents/MacOS/tool").c_str(), 04755);
     signWithTeam(staged, *team_);
-    auto outcome = scheduleInstallOnce(requestFor(staged, "2.0-1", 0, true));
-    ASSERT_TRUE(outcome.reply && outcome.reply->accepted()) << (outcome.reply ? outcome.reply->message() : outcome.error);
+    ASSERT_EQ(scheduleInstallReply(requestFor(staged, "2.0-1", 0, true)), "Install scheduled.");
     ASSERT_TRUE(waitForLogLine("install failed: Install failed: Signature check failed: set-ID file ")) << helperLogMessages();
     EXPECT_EQ(installedVersion(), "1.0");
     EXPECT_EQ(listTree("/Applications"), before);
@@ -286,9 +275,7 @@ TEST_F(PrivilegedInstall, SystemLaunchAgentIsRootOwnedAndNamesTheInstalledExecut
 
     // An executable name that leaves the bundle is no name.
     std::string app = buildBundle(folder_ / "bad", "Sample");
-    auto dictionary = readDictionary(app + "/Contents/Info.plist");
-    dictionary["CFBundleExecutable"] = "../../../bin/sh";
-    writeFile(app + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(dictionary)));
+    setInfoValues(app, {{"CFBundleExecutable", "../../../bin/sh"}});
     signWithTeam(app, *team_);
     platform::removeRecursively(destination);
     ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {app, destination}).status, 0);

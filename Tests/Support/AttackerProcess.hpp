@@ -3,10 +3,9 @@
 // goes on: the body sets its attack up, says it is ready, keeps it going until the test
 // asks it to stop (or its own time bound ends), and returns a text for the test.
 
-#include <chrono>
-#include <functional>
-#include <string>
-#include <sys/types.h>
+#include "NobodyProcess.hpp"
+
+#include <array>
 
 namespace testsupport {
 
@@ -17,7 +16,7 @@ public:
         // Tells the test that the attack is in place.
         void ready();
         // Waits at most wait; whether the test has asked the attack to stop.
-        bool stopRequested(std::chrono::milliseconds wait);
+        bool stopRequested(std::chrono::milliseconds wait) { return readableWithin(stopFd_, wait); }
 
     private:
         friend class AttackerProcess;
@@ -26,7 +25,7 @@ public:
     };
     using Body = std::function<std::string(Control& control)>;
 
-    explicit AttackerProcess(Body body);
+    explicit AttackerProcess(const Body& body);
     ~AttackerProcess();  // kills a child still running
     AttackerProcess(const AttackerProcess&) = delete;
     AttackerProcess& operator=(const AttackerProcess&) = delete;
@@ -38,10 +37,10 @@ public:
     std::string stop(std::chrono::milliseconds timeout);
 
 private:
-    pid_t pid_ = -1;
-    int readyFd_ = -1;
-    int stopFd_ = -1;
-    int resultFd_ = -1;
+    // Made before the child, which inherits them: [0] reads, [1] writes.
+    std::array<int, 2> ready_;
+    std::array<int, 2> stop_;
+    NobodyProcess child_;
 };
 
 }  // namespace testsupport

@@ -16,4 +16,10 @@ std::string buildBundle(const std::string& folder, const std::string& name, cons
     return app;
 }
 
+void setInfoValues(const std::string& bundle, const platform::PropertyDictionary& values) {
+    platform::PropertyDictionary info = readDictionary(bundle + "/Contents/Info.plist");
+    for (const auto& [key, value] : values) info[key] = value;
+    writeFile(bundle + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+}
+
 }  // namespace testsupport

@@ -18,4 +18,7 @@ struct SampleBundle {
 // Writes <folder>/<name>.app and returns its path.
 std::string buildBundle(const std::string& folder, const std::string& name, const SampleBundle& sample = {});
 
+// Sets the values in the bundle's Info.plist and keeps the others.
+void setInfoValues(const std::string& bundle, const platform::PropertyDictionary& values);
+
 }  // namespace testsupport

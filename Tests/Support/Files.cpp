@@ -1,11 +1,12 @@
 #include "Files.hpp"
 
+#include "WaitUntil.hpp"
+
 #include "Platform/FileSystem.hpp"
 
 #include <algorithm>
 #include <ctime>
 #include <stdexcept>
-#include <unistd.h>
 #include <vector>
 
 namespace testsupport {
@@ -28,6 +29,29 @@ void writeFile(const std::string& path, const std::string& bytes, mode_t mode) {
 }
 
 std::string readFile(const std::string& path) { return platform::readWholeFile(path); }
+
+std::string readFileIfAny(const std::string& path) {
+    try {
+        return platform::readWholeFile(path);
+    } catch (const std::exception&) {
+        return "";
+    }
+}
+
+std::string lineOnceWritten(const std::string& path) {
+    std::string text;
+    waitUntil([&] { return !(text = readFileIfAny(path)).empty() && text.back() == '\n'; }, std::chrono::seconds(5));
+    return text;
+}
+
+std::string timestampedMessages(const std::string& log) {
+    std::string messages;
+    for (std::size_t start = 0, end = 0; start < log.size(); start = end + 1) {
+        end = std::min(log.find('\n', start), log.size());
+        if (end - start >= 21 && log[start + 4] == '-' && log[start + 19] == 'Z') messages += log.substr(start + 21, end - start - 21) + "\n";
+    }
+    return messages;
+}
 
 bool exists(const std::string& path) {
     struct stat status {};

@@ -1,11 +1,10 @@
 #include "HelperClient.hpp"
 
+#include "Files.hpp"
 #include "HelperProcess.hpp"
 #include "PrivilegedUpdateInterface.hpp"
+#include "WaitUntil.hpp"
 
-#include "Platform/FileSystem.hpp"
-
-#include <thread>
 
 namespace testsupport {
 namespace {
@@ -33,35 +32,19 @@ HelperOutcome scheduleInstallOnce(const autoupdatekit::PrivilegedUpdateRequest& 
     return callOnce([&](auto& proxy, auto reply) { proxy.scheduleInstall(request, reply); });
 }
 
+std::string scheduleInstallReply(const autoupdatekit::PrivilegedUpdateRequest& request) {
+    auto outcome = scheduleInstallOnce(request);
+    return outcome.reply ? outcome.reply->message() : "no reply: " + outcome.error;
+}
+
 HelperOutcome installSystemLaunchAgentOnce() {
     return callOnce([](auto& proxy, auto reply) { proxy.installSystemLaunchAgent(reply); });
 }
 
-std::string helperLogMessages() {
-    std::string log;
-    try {
-        log = platform::readWholeFile(testHelperLogPath);
-    } catch (const std::exception&) {
-        return "";
-    }
-    std::string messages;
-    std::size_t start = 0;
-    while (start < log.size()) {
-        std::size_t end = log.find('\n', start);
-        if (end == std::string::npos) end = log.size();
-        messages += log.substr(start + 21, end - start - 21) + "\n";  // past "YYYY-MM-DDTHH:MM:SSZ "
-        start = end + 1;
-    }
-    return messages;
-}
+std::string helperLogMessages() { return timestampedMessages(readFileIfAny(testHelperLogPath)); }
 
 bool waitForLogLine(const std::string& text, std::chrono::seconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (helperLogMessages().find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return waitUntil([&] { return helperLogMessages().find(text) != std::string::npos; }, timeout);
 }
 
 }  // namespace testsupport

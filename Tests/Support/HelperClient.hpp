@@ -17,6 +17,8 @@ struct HelperOutcome {
 };
 
 HelperOutcome scheduleInstallOnce(const autoupdatekit::PrivilegedUpdateRequest& request);
+// The same call's reply message, or "no reply: " and the connection error.
+std::string scheduleInstallReply(const autoupdatekit::PrivilegedUpdateRequest& request);
 HelperOutcome installSystemLaunchAgentOnce();
 
 inline constexpr const char* testHelperLogPath = "/Library/Logs/SamplePrivilegedUpdater.log";

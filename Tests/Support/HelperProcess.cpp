@@ -1,5 +1,8 @@
 #include "HelperProcess.hpp"
 
+#include "FramedClient.hpp"
+#include "WaitUntil.hpp"
+
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/IPC/Service.hpp"
 
@@ -15,7 +18,6 @@
 #include <sys/un.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace testsupport {
@@ -39,14 +41,6 @@ platform::FileDescriptor bindForActivation() {
     return fd;
 }
 
-bool socketAcceptsConnections() {
-    platform::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, servicePath().c_str(), sizeof address.sun_path - 1);
-    return ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-}
-
 }  // namespace
 
 HelperProcess::HelperProcess(Start start) {
@@ -68,10 +62,7 @@ HelperProcess::HelperProcess(Start start) {
         ::_exit(127);
     }
     // Ready once its socket takes connections (bounded: at most 10 s).
-    for (int attempt = 0; attempt < 500; ++attempt) {
-        if (socketAcceptsConnections() || !running()) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    waitUntil([this] { return connectToTestHelper().valid() || !running(); }, std::chrono::seconds(10), std::chrono::milliseconds(20));
 }
 
 HelperProcess::~HelperProcess() {

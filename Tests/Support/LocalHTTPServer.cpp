@@ -1,5 +1,7 @@
 #include "LocalHTTPServer.hpp"
 
+#include "FramedClient.hpp"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
@@ -14,17 +16,6 @@
 namespace testsupport {
 namespace {
 
-// False once the client has gone away.
-bool sendAll(int fd, std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t count = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (count <= 0) return false;
-        done += static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
 void sendEndlessly(int fd, std::string_view body) {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < end && sendAll(fd, body)) {
@@ -38,19 +29,11 @@ void waitForHangUp(int fd) {
     }
 }
 
-// The header's value in the request head, or nothing.
-std::optional<std::string> headerValue(const std::string& head, const std::string& name) {
-    std::size_t at = head.find("\r\n" + name + ": ");
-    if (at == std::string::npos) return std::nullopt;
-    std::size_t start = at + name.size() + 4;
-    return head.substr(start, head.find("\r\n", start) - start);
-}
-
 // Where a Range request that the reply may answer with the rest starts.
-std::optional<std::size_t> rangeStart(const std::string& head, const HTTPReply& reply) {
-    auto range = headerValue(head, "Range");
+std::optional<std::size_t> rangeStart(const RecordedRequest& request, const HTTPReply& reply) {
+    auto range = request.header("Range");
     if (!reply.rangeRequests || !range || range->rfind("bytes=", 0) != 0 || range->back() != '-') return std::nullopt;
-    auto validator = headerValue(head, "If-Range");
+    auto validator = request.header("If-Range");
     if (validator && *validator != reply.entityTag && *validator != reply.lastModified) return std::nullopt;
     std::size_t from = std::stoul(range->substr(6));
     if (from >= reply.body.size()) return std::nullopt;
@@ -60,6 +43,13 @@ std::optional<std::size_t> rangeStart(const std::string& head, const HTTPReply& 
 std::string reasonFor(int status) { return status < 300 ? "OK" : status < 400 ? "Redirect" : "Error"; }
 
 }  // namespace
+
+std::optional<std::string> RecordedRequest::header(const std::string& name) const {
+    std::size_t at = headers.find("\r\n" + name + ": ");
+    if (at == std::string::npos) return std::nullopt;
+    std::size_t start = at + name.size() + 4;
+    return headers.substr(start, headers.find("\r\n", start) - start);
+}
 
 LocalHTTPServer::LocalHTTPServer() {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -126,10 +116,11 @@ void LocalHTTPServer::serve(int client) {
     std::size_t targetStart = head.find(' ') + 1;
     std::string target = head.substr(targetStart, head.find(' ', targetStart) - targetStart);
     std::string path = target.substr(0, target.find('?'));
+    RecordedRequest received{target, head.substr(0, head.find("\r\n\r\n"))};
     auto found = std::make_shared<const HTTPReply>(HTTPReply{404, "not found"});
     {
         std::lock_guard<std::mutex> guard(lock_);
-        requests_.push_back({target, head.substr(0, head.find("\r\n\r\n"))});
+        requests_.push_back(received);
         Route* matched = nullptr;
         for (auto& candidate : routes_) {
             if (candidate.path == path) matched = &candidate;
@@ -138,7 +129,7 @@ void LocalHTTPServer::serve(int client) {
     }
     HTTPReply reply = *found;
     std::string extra;
-    if (auto from = rangeStart(head, reply)) {
+    if (auto from = rangeStart(received, reply)) {
         extra = "Content-Range: bytes " + std::to_string(*from) + "-" + std::to_string(reply.body.size() - 1) + "/" +
                 std::to_string(reply.body.size()) + "\r\n";
         reply.status = 206;

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +33,9 @@ struct HTTPReply {
 struct RecordedRequest {
     std::string target;  // path and query as sent
     std::string headers;
+
+    // The header's value, or nothing.
+    std::optional<std::string> header(const std::string& name) const;
 };
 
 class LocalHTTPServer {

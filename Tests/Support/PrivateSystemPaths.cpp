@@ -1,5 +1,7 @@
 #include "PrivateSystemPaths.hpp"
 
+#include "Files.hpp"
+
 #include "Platform/FileSystem.hpp"
 
 #include <cerrno>
@@ -11,7 +13,6 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace testsupport {
 namespace {
@@ -21,27 +22,12 @@ constexpr const char* lockPath = "/run/lock/autoupdatekit-test-namespace.lock";
 // Mount points the tests created on the machine, one per line.
 constexpr const char* createdListPath = "/run/lock/autoupdatekit-test-created-mountpoints";
 
-bool exists(const char* path) {
-    struct stat status {};
-    return ::lstat(path, &status) == 0;
-}
-
 void recordCreated(const std::string& path) {
-    std::string listed;
-    try {
-        listed = platform::readWholeFile(createdListPath);
-    } catch (const std::exception&) {
-    }
-    platform::writeFileAtomically(createdListPath, listed + path + "\n", 0600);
+    platform::writeFileAtomically(createdListPath, readFileIfAny(createdListPath) + path + "\n", 0600);
 }
 
 void removeCreatedMountPoints() {
-    std::string listed;
-    try {
-        listed = platform::readWholeFile(createdListPath);
-    } catch (const std::exception&) {
-        return;
-    }
+    std::string listed = readFileIfAny(createdListPath);
     std::size_t start = 0;
     while (start < listed.size()) {
         std::size_t end = listed.find('\n', start);

@@ -1,5 +1,7 @@
 #include "ProcessStatus.hpp"
 
+#include "Files.hpp"
+
 #include "Platform/FileSystem.hpp"
 
 #include <cstdlib>
@@ -9,13 +11,7 @@
 namespace testsupport {
 namespace {
 
-std::string readProc(pid_t pid, const std::string& name) {
-    try {
-        return platform::readWholeFile("/proc/" + std::to_string(pid) + "/" + name);
-    } catch (const std::exception&) {
-        return "";
-    }
-}
+std::string readProc(pid_t pid, const std::string& name) { return readFileIfAny("/proc/" + std::to_string(pid) + "/" + name); }
 
 }  // namespace
 

@@ -3,11 +3,12 @@
 // request naming itself as the requester, then keeps running, as an app that has not
 // quit yet, until the test ends it (at the latest when the test process ends).
 
+#include "NobodyProcess.hpp"
+
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
 
 #include <functional>
 #include <string>
-#include <sys/types.h>
 
 namespace testsupport {
 
@@ -15,18 +16,15 @@ class RequestingProcess {
 public:
     // makeRequest gets the child's own pid; asNobody sends it as uid 65534.
     RequestingProcess(const std::function<autoupdatekit::PrivilegedUpdateRequest(pid_t self)>& makeRequest, bool asNobody);
-    ~RequestingProcess();
-    RequestingProcess(const RequestingProcess&) = delete;
-    RequestingProcess& operator=(const RequestingProcess&) = delete;
 
-    pid_t pid() const noexcept { return pid_; }
+    pid_t pid() const noexcept { return child_.pid(); }
     // The reply's message, or "no reply: " and the connection error.
     const std::string& reply() const noexcept { return reply_; }
     // Ends the process, as the app quitting.
-    void end();
+    void end() { child_.end(); }
 
 private:
-    pid_t pid_ = -1;
+    NobodyProcess child_;
     std::string reply_;
 };
 

@@ -2,7 +2,6 @@
 
 #include "Files.hpp"
 
-#include "Platform/FileSystem.hpp"
 #include "Platform/Identifiers.hpp"
 #include "Platform/KeyFile.hpp"
 #include "Platform/Process.hpp"

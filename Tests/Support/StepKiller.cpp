@@ -1,5 +1,7 @@
 #include "StepKiller.hpp"
 
+#include "WaitUntil.hpp"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -86,9 +88,7 @@ StepKill killGroupAtStep(pid_t leader, int step, const std::function<bool()>& fi
     }
     result.stepsSeen = static_cast<int>(seen.size());
     // Members outlive the leader only briefly once killed; wait for them (bounded).
-    for (int attempt = 0; attempt < 3000 && !startedBy(leader).empty() && result.killed; ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (result.killed) waitUntil([&] { return startedBy(leader).empty(); }, std::chrono::seconds(30), std::chrono::milliseconds(10));
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "Supervisor.hpp"
 
+#include "WaitUntil.hpp"
+
 #include "Platform/Process.hpp"
 #include "Platform/ToolPaths.hpp"
 
@@ -7,7 +9,6 @@
 #include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace testsupport {
@@ -24,10 +25,7 @@ Supervisor::Supervisor() {
     }
     ::setpgid(pid_, pid_);
     // Ready once launchctl can reach it (bounded: at most 10 s).
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        if (platform::runDiscardingOutput(platform::paths::launchctl, {"print", "system/none"}) == 113) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    waitUntil([] { return platform::runDiscardingOutput(platform::paths::launchctl, {"print", "system/none"}) == 113; }, std::chrono::seconds(10));
 }
 
 Supervisor::~Supervisor() {

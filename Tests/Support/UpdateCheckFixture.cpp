@@ -1,6 +1,8 @@
 #include "UpdateCheckFixture.hpp"
 
+#include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "WaitUntil.hpp"
 #include "ZipMaker.hpp"
 
 #include "Platform/Crypto.hpp"
@@ -38,19 +40,31 @@ AutoUpdateManager UpdateCheck::manager(const std::string& manifestPath) const {
     return AutoUpdateManager(configuration(manifestPath), platform::HTTPSession::shared());
 }
 
-void UpdateCheck::serveZip(const std::vector<ZipEntry>& entries) {
-    writeZip(folder_ / "crafted.zip", entries);
-    std::string bytes = readFile(folder_ / "crafted.zip");
+void UpdateCheck::serveArchive(const std::string& bytes) {
     auto digest = platform::sha256(bytes);
     publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSHA256 = platform::hexLowercase(digest.data(), digest.size()); });
     server_.route("/Sample.zip", {200, bytes});
 }
 
+void UpdateCheck::serveZip(const std::vector<ZipEntry>& entries) {
+    writeZip(folder_ / "crafted.zip", entries);
+    serveArchive(readFile(folder_ / "crafted.zip"));
+}
+
+void UpdateCheck::publishSlowly() {
+    server_.route("/Sample.zip", {200, readFile(publish().archive), HTTPReply::Mode::byteASecond});
+}
+
+bool UpdateCheck::archiveRequested() const {
+    return waitUntil([this] { return server_.requestCount("/Sample.zip") > 0; }, std::chrono::seconds(10), std::chrono::milliseconds(100));
+}
+
+platform::CapturedOutput UpdateCheck::autoupdatectl(const std::vector<std::string>& arguments) {
+    return platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl", arguments);
+}
+
 void UpdateCheck::configureInstalledApp() const {
-    auto info = readDictionary(installed_ + "/Contents/Info.plist");
-    info["AutoUpdateManifestURL"] = server_.url("/manifest.json");
-    info["AutoUpdateManifestPublicKey"] = publicKey_;
-    writeFile(installed_ + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyValue(info)));
+    setInfoValues(installed_, {{"AutoUpdateManifestURL", server_.url("/manifest.json")}, {"AutoUpdateManifestPublicKey", publicKey_}});
 }
 
 std::string UpdateCheck::outcome(const AutoUpdateManager& checker, const AutoUpdateCheckOptions& options) {

@@ -8,6 +8,7 @@
 
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
 
+#include "Platform/Process.hpp"
 #include "Platform/UserDefaults.hpp"
 
 #include <functional>
@@ -26,12 +27,25 @@ protected:
     Release publish(const ReleaseOptions& options = {}, const std::function<void(autoupdatekit::UpdateManifestPayload&)>& edit = {});
     autoupdatekit::AutoUpdateConfiguration configuration(const std::string& manifestPath = "/manifest.json?channel=beta") const;
     autoupdatekit::AutoUpdateManager manager(const std::string& manifestPath = "/manifest.json?channel=beta") const;
+    // Serves the bytes as the archive of a signed 2.0 release whose digest they match.
+    void serveArchive(const std::string& bytes);
     // Serves a crafted zip as the archive of a signed 2.0 release.
     void serveZip(const std::vector<ZipEntry>& entries);
+    // Publishes 2.0 with its archive sent a byte a second, for a check to stop part-way.
+    void publishSlowly();
+    // Waits (bounded: 10 s) for the first request for the archive.
+    bool archiveRequested() const;
     // Names the feed in the installed app's Info.plist, as autoupdatectl and the app read it.
     void configureInstalledApp() const;
 
+    // Runs the command-line tool of the build tree.
+    static platform::CapturedOutput autoupdatectl(const std::vector<std::string>& arguments);
+
     std::string staging() const { return folder_ / "cache/com.example.sample/AutoUpdateStaging"; }
+    // The check's outcome when the update is staged.
+    std::string stagedOutcome(const std::string& app = "Sample", const std::string& version = "2.0 (2)") const {
+        return "ok: update " + version + " staged at " + staging() + "/Extracted/" + app + ".app";
+    }
     platform::UserDefaults defaults() const { return platform::UserDefaults("com.example.sample"); }
 
     // The check's failure text (or "ok: <log description>").

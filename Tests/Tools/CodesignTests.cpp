@@ -21,12 +21,10 @@ namespace {
 class Codesign : public UpdaterEnvironment {
 protected:
     // "" when the bundle verifies, else the diagnostic.
-    std::string verify(const std::string& bundle, const std::vector<std::string>& flags = {"--deep", "--strict"}) {
-        std::vector<std::string> arguments{"--verify"};
-        arguments.insert(arguments.end(), flags.begin(), flags.end());
-        arguments.push_back("--verbose=2");
-        arguments.push_back(bundle);
-        auto result = codesign(arguments);
+    std::string verify(const std::string& bundle, std::vector<std::string> flags = {"--deep", "--strict"}) {
+        flags.insert(flags.begin(), "--verify");
+        flags.insert(flags.end(), {"--verbose=2", bundle});
+        auto result = codesign(flags);
         return result.status == 0 ? "" : (result.output.empty() ? "failed without a diagnostic" : result.output);
     }
 };

@@ -2,9 +2,9 @@
 #include "Platform/Process.hpp"
 #include "Platform/ToolPaths.hpp"
 
-#include "AsUser.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
+#include "NobodyProcess.hpp"
 #include "TemporaryDirectory.hpp"
 #include "ZipMaker.hpp"
 
