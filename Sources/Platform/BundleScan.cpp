@@ -13,6 +13,7 @@
 #include "Platform/Crypto.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileSystem.hpp"
+#include "Platform/ReadBuffer.hpp"
 #include "Platform/SystemError.hpp"
 
 #include <algorithm>
@@ -86,7 +87,7 @@ private:
     void leave(std::unique_ptr<Folder> folder);
     void hashFiles();
     void hashQueuedFiles();
-    void hash(const HashJob& job, Sha256& digest, std::vector<char>& buffer) const;
+    void hash(const HashJob& job, Sha256& digest, ReadBuffer& buffer) const;
     void fail(std::exception_ptr error);
 
     std::string absolute(const std::string& relative) const { return relative.empty() ? root_ : root_ + "/" + relative; }
@@ -204,7 +205,7 @@ void Scan::hashFiles() {
 
 void Scan::hashQueuedFiles() {
     Sha256 digest;
-    std::vector<char> buffer(readSize);
+    ReadBuffer buffer(readSize);
     std::unique_lock<std::mutex> guard(lock_);
     while (true) {
         workReady_.wait(guard, [this] { return failure_ || walked_ || !jobs_.empty(); });
@@ -218,7 +219,7 @@ void Scan::hashQueuedFiles() {
     }
 }
 
-void Scan::hash(const HashJob& job, Sha256& digest, std::vector<char>& buffer) const {
+void Scan::hash(const HashJob& job, Sha256& digest, ReadBuffer& buffer) const {
     const std::string& path = job.entry->path;
     FileDescriptor fd(::openat(job.folder->fd.get(), path.c_str() + job.nameStart, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) throwSystemError("open " + absolute(path));
@@ -226,15 +227,7 @@ void Scan::hash(const HashJob& job, Sha256& digest, std::vector<char>& buffer) c
     if (::fstat(fd.get(), &status) != 0) throwSystemError("stat " + absolute(path));
     if (!S_ISREG(status.st_mode)) throw SystemError("not a regular file: " + absolute(path), EINVAL);
     job.entry->mode = modeBits(status);
-    while (true) {
-        ssize_t count = ::read(fd.get(), buffer.data(), buffer.size());
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            throwSystemError("read " + absolute(path));
-        }
-        if (count == 0) break;
-        digest.update(buffer.data(), static_cast<std::size_t>(count));
-    }
+    readInBlocks(fd.get(), buffer, absolute(path), [&](const char* bytes, std::size_t size) { digest.update(bytes, size); });
     Sha256Digest value = digest.finish();
     job.entry->content = hexLowercase(value.data(), value.size());
 }

@@ -1,15 +1,14 @@
 #include "Platform/Crypto.hpp"
 
 #include "Platform/FileDescriptor.hpp"
+#include "Platform/ReadBuffer.hpp"
 #include "Platform/SystemError.hpp"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <memory>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -81,16 +80,9 @@ Sha256Digest sha256OfFile(const std::string& path) {
     if (::fstat(fd.get(), &status) != 0) throwSystemError("stat " + path);
     if (!S_ISREG(status.st_mode)) throw SystemError("not a regular file: " + path, EINVAL);
     Sha256 hash;
-    std::vector<char> buffer(1024 * 1024);
-    while (true) {
-        ssize_t count = ::read(fd.get(), buffer.data(), buffer.size());
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            throwSystemError("read " + path);
-        }
-        if (count == 0) return hash.finish();
-        hash.update(buffer.data(), static_cast<std::size_t>(count));
-    }
+    ReadBuffer buffer(1024 * 1024);
+    readInBlocks(fd.get(), buffer, path, [&](const char* bytes, std::size_t size) { hash.update(bytes, size); });
+    return hash.finish();
 }
 
 std::string hexLowercase(const std::uint8_t* bytes, std::size_t size) {

@@ -4,6 +4,7 @@
 #include "Platform/Identifiers.hpp"
 #include "Platform/SystemError.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -40,8 +41,11 @@ void removeEntryAt(int parentFd, const std::string& name, const std::string& pat
 }
 
 // Everything left in the descriptor; more than maximumSize bytes throws EFBIG.
-std::string readToEnd(int fd, std::size_t maximumSize, const std::string& path) {
+// expectedSize (what fstat said) is reserved up front: growing a string of megabytes by
+// doubling copies it several times and touches twice the memory.
+std::string readToEnd(int fd, std::size_t maximumSize, const std::string& path, std::size_t expectedSize = 0) {
     std::string bytes;
+    bytes.reserve(std::min(expectedSize, maximumSize) + 1);
     char buffer[65536];
     while (true) {
         ssize_t count = ::read(fd, buffer, sizeof buffer);
@@ -239,7 +243,7 @@ std::optional<std::string> readRegularFileAt(int directoryFd, const std::string&
     if (!S_ISREG(status.st_mode)) throw SystemError("not a regular file: " + path, EINVAL);
     if (static_cast<std::uint64_t>(status.st_size) > maximumSize) throw SystemError("file too large: " + path, EFBIG);
     // The size may grow after fstat; the cap holds whatever the file does.
-    return readToEnd(fd.get(), maximumSize, path);
+    return readToEnd(fd.get(), maximumSize, path, static_cast<std::size_t>(status.st_size));
 }
 
 void installRootOwnedFile(const std::string& folder, const std::string& name, std::string_view bytes, mode_t mode) {

@@ -10,6 +10,7 @@
 #include "Platform/FileURL.hpp"
 #include "Platform/Identifiers.hpp"
 #include "Platform/KeyFile.hpp"
+#include "Platform/ReadBuffer.hpp"
 #include "Platform/SystemError.hpp"
 
 #include <cerrno>
@@ -69,15 +70,11 @@ ArchiveFacts measureArchive(const std::string& path) {
     }
     platform::Sha256 hash;
     ArchiveFacts facts;
-    std::vector<char> buffer(1024 * 1024);
-    while (true) {
-        ssize_t count = ::read(fd, buffer.data(), buffer.size());
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) platform::throwSystemError("read " + path);
-        if (count == 0) break;
-        hash.update(buffer.data(), static_cast<std::size_t>(count));
-        facts.size += count;
-    }
+    platform::ReadBuffer buffer(1024 * 1024);
+    platform::readInBlocks(fd, buffer, path, [&](const char* bytes, std::size_t size) {
+        hash.update(bytes, size);
+        facts.size += static_cast<std::int64_t>(size);
+    });
     auto digest = hash.finish();
     facts.sha256 = platform::hexLowercase(digest.data(), digest.size());
     return facts;

@@ -10,6 +10,8 @@
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileSystem.hpp"
 #include "Platform/FileURL.hpp"
+#include "Platform/ReadBuffer.hpp"
+#include "Platform/SystemError.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -19,7 +21,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
-#include <vector>
 
 namespace ditto {
 namespace {
@@ -59,12 +60,13 @@ void copyData(int from, int to, const std::string& path) {
         if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && !unsupported(errno)) failWithErrno(path);
         break;  // not between these two file systems: copy through a buffer
     }
-    std::vector<char> buffer(1 << 20);
-    while (true) {
-        ssize_t count = ::read(from, buffer.data(), buffer.size());
-        if (count == 0) return;
-        if (count < 0) failWithErrno(path);
-        platform::writeAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(count)), path);
+    platform::ReadBuffer buffer(1 << 20);
+    try {
+        platform::readInBlocks(from, buffer, path, [&](const char* bytes, std::size_t size) {
+            platform::writeAll(to, std::string_view(bytes, size), path);
+        });
+    } catch (const platform::SystemError& error) {
+        throw DittoError(error.what());
     }
 }
 
