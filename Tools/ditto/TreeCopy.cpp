@@ -52,7 +52,7 @@ void copyExtendedAttributes(int from, int to, const std::string& path) {
     }
 }
 
-void copyData(int from, int to, const std::string& path) {
+void copyData(int from, int to, const std::string& path, platform::ReadBuffer& buffer) {
     while (true) {
         ssize_t moved = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
         if (moved == 0) return;
@@ -60,7 +60,6 @@ void copyData(int from, int to, const std::string& path) {
         if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && !unsupported(errno)) failWithErrno(path);
         break;  // not between these two file systems: copy through a buffer
     }
-    platform::ReadBuffer buffer(1 << 20);
     try {
         platform::readInBlocks(from, buffer, path, [&](const char* bytes, std::size_t size) {
             platform::writeAll(to, std::string_view(bytes, size), path);
@@ -103,6 +102,8 @@ private:
     void copyLink(const Place& from, const Place& to, const struct stat& status) const;
 
     bool asRoot_ = ::geteuid() == 0;
+    // One for the whole copy: a fresh buffer per file costs a page fault per page.
+    platform::ReadBuffer buffer_{1 << 20};
     // The copy's path of the first name of each file with several names.
     std::map<std::pair<dev_t, ino_t>, std::string> firstNames_;
 };
@@ -139,7 +140,7 @@ void TreeCopier::copyFile(const Place& from, const Place& to, const struct stat&
     if (!source.valid()) failWithErrno(from.path);
     FileDescriptor copy(::openat(to.folder, to.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!copy.valid()) failWithErrno(to.path);
-    copyData(source.get(), copy.get(), to.path);
+    copyData(source.get(), copy.get(), to.path, buffer_);
     copyMetadata(source.get(), copy.get(), status, to.path);
 }
 

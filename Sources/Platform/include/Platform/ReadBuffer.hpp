@@ -6,25 +6,29 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace platform {
 
 class ReadBuffer {
 public:
-    // At least one page; size is rounded up to whole pages.
-    explicit ReadBuffer(std::size_t size) : pages_(size / pageSize + (size % pageSize != 0 || size == 0)) {}
+    // At least one page; size is rounded up to whole pages. The memory is not cleared,
+    // and a buffer is meant to be kept for many reads: each new one is fresh memory the
+    // kernel must map page by page.
+    explicit ReadBuffer(std::size_t size)
+        : pageCount_(size / pageSize + (size % pageSize != 0 || size == 0)), pages_(new Page[pageCount_]) {}
 
-    char* data() noexcept { return pages_.front().bytes; }
-    std::size_t size() const noexcept { return pages_.size() * pageSize; }
+    char* data() noexcept { return pages_[0].bytes; }
+    std::size_t size() const noexcept { return pageCount_ * pageSize; }
 
 private:
     static constexpr std::size_t pageSize = 4096;
     struct alignas(pageSize) Page {
         char bytes[pageSize];
     };
-    std::vector<Page> pages_;
+    std::size_t pageCount_;
+    std::unique_ptr<Page[]> pages_;
 };
 
 // Reads fd to its end, handing each block to consume; an interrupted read is retried.
