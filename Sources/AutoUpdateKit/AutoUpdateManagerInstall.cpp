@@ -9,6 +9,7 @@
 #include "DeferredInstall.hpp"
 
 #include <cstdlib>
+#include <memory>
 #include <thread>
 #include <unistd.h>
 
@@ -26,6 +27,13 @@ void gracePeriod(const AutoUpdateManager::BeforeRelaunch& beforeRelaunch) {
 
 InstallationPlan planFor(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration) {
     return InstallationPlanner::plan(configuration.currentBundle->bundleURL(), candidate.extractedAppURL);
+}
+
+// The path with every link resolved; as it is when it cannot be resolved, for the
+// helper to report.
+std::string resolvedPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    return resolved ? std::string(resolved.get()) : path;
 }
 
 }  // namespace
@@ -53,7 +61,9 @@ void AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(const AutoUpdateC
     auto bundleIdentifier = configuration.currentBundle->bundleIdentifier();
     if (!bundleIdentifier) throw InstallationPlanError::bundleIdentifierMissing(plan.currentAppURL);
     gracePeriod(beforeRelaunch);
-    PrivilegedUpdateRequest request(plan.currentAppURL.path(), candidate.extractedAppURL.path(), *bundleIdentifier,
+    // The helper opens the staged app through no link at all, so a link on the way to
+    // the caches folder (a linked home, say) is resolved here, as this user.
+    PrivilegedUpdateRequest request(plan.currentAppURL.path(), resolvedPath(candidate.extractedAppURL.path()), *bundleIdentifier,
                                     *plan.currentTeamIdentifier, updateIdentifier(candidate.manifest.payload),
                                     static_cast<std::int32_t>(::getpid()), true);
     log("AutoUpdateKit: scheduling privileged install for " + plan.currentAppURL.path());

@@ -39,6 +39,12 @@ public:
     Case errorCase() const noexcept { return case_; }
     const std::string& description() const noexcept { return description_; }
     const char* what() const noexcept override { return description_.c_str(); }
+    // The same case told in other words, such as a path shown as the client named it.
+    HelperError withDescription(std::string description) const {
+        HelperError error = *this;
+        error.description_ = std::move(description);
+        return error;
+    }
 
 private:
     HelperError(Case errorCase, std::string first, std::optional<std::string> second = std::nullopt);

@@ -25,10 +25,6 @@ bool isNamed(std::string_view name, const std::string& prefix, std::string_view 
 
 }  // namespace
 
-std::string temporaryCopyName(const std::string& installName, const std::string& uuid) {
-    return "." + installName + ".autoupdate." + uuid + ".app";
-}
-
 std::string holdingFolderName(const std::string& installName, const std::string& uuid) {
     return "." + installName + ".autoupdate." + uuid + ".copying";
 }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace privilegedhelper {
@@ -35,12 +36,17 @@ void PrivilegedInstaller::scheduleInstall(const PrivilegedUpdateRequest& request
         log("rejected update: " + boundedLogField(description));
         withReply(PrivilegedUpdateReply(false, description));
     };
+    std::shared_ptr<const CheckedStage> stage;
     try {
-        validateRequest(request);
+        stage = validateRequest(request);
     } catch (const std::exception& error) {
         return reject(error.what());
     }
-    auto job = [this, request, requester = requesterIdentity()] { runInstallJob(request, requester); };
+    auto job = [this, request, stage, requester = requesterIdentity()] {
+        runInstallJob(request, *stage, requester);
+        // A large job leaves freed memory that the allocator would otherwise keep.
+        ::malloc_trim(0);
+    };
     pid_t pid = request.requestingProcessIdentifier();
     if (pid < 2) {
         queue_.async(std::move(job));
@@ -51,10 +57,10 @@ void PrivilegedInstaller::scheduleInstall(const PrivilegedUpdateRequest& request
     withReply(PrivilegedUpdateReply(true, "Install scheduled."));
 }
 
-void PrivilegedInstaller::runInstallJob(const PrivilegedUpdateRequest& request,
+void PrivilegedInstaller::runInstallJob(const PrivilegedUpdateRequest& request, const CheckedStage& stage,
                                         const std::optional<platform::ChildIdentity>& requester) const {
     try {
-        install(request);
+        install(stage);
     } catch (const std::exception& error) {
         log("install failed: " + boundedLogField(error.what()));
         return;

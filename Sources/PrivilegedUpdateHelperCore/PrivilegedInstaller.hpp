@@ -8,6 +8,7 @@
 
 #include "HelperPolicy.hpp"
 #include "RequesterWait.hpp"
+#include "StagedCopy.hpp"
 #include "WriterFirstLock.hpp"
 
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
@@ -15,6 +16,7 @@
 #include "Platform/Process.hpp"
 #include "Platform/SerialQueue.hpp"
 
+#include <memory>
 #include <optional>
 
 namespace privilegedhelper {
@@ -40,10 +42,18 @@ public:
     // reports failure.
     void log(const std::string& message) const;
 
+    // What a valid request's install works from: the staged app as its requester
+    // opened it, and what the check saw of it.
+    struct CheckedStage {
+        StagedBundle staged;
+        StagedInventory inventory;
+    };
+
     // Validation (PrivilegedInstallerValidation.cpp): throw HelperError, or a
     // platform error unchanged. A requesting process of 2 or more must be the
-    // connection's own peer; a staged app older than the installed one is refused.
-    void validateRequest(const autoupdatekit::PrivilegedUpdateRequest& request) const;
+    // connection's own peer; the staged app is opened with the rights of that peer
+    // (root's outside a connection); one older than the installed app is refused.
+    std::shared_ptr<const CheckedStage> validateRequest(const autoupdatekit::PrivilegedUpdateRequest& request) const;
     void verifyApp(const std::string& path, const std::string& expectedBundleIdentifier,
                    const std::string& expectedTeamIdentifier) const;
     void verifySignature(const platform::FileURL& appURL) const;
@@ -52,9 +62,10 @@ public:
     void refuseDowngrade(const std::string& stagedPath) const;
 
     // The install (PrivilegedInstallerInstall.cpp): throws HelperError.installFailed.
-    void install(const autoupdatekit::PrivilegedUpdateRequest& request) const;
+    void install(const CheckedStage& stage) const;
     static std::string sanitizedInstallName(const platform::FileURL& url);
-    void copyApp(const platform::FileURL& from, const platform::FileURL& to) const;
+    // Copies into the open holding folder, as to; throws HelperError.installFailed.
+    void copyApp(const CheckedStage& from, int holdingFolder, const platform::FileURL& to) const;
     void launchApp(const std::string& path, const std::optional<platform::ChildIdentity>& identity) const;
     // Removes what killed installs left beside the destination: holding folders and
     // copies under the temporary name, and backups once the installed app verifies.
@@ -65,7 +76,7 @@ public:
     void installSystemLaunchAgent() const;
 
 private:
-    void runInstallJob(const autoupdatekit::PrivilegedUpdateRequest& request,
+    void runInstallJob(const autoupdatekit::PrivilegedUpdateRequest& request, const CheckedStage& stage,
                        const std::optional<platform::ChildIdentity>& requester) const;
 
     HelperPolicy policy_;

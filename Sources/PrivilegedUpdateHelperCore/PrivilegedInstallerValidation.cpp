@@ -48,7 +48,8 @@ std::optional<std::string> bundleIdentifierAt(const std::string& path) {
 
 }  // namespace
 
-void PrivilegedInstaller::validateRequest(const autoupdatekit::PrivilegedUpdateRequest& request) const {
+std::shared_ptr<const PrivilegedInstaller::CheckedStage> PrivilegedInstaller::validateRequest(
+    const autoupdatekit::PrivilegedUpdateRequest& request) const {
     std::string current = platform::FileURL(request.currentAppPath()).standardized().path();
     std::string allowed = platform::FileURL(policy_.destinationPath).standardized().path();
     if (!canonicallyEquivalent(current, allowed)) throw HelperError::policyMismatch("Destination " + current + " is not allowed.");
@@ -66,12 +67,21 @@ void PrivilegedInstaller::validateRequest(const autoupdatekit::PrivilegedUpdateR
         throw HelperError::policyMismatch("Requesting process " + std::to_string(requester) +
                                           " is not the process that sent the request.");
     }
-    if (!exists(request.stagedAppPath())) throw HelperError::appMissing(request.stagedAppPath());
-    verifyApp(request.stagedAppPath(), policy_.bundleIdentifier, policy_.teamIdentifier);
+    // From here on the staged app is read only through the folder its requester opened.
+    auto stage = std::make_shared<CheckedStage>(
+        CheckedStage{StagedBundle::open(request.stagedAppPath(), peer.value_or(platform::ipc::PeerCredentials{})), {}});
+    const StagedBundle& staged = stage->staged;
+    stage->inventory = StagedCopy::takeInventory(staged);
+    try {
+        verifyApp(staged.openedPath(), policy_.bundleIdentifier, policy_.teamIdentifier);
+    } catch (const HelperError& error) {
+        throw error.withDescription(staged.withRequestedPath(error.description()));
+    }
     // The helper never replaces an installed app that is not the allowed, signed one.
     std::shared_lock<WriterFirstLock> reading(installedAppLock_);
     if (exists(policy_.destinationPath)) verifyApp(policy_.destinationPath, policy_.bundleIdentifier, policy_.teamIdentifier);
-    refuseDowngrade(request.stagedAppPath());
+    refuseDowngrade(staged.openedPath());
+    return stage;
 }
 
 void PrivilegedInstaller::refuseDowngrade(const std::string& stagedPath) const {

@@ -5,9 +5,11 @@
 
 #include "Platform/Bundle.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace privilegedhelper::PrivilegedUpdateHelperMain {
@@ -19,6 +21,15 @@ platform::PropertyDictionary mainInfoDictionary() {
     } catch (const std::exception&) {
         return {};
     }
+}
+
+// A copy holds two descriptors per folder level of a staged tree (512 levels at most),
+// so the usual soft limit of 1024 could leave other requests without one meanwhile.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= 65536) return;
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 65536);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 }  // namespace
@@ -33,6 +44,7 @@ void run(const platform::PropertyDictionary& info) {
         std::cerr << "PrivilegedUpdateHelper failed: " << error.description() << "\n" << std::flush;
         std::exit(1);
     }
+    raiseDescriptorLimit();
     auto installer = std::make_shared<PrivilegedInstaller>(policy);
     installer->removeLeftovers();
     HelperDelegate delegate(installer);

@@ -8,6 +8,7 @@
 #include "NobodyProcess.hpp"
 #include "RequestingProcess.hpp"
 #include "SigningKeys.hpp"
+#include "TmpfsMount.hpp"
 #include "UpdaterEnvironment.hpp"
 #include "WaitUntil.hpp"
 
@@ -123,11 +124,30 @@ TEST_F(LocalAttacker, RequestsForAnythingButTheAllowedAppAreRefused) {
         }
         return all;
     });
-    EXPECT_EQ(replies, "Bundle identifier mismatch. Expected com.example.sample, got nil.\n"
+    EXPECT_EQ(replies, "App bundle does not exist at " + link + ".\n"
                        "Requested team identifier is not allowed.\n"
                        "Requested bundle identifier is not allowed.\n"
                        "Destination /etc/Sample.app is not allowed.\n"
                        "Destination " + link + " is not allowed.\n");
+
+    // The staged app is opened as the attacker, through no link: a link on the way, a
+    // folder only root may enter and a missing path all get one answer, and a folder
+    // the attacker can reach but does not own is not theirs to stage.
+    std::string vault = folder_ / "vault";
+    platform::createDirectories(vault + "/Sample.app/Contents");
+    ::chmod(vault.c_str(), 0700);
+    std::string unreachable = runAsNobody([&] {
+        ::symlink(attackerFolder().c_str(), (attackerFolder() + "/d").c_str());
+        std::string all;
+        for (const auto& path : {attackerFolder() + "/d/staged/Sample.app", vault + "/Sample.app", attackerFolder() + "/none"}) {
+            all += scheduleInstallReply(requestFor(path, "2.0-x")) + "\n";
+        }
+        return all + scheduleInstallReply(requestFor(destination, "2.0-y"));
+    });
+    EXPECT_EQ(unreachable, "App bundle does not exist at " + attackerFolder() + "/d/staged/Sample.app.\n" +
+                               "App bundle does not exist at " + vault + "/Sample.app.\n" + "App bundle does not exist at " +
+                               attackerFolder() + "/none.\n" + "The staged app at " + destination +
+                               " does not belong to the requesting user.");
 
     // Line breaks in the fields the helper logs never make a line of their own.
     std::string forged = "2.0\n2026-01-01T00:00:00Z installed update forged";
@@ -247,16 +267,16 @@ TEST_F(LocalAttacker, NothingInstalledIsWritableByGroupOrOthers) {
     ::chmod((shared + "/Contents/Resources/notes.txt").c_str(), 0664);
     signWithTeam(shared, *team_);
     platform::giveTreeToOwner(attackerFolder() + "/shared", nobodyIdentifier, nobodyIdentifier);
-    EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(shared, "2.0-shared")); }), "Install scheduled.");
-    EXPECT_EQ(outcomeOf("2.0-shared"), "failed");
-    EXPECT_NE(helperLogMessages().find("Signature check failed: refused mode 0664 of "), std::string::npos) << helperLogMessages();
+    EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(shared, "2.0-shared")); }),
+              "Signature check failed: refused mode 0664 of " + shared + "/Contents/Resources/notes.txt");
     EXPECT_EQ(versionAt(destination), "1.0");
     expectInstalledAppIntact("a signed app with a group-writable file");
 }
 
 // Root reads a staged Info.plist only as a regular file of bounded size, never through
-// a link: a FIFO, a link to an endless device or to a secret, an oversized list, or a
-// Contents folder that is a link all read as no bundle identifier, and at once.
+// a link: a link to an endless device or to a secret, an oversized list, or a Contents
+// folder that is a link all read as no bundle identifier, and at once; a FIFO is
+// refused before anything is read.
 TEST_F(LocalAttacker, StagedInfoPlistsThatAreNotPlainSmallFilesReadAsNone) {
     std::string replies = runAsNobody([&] {
         const std::pair<std::string, std::function<void(const std::string&)>> plants[] = {
@@ -279,7 +299,8 @@ TEST_F(LocalAttacker, StagedInfoPlistsThatAreNotPlainSmallFilesReadAsNone) {
         return all;
     });
     std::string none = "Bundle identifier mismatch. Expected com.example.sample, got nil.\n";
-    EXPECT_EQ(replies, "fifo: " + none + "zero: " + none + "shadow: " + none + "large: " + none + "linked: " + none);
+    EXPECT_EQ(replies, "fifo: Signature check failed: " + attackerFolder() + "/fifo/Sample.app/Contents/Info.plist is a special file.\n" +
+                           "zero: " + none + "shadow: " + none + "large: " + none + "linked: " + none);
     expectInstalledAppIntact("unreadable Info.plists");
 }
 
@@ -348,4 +369,104 @@ TEST_F(LocalAttacker, ClientTextInTheLogIsBoundedAndEscaped) {
     EXPECT_NE(log.find("/\\x1B[2J\\\\n\\xC2\\x85end."), std::string::npos) << log.substr(log.size() - 200);
     for (char c : log) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
     expectInstalledAppIntact("huge and tricky log text");
+}
+
+// After the check the attacker swaps the staged path for a link into a folder only root
+// may enter, adds a 50 GiB sparse file or grows a file. Root works only from the folder
+// the attacker opened, and copies no more than the check saw: the checked app installs
+// in the first case, the copy fails before writing in the others, and the secret is
+// never copied anywhere.
+TEST_F(LocalAttacker, ChangesAfterTheCheckNeitherReachFurtherNorWriteMore) {
+    std::string vault = folder_ / "vault";
+    writeFile(vault + "/pub/Contents/Resources/secret.txt", "root-only secret");
+    ::chmod(vault.c_str(), 0700);
+    const struct {
+        std::string attack;
+        std::function<void(const std::string&)> change;
+        std::string outcome;
+    } attacks[] = {
+        {"swaps the path for a link", [&](const std::string& app) {
+             ::rename(app.c_str(), (app + ".aside").c_str());
+             ::symlink((vault + "/pub").c_str(), app.c_str());
+         }, "installed update 2.0-1"},
+        {"adds a sparse giant", [](const std::string& app) {
+             int fd = ::open((app + "/Contents/Resources/giant").c_str(), O_WRONLY | O_CREAT, 0644);
+             [[maybe_unused]] int grown = ::ftruncate(fd, off_t{50} << 30);
+             ::close(fd);
+         }, "giant is not what it was when the request was checked."},
+        {"grows a file", [](const std::string& app) {
+             int fd = ::open((app + "/Contents/Resources/readme.txt").c_str(), O_WRONLY | O_APPEND);
+             [[maybe_unused]] auto written = ::write(fd, "more", 4);
+             ::close(fd);
+         }, "readme.txt is not what it was when the request was checked."},
+    };
+    int index = 0;
+    for (const auto& [attack, change, outcome] : attacks) {
+        std::string update = "2.0-" + std::to_string(++index);
+        std::string staged = attackersApp("pub" + std::to_string(index), "2.0");
+        RequestingProcess requester([&](pid_t self) { return requestFor(staged, update, "TEAMA1", "com.example.sample", self); }, true);
+        EXPECT_EQ(requester.reply(), "Install scheduled.") << attack;
+        EXPECT_EQ(runAsNobody([&] {
+            change(staged);
+            return std::string("changed");
+        }), "changed") << attack;
+        requester.end();
+        EXPECT_TRUE(waitForLogLine(outcome)) << attack << ": " << helperLogMessages();
+        EXPECT_EQ(platform::runCapturingOutput("/bin/grep", {"-rl", "root-only secret", "/Applications"}).bytes, "") << attack;
+        expectInstalledAppIntact(attack);
+        platform::removeRecursively(testHelperLogPath);
+    }
+    EXPECT_EQ(versionAt(destination), "2.0");
+}
+
+// The copy leaves a reserve free on the destination's file system, at least 512 MiB:
+// on a 600 MiB /Applications with 100 MiB taken, an install fails before it writes
+// anything, and goes through once there is room again.
+TEST_F(LocalAttacker, TheCopyKeepsAFreeSpaceReserve) {
+    std::string installed = signedApp(folder_ / "installed", "1.0");
+    TmpfsMount small("/Applications", "mode=0755,size=600m");
+    ASSERT_TRUE(small.mounted());
+    ASSERT_EQ(platform::runCapturingOutput("/bin/cp", {"-a", installed, destination}).status, 0);
+    int filler = ::open("/Applications/filler", O_WRONLY | O_CREAT, 0600);
+    ASSERT_EQ(::posix_fallocate(filler, 0, off_t{100} << 20), 0);
+    ::close(filler);
+    std::string staged = attackersApp("staged", "2.0");
+    EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(staged, "2.0-full")); }), "Install scheduled.");
+    ASSERT_TRUE(waitForLogLine(" must stay free.")) << helperLogMessages();
+    EXPECT_NE(helperLogMessages().find("install failed: Install failed: Install failed: Not enough free space for /Applications/"),
+              std::string::npos) << helperLogMessages();
+    EXPECT_EQ(versionAt(destination), "1.0");
+
+    ::unlink("/Applications/filler");
+    platform::removeRecursively(testHelperLogPath);
+    EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(staged, "2.0-room")); }), "Install scheduled.");
+    EXPECT_EQ(outcomeOf("2.0-room"), "installed");
+    EXPECT_EQ(versionAt(destination), "2.0");
+}
+
+// A staged tree 20,000 folders deep is refused at the check, before root copies or
+// removes any of it, and the helper's memory stays within 32 MiB of what it was.
+TEST_F(LocalAttacker, ADeepStagedTreeIsRefusedAndLeavesTheHelperSmall) {
+    auto residentKiB = [&] {
+        std::string status = readFile("/proc/" + std::to_string(helper_->pid()) + "/status");
+        return std::stol(status.substr(status.find("VmRSS:") + 6));
+    };
+    TmpfsMount memory(attackerFolder() + "/deep", "mode=0777");  // a disk takes a minute for these folders
+    ASSERT_TRUE(memory.mounted());
+    std::string staged = attackersApp("deep", "2.0");
+    long before = residentKiB();
+    std::string reply = runAsNobody([&] {
+        int folder = ::open((staged + "/Contents/Resources").c_str(), O_RDONLY | O_DIRECTORY);
+        for (int level = 0; level < 20000 && folder >= 0; ++level) {
+            int child = ::mkdirat(folder, "d", 0755) == 0 ? ::openat(folder, "d", O_RDONLY | O_DIRECTORY) : -1;
+            ::close(folder);
+            folder = child;
+        }
+        ::close(folder);
+        return scheduleInstallReply(requestFor(staged, "2.0-deep"));
+    });
+    EXPECT_EQ(reply.rfind("Signature check failed: folders nested more than 512 deep in " + staged, 0), 0u) << reply;
+    EXPECT_LT(residentKiB() - before, 32 * 1024);
+    EXPECT_EQ(platform::runCapturingOutput("/bin/rm", {"-rf", staged}).status, 0);  // rm needs no descriptor per level
+    expectInstalledAppIntact("a deep staged tree");
 }

@@ -57,22 +57,6 @@ bool leaderEnded(pid_t leader) {
 
 }  // namespace
 
-std::vector<pid_t> runningTogetherUnder(pid_t leader, const std::string& command) {
-    auto runs = [&](pid_t pid) {
-        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-        std::string name;
-        ProcessStatus status;
-        return std::getline(comm, name) && name == command && readStatus(pid, status) && status.state != 'Z' &&
-               status.parent == leader;
-    };
-    std::vector<pid_t> found;
-    for (pid_t pid : startedBy(leader)) {
-        if (runs(pid)) found.push_back(pid);
-    }
-    std::erase_if(found, [&](pid_t pid) { return !runs(pid); });
-    return found;
-}
-
 StepKill killGroupAtStep(pid_t leader, int step, const std::function<bool()>& finished) {
     StepKill result;
     std::set<pid_t> seen;

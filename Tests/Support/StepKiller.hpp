@@ -6,7 +6,6 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
-#include <vector>
 
 namespace testsupport {
 
@@ -19,11 +18,5 @@ struct StepKill {
 // appeared, unless the leader ends or finished() says the work is done first. Returns
 // once that is so, or once the killed group is gone.
 StepKill killGroupAtStep(pid_t leader, int step, const std::function<bool()>& finished = {});
-
-// The leader's children running the command that are all running at one moment: a
-// scan of /proc is no snapshot, so each one found is read again after the scan and
-// kept only when it still runs that command. (Children only: a sanitizer's tracer task
-// in a child is a process of the same name.)
-std::vector<pid_t> runningTogetherUnder(pid_t leader, const std::string& command);
 
 }  // namespace testsupport

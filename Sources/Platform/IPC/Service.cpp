@@ -70,6 +70,21 @@ FileDescriptor bindServiceSocket(const std::string& serviceName, std::uint64_t o
     return fd;
 }
 
+// The peer's supplementary groups; none when the socket cannot tell.
+std::vector<gid_t> peerGroups(int socket) {
+    std::vector<gid_t> groups(64);
+    while (true) {
+        auto length = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+        if (::getsockopt(socket, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length) == 0) {
+            groups.resize(length / sizeof(gid_t));
+            return groups;
+        }
+        // ERANGE reports the size needed; the kernel caps a process at 65536 groups.
+        if (errno != ERANGE || length / sizeof(gid_t) <= groups.size() || length / sizeof(gid_t) > 65536) return {};
+        groups.resize(length / sizeof(gid_t));
+    }
+}
+
 // Serves one accepted connection until the peer closes it, sends something broken or
 // lets a timeout pass. The slot (a place under the connection caps) is given back when
 // the last reference to it ends.
@@ -186,7 +201,7 @@ void Listener::acceptLoop() {
         ucred credentials{};
         socklen_t length = sizeof credentials;
         if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) continue;
-        PeerCredentials peer{credentials.pid, credentials.uid, credentials.gid};
+        PeerCredentials peer{credentials.pid, credentials.uid, credentials.gid, peerGroups(client)};
         std::shared_ptr<void> slot = ConnectionCounts::admit(counts_, peer.userIdentifier);
         if (!slot) continue;  // over a cap: closed at once
         std::shared_ptr<ExportedObject> exported = acceptHandler_ ? acceptHandler_(peer) : nullptr;

@@ -18,6 +18,7 @@
 #include <string>
 #include <sys/types.h>
 #include <thread>
+#include <vector>
 
 namespace platform::ipc {
 
@@ -48,6 +49,8 @@ struct PeerCredentials {
     pid_t processIdentifier = 0;
     uid_t userIdentifier = 0;
     gid_t groupIdentifier = 0;
+    // Supplementary groups, so work done on the peer's behalf can take its exact rights.
+    std::vector<gid_t> groups;
 };
 
 // The peer of the connection whose message the calling thread is handling, as the
