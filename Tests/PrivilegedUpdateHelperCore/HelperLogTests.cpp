@@ -8,21 +8,25 @@
 #include "Files.hpp"
 #include "TemporaryDirectory.hpp"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace privilegedhelper;
 using testsupport::readFile;
 
 namespace {
 
-// A log already this close to its limit: 8 threads of 200 lines take it past once.
+constexpr off_t fullSize = static_cast<off_t>(HelperLog::maximumFileSize);
+// Room left in a nearly full log: 8 threads of 200 lines take it past once.
 constexpr off_t roomLeft = 100 * 1024;
 
-void makeNearlyFullLog(const std::string& path) {
+// A log of size bytes, sparse, made in no time.
+void makeLog(const std::string& path, off_t size) {
     testsupport::writeFile(path, "");
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(HelperLog::maximumFileSize) - roomLeft), 0);
+    ASSERT_EQ(::truncate(path.c_str(), size), 0);
 }
 
 }  // namespace
@@ -30,7 +34,7 @@ void makeNearlyFullLog(const std::string& path) {
 TEST(HelperLog, LinesFromManyThreadsStayWholeAcrossARotation) {
     testsupport::TemporaryDirectory folder;
     std::string path = folder / "helper.log";
-    makeNearlyFullLog(path);
+    makeLog(path, fullSize - roomLeft);
     HelperLog log{platform::FileURL(path)};
     std::vector<std::thread> writers;
     for (int thread = 0; thread < 8; ++thread) {
@@ -45,7 +49,7 @@ TEST(HelperLog, LinesFromManyThreadsStayWholeAcrossARotation) {
     std::string rotated = readFile(path + ".1");
     EXPECT_LE(rotated.size(), HelperLog::maximumFileSize);
     EXPECT_GT(rotated.size(), HelperLog::maximumFileSize - 1000);
-    std::string lines = rotated.substr(HelperLog::maximumFileSize - roomLeft) + readFile(path);
+    std::string lines = rotated.substr(fullSize - roomLeft) + readFile(path);
     std::size_t count = 0;
     for (std::size_t start = 0; start < lines.size(); start = lines.find('\n', start) + 1, ++count) {
         ASSERT_EQ(lines.find('\n', start) - start, 21 + std::string("thread 0 ").size() + 300) << lines.substr(start, 80);
@@ -64,9 +68,7 @@ TEST(HelperLog, RotationNeverFollowsAPlantedLink) {
         testsupport::TemporaryDirectory folder;
         std::string path = folder / "helper.log";
         testsupport::writeFile(folder / "victim", "secret\n");
-        makeNearlyFullLog(path);
-        ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(HelperLog::maximumFileSize)), 0);
-        if (planted.empty()) ::unlink(path.c_str());
+        if (!planted.empty()) makeLog(path, fullSize);
         ASSERT_EQ(::symlink((folder / "victim").c_str(), (path + planted).c_str()), 0);
 
         HelperLog(platform::FileURL(path)).write("after");
@@ -76,7 +78,7 @@ TEST(HelperLog, RotationNeverFollowsAPlantedLink) {
             EXPECT_FALSE(testsupport::exists(path + ".1"));
         } else {
             EXPECT_TRUE(S_ISREG(testsupport::lstatOf(path + ".1").st_mode));
-            EXPECT_EQ(testsupport::lstatOf(path + ".1").st_size, static_cast<off_t>(HelperLog::maximumFileSize));
+            EXPECT_EQ(testsupport::lstatOf(path + ".1").st_size, fullSize);
             EXPECT_EQ(testsupport::timestampedMessages(readFile(path)), "after\n");
         }
     }
