@@ -3,14 +3,9 @@
 #include "HelperError.hpp"
 #include "LogText.hpp"
 
-#include "Platform/FileDescriptor.hpp"
 #include "Platform/IPC/Service.hpp"
-#include "Platform/Identifiers.hpp"
 
-#include <chrono>
-#include <fcntl.h>
 #include <malloc.h>
-#include <unistd.h>
 
 namespace privilegedhelper {
 namespace {
@@ -33,7 +28,10 @@ PrivilegedInstaller::PrivilegedInstaller(HelperPolicy policy)
 
 void PrivilegedInstaller::scheduleInstall(const PrivilegedUpdateRequest& request, Reply withReply) {
     auto reject = [&](const std::string& description) {
-        log("rejected update: " + boundedLogField(description));
+        // Refusals cost a client nothing, so each user's are logged at a bounded rate;
+        // a request not over a connection counts as root's.
+        auto peer = platform::ipc::currentPeerCredentials();
+        log_.logRefusal(peer ? peer->userIdentifier : 0, "rejected update: " + boundedLogField(description));
         withReply(PrivilegedUpdateReply(false, description));
     };
     std::shared_ptr<const CheckedStage> stage;
@@ -86,14 +84,6 @@ void PrivilegedInstaller::installSystemLaunchAgent(Reply withReply) {
     withReply(PrivilegedUpdateReply(true, "System LaunchAgent installed."));
 }
 
-void PrivilegedInstaller::log(const std::string& message) const {
-    auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-    std::string line = platform::iso8601UTC(now) + " " + escapedForLog(message) + "\n";
-    // O_NOFOLLOW: the helper runs as root and must not write through a planted link.
-    platform::FileDescriptor fd(::open(logURL_.path().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!fd.valid()) return;
-    // One write of the whole line: lines from several threads never interleave.
-    [[maybe_unused]] ssize_t written = ::write(fd.get(), line.data(), line.size());
-}
+void PrivilegedInstaller::log(const std::string& message) const { log_.write(message); }
 
 }  // namespace privilegedhelper

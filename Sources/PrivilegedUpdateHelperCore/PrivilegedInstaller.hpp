@@ -6,6 +6,7 @@
 // The type spans several files by concern: requests and the log (this file's .cpp),
 // validation, the install itself, and the system LaunchAgent.
 
+#include "HelperLog.hpp"
 #include "HelperPolicy.hpp"
 #include "RequesterWait.hpp"
 #include "StagedCopy.hpp"
@@ -39,7 +40,7 @@ public:
     // Appends "<UTC time> <message>" as one line with one write. Control characters in
     // the message are escaped, so no text from a client or a tool can forge or split a
     // line; callers cut client fields with boundedLogField. Never fails and never
-    // reports failure.
+    // reports failure. The file is rotated at a fixed size (HelperLog).
     void log(const std::string& message) const;
 
     // What a valid request's install works from: the staged app as its requester
@@ -81,6 +82,7 @@ private:
 
     HelperPolicy policy_;
     platform::FileURL logURL_;
+    mutable HelperLog log_{logURL_};
     platform::SerialQueue queue_;
     RequesterWait requesterWait_{queue_};
     // Checks of the installed app on connection threads read it as a whole tree, so an

@@ -349,26 +349,42 @@ TEST_F(LocalAttacker, AnOlderSignedReleaseIsNeverInstalledOverANewerOne) {
 }
 
 // Client text reaches the log cut to a bounded length and with every control character
-// and backslash escaped: huge paths cannot grow the log without bound, and escape
-// sequences or a literal "\n" cannot pass for anything but the client's own text.
-TEST_F(LocalAttacker, ClientTextInTheLogIsBoundedAndEscaped) {
+// and backslash escaped: huge paths cannot grow a line without bound, and escape
+// sequences or a literal "\n" cannot pass for anything but the client's own text. A
+// flood of refusals adds 20 lines a minute and a count of the rest; every client still
+// gets its refusal.
+TEST_F(LocalAttacker, RefusalsReachTheLogBoundedEscapedAndTwentyAMinute) {
     std::string huge = attackerFolder() + "/" + std::string(1000000, 'x');
     std::string tricky = attackerFolder() + "/\x1b[2J\\n\xc2\x85" + "end";
+    constexpr int flood = 2000;
     std::string replies = runAsNobody([&] {
-        std::string all;
+        std::string all = scheduleInstallReply(requestFor(tricky, "tricky")) + "\n";
         for (int request = 0; request < 30; ++request) all += scheduleInstallReply(requestFor(huge, "big")).substr(0, 28) + "\n";
-        return all + scheduleInstallReply(requestFor(tricky, "tricky"));
+        for (int request = 0; request < flood; ++request) all += scheduleInstallReply(requestFor(tricky, "flood", "../TEAMA1")) + "\n";
+        return all;
     });
-    std::string expected;
+    std::string expected = "App bundle does not exist at " + tricky + ".\n";
     for (int request = 0; request < 30; ++request) expected += "App bundle does not exist at\n";
-    EXPECT_EQ(replies, expected + "App bundle does not exist at " + tricky + ".");
+    for (int request = 0; request < flood; ++request) expected += "Requested team identifier is not allowed.\n";
+    EXPECT_EQ(replies, expected);
+
     ASSERT_TRUE(waitForLogLine("end.")) << helperLogMessages();
     std::string log = readFile(testHelperLogPath);
-    EXPECT_LT(log.size(), 31u * 1200u);
+    EXPECT_NE(log.find("/\\x1B[2J\\\\n\\xC2\\x85end."), std::string::npos) << log.substr(0, 400);
     EXPECT_NE(log.find("bytes]"), std::string::npos);
-    EXPECT_NE(log.find("/\\x1B[2J\\\\n\\xC2\\x85end."), std::string::npos) << log.substr(log.size() - 200);
-    for (char c : log) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
-    expectInstalledAppIntact("huge and tricky log text");
+    for (char c : log) ASSERT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
+    // Every minute's window holds at most 20 refusals, each window after the first
+    // opening with a count of those left out before it.
+    std::size_t refusals = 0, counts = 0;
+    for (std::size_t start = 0; start < log.size(); start = log.find('\n', start) + 1) {
+        std::string line = log.substr(start, log.find('\n', start) - start);
+        EXPECT_LT(line.size(), 1200u);
+        refusals += line.find(" rejected update: ") != std::string::npos;
+        counts += line.find(" refusals from uid 65534") != std::string::npos;
+    }
+    EXPECT_GE(refusals, 20u);
+    EXPECT_LE(refusals, 20 * (1 + counts)) << helperLogMessages();
+    expectInstalledAppIntact("a flood of huge and tricky log text");
 }
 
 // After the check the attacker swaps the staged path for a link into a folder only root
