@@ -30,7 +30,11 @@ struct Transfer {
     std::unique_ptr<std::array<char, CURL_ERROR_SIZE>> errorBuffer = std::make_unique<std::array<char, CURL_ERROR_SIZE>>();
 
     std::string errorText(CURLcode result) const {
-        return (*errorBuffer)[0] != '\0' ? std::string(errorBuffer->data()) : curl_easy_strerror(result);
+        std::string text = (*errorBuffer)[0] != '\0' ? std::string(errorBuffer->data()) : curl_easy_strerror(result);
+        // curl names the scheme it refused, not that a redirect led there.
+        long redirects = 0;
+        curl_easy_getinfo(handle.get(), CURLINFO_REDIRECT_COUNT, &redirects);
+        return result == CURLE_UNSUPPORTED_PROTOCOL && redirects > 0 ? "A redirect was refused: " + text : text;
     }
 };
 
@@ -38,6 +42,10 @@ template <typename Value>
 void set(CURL* handle, CURLoption option, Value value) {
     if (curl_easy_setopt(handle, option, value) != CURLE_OK) throw TransportError("curl option could not be set");
 }
+
+// An https transfer stays private to its end: it follows redirects only to https. A
+// plain http request may still be moved up to https.
+const char* redirectProtocols(const WebURL& url) { return url.scheme() == "https" ? "https" : "http,https"; }
 
 Transfer prepare(const HTTPRequest& request) {
     static std::once_flag initialised;
@@ -48,7 +56,7 @@ Transfer prepare(const HTTPRequest& request) {
     set(handle, CURLOPT_ERRORBUFFER, transfer.errorBuffer->data());
     set(handle, CURLOPT_URL, request.url.absoluteString().c_str());
     set(handle, CURLOPT_PROTOCOLS_STR, "http,https,file");
-    set(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(handle, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols(request.url));
     set(handle, CURLOPT_FOLLOWLOCATION, 1L);
     set(handle, CURLOPT_MAXREDIRS, 20L);
     set(handle, CURLOPT_NOSIGNAL, 1L);

@@ -3,6 +3,7 @@
 #include "Files.hpp"
 #include "LocalHTTPServer.hpp"
 #include "ReleaseBuilder.hpp"
+#include "TrustedCertificate.hpp"
 #include "UpdateCheckFixture.hpp"
 #include "ZipMaker.hpp"
 
@@ -124,6 +125,16 @@ TEST_F(UpdateCheck, ArchiveFailuresLeaveNoHalfWrittenFileTakenForAGoodOne) {
 
     serveZip({{"Folder/Sample.app/Contents/Info.plist", ZipEntry::Kind::file, "x"}});
     EXPECT_EQ(outcome(manager()), "The update archive did not contain an app bundle.");
+
+    // An https archive redirected to plain http is refused before the http server is asked.
+    TrustedCertificate certificate;
+    LocalHTTPServer secure(certificate);
+    secure.route("/Sample.zip", {302, "", HTTPReply::Mode::normal, server_.url("/Sample.zip")});
+    publish({}, [&](UpdateManifestPayload& payload) { payload.archiveURL = *platform::WebURL::parse(secure.url("/Sample.zip")); });
+    std::size_t plainRequests = server_.requestCount("/Sample.zip");
+    EXPECT_EQ(outcome(manager()), "A redirect was refused: Protocol \"http\" not supported or disabled in libcurl");
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), plainRequests);
+    EXPECT_EQ(listTree(staging()), "");
 }
 
 // A slow server still delivers; an archive damaged before it was published (so its

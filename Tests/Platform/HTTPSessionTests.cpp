@@ -1,5 +1,7 @@
 #include "LocalHTTPServer.hpp"
+#include "PrivateSystemPaths.hpp"
 #include "TemporaryDirectory.hpp"
+#include "TrustedCertificate.hpp"
 
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/HTTPSession.hpp"
@@ -16,6 +18,9 @@ namespace {
 platform::HTTPRequest stalledRequest(const LocalHTTPServer& server) {
     return {*platform::WebURL::parse(server.url("/stalled")), {}, 2};
 }
+
+// The private mount namespace in which a test certificate is trusted.
+using HTTPSessionOverTLS = PrivateSystemPaths;
 
 }  // namespace
 
@@ -89,4 +94,34 @@ TEST(HTTPSession, ATricklingOrEndlessBodyIsCutOffByItsLimits) {
     auto [over, overSize] = download(request("/exact", 0), 999);
     EXPECT_EQ(over, "The response body is larger than 999 bytes.");
     EXPECT_LE(overSize, 999);
+}
+
+// An https transfer stays private to its end: a redirect to plain http fails before the
+// http server is asked anything, while one to https is followed. A plain http request
+// may still be moved up to https, or along to http.
+TEST_F(HTTPSessionOverTLS, AnHTTPSTransferFollowsRedirectsOnlyToHTTPS) {
+    TrustedCertificate certificate;
+    LocalHTTPServer secure(certificate);
+    LocalHTTPServer plain;
+    for (LocalHTTPServer* server : {&secure, &plain}) {
+        server->route("/target", {200, "target"});
+        server->route("/to-http", {302, "", HTTPReply::Mode::normal, plain.url("/target")});
+        server->route("/to-https", {302, "", HTTPReply::Mode::normal, secure.url("/target")});
+    }
+    const std::pair<std::string, std::string> cases[] = {
+        {secure.url("/to-http"), "A redirect was refused: Protocol \"http\" not supported or disabled in libcurl"},
+        {secure.url("/to-https"), "target"},
+        {plain.url("/to-https"), "target"},
+        {plain.url("/to-http"), "target"},
+    };
+    for (const auto& [url, outcome] : cases) {
+        std::string result;
+        try {
+            result = platform::HTTPSession::shared()->data({*platform::WebURL::parse(url)}, 1024).first;
+        } catch (const platform::TransportError& error) {
+            result = error.what();
+        }
+        EXPECT_EQ(result, outcome) << url;
+    }
+    EXPECT_EQ(plain.requestCount("/target"), 1u);  // from the plain request alone
 }

@@ -1,11 +1,15 @@
 #include "LocalHTTPServer.hpp"
 
 #include "FramedClient.hpp"
+#include "TrustedCertificate.hpp"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
 #include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <optional>
 #include <poll.h>
 #include <stdexcept>
@@ -16,16 +20,76 @@
 namespace testsupport {
 namespace {
 
-void sendEndlessly(int fd, std::string_view body) {
+std::shared_ptr<SSL_CTX> serverContext(const TrustedCertificate& certificate) {
+    std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), &SSL_CTX_free);
+    auto read = [](const std::string& pem, auto reader) {
+        std::unique_ptr<BIO, decltype(&BIO_free)> memory(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), &BIO_free);
+        return reader(memory.get(), nullptr, nullptr, nullptr);
+    };
+    std::unique_ptr<X509, decltype(&X509_free)> x509(read(certificate.certificatePEM(), PEM_read_bio_X509), &X509_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(read(certificate.privateKeyPEM(), PEM_read_bio_PrivateKey),
+                                                            &EVP_PKEY_free);
+    if (!context || !x509 || !key || SSL_CTX_use_certificate(context.get(), x509.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(context.get(), key.get()) != 1) {
+        throw std::runtime_error("cannot set up TLS for the test server");
+    }
+    return context;
+}
+
+// One client's connection, plain or through TLS, closed at the end of the scope.
+class Connection {
+public:
+    Connection(int fd, SSL_CTX* tls) : fd_(fd), ssl_(nullptr, &SSL_free) {
+        if (tls == nullptr) return;
+        // A client that hangs up mid-write fails the write instead of killing the tests.
+        sigset_t pipe;
+        ::sigemptyset(&pipe);
+        ::sigaddset(&pipe, SIGPIPE);
+        ::pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        ssl_.reset(SSL_new(tls));
+        ready_ = ssl_ && SSL_set_fd(ssl_.get(), fd) == 1 && SSL_accept(ssl_.get()) == 1;
+    }
+    ~Connection() {
+        if (ssl_ && ready_) SSL_shutdown(ssl_.get());
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // False when the TLS handshake failed.
+    bool ready() const { return ready_; }
+    int fd() const { return fd_; }
+
+    // False once the client has ended the connection.
+    bool send(std::string_view bytes) {
+        std::size_t written = 0;
+        if (!ssl_) return sendAll(fd_, bytes);
+        return bytes.empty() || SSL_write_ex(ssl_.get(), bytes.data(), bytes.size(), &written) == 1;
+    }
+    // The bytes read; 0 or less at the end or on failure.
+    ssize_t receive(char* buffer, std::size_t size) {
+        std::size_t read = 0;
+        if (!ssl_) return ::recv(fd_, buffer, size, 0);
+        return SSL_read_ex(ssl_.get(), buffer, size, &read) == 1 ? static_cast<ssize_t>(read) : -1;
+    }
+
+private:
+    int fd_;
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl_;
+    bool ready_ = true;
+};
+
+void sendEndlessly(Connection& client, std::string_view body) {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < end && sendAll(fd, body)) {
+    while (std::chrono::steady_clock::now() < end && client.send(body)) {
     }
 }
 
-void waitForHangUp(int fd) {
-    pollfd watched{fd, POLLIN, 0};
+void waitForHangUp(Connection& client) {
+    pollfd watched{client.fd(), POLLIN, 0};
     char byte;
-    while (::poll(&watched, 1, 30000) > 0 && ::recv(fd, &byte, 1, 0) > 0) {
+    while (::poll(&watched, 1, 30000) > 0 && client.receive(&byte, 1) > 0) {
     }
 }
 
@@ -51,7 +115,11 @@ std::optional<std::string> RecordedRequest::header(const std::string& name) cons
     return headers.substr(start, headers.find("\r\n", start) - start);
 }
 
-LocalHTTPServer::LocalHTTPServer() {
+LocalHTTPServer::LocalHTTPServer() : LocalHTTPServer(nullptr) {}
+
+LocalHTTPServer::LocalHTTPServer(const TrustedCertificate& certificate) : LocalHTTPServer(serverContext(certificate)) {}
+
+LocalHTTPServer::LocalHTTPServer(std::shared_ptr<ssl_ctx_st> tls) : tls_(std::move(tls)) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -82,7 +150,7 @@ void LocalHTTPServer::routeInTurn(const std::string& path, std::vector<HTTPReply
 }
 
 std::string LocalHTTPServer::url(const std::string& pathAndQuery) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + pathAndQuery;
 }
 
 std::vector<RecordedRequest> LocalHTTPServer::requests() const {
@@ -105,11 +173,13 @@ void LocalHTTPServer::acceptLoop() {
     }
 }
 
-void LocalHTTPServer::serve(int client) {
+void LocalHTTPServer::serve(int fd) {
+    Connection client(fd, tls_.get());
+    if (!client.ready()) return;
     std::string head;
     char buffer[4096];
     while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
-        ssize_t count = ::recv(client, buffer, sizeof buffer, 0);
+        ssize_t count = client.receive(buffer, sizeof buffer);
         if (count <= 0) break;
         head.append(buffer, static_cast<std::size_t>(count));
     }
@@ -140,34 +210,32 @@ void LocalHTTPServer::serve(int client) {
     if (!reply.entityTag.empty()) response += "ETag: " + reply.entityTag + "\r\n";
     if (!reply.lastModified.empty()) response += "Last-Modified: " + reply.lastModified + "\r\n";
     if (reply.mode == HTTPReply::Mode::endless) {
-        sendAll(client, response + "\r\n");
+        client.send(response + "\r\n");
         sendEndlessly(client, reply.body);
     } else if (reply.mode == HTTPReply::Mode::chunked) {
-        sendAll(client, response + "Transfer-Encoding: chunked\r\n\r\n");
+        client.send(response + "Transfer-Encoding: chunked\r\n\r\n");
         constexpr std::size_t chunk = 65536;
         for (std::size_t at = 0; at < reply.body.size(); at += chunk) {
             std::string piece = reply.body.substr(at, chunk);
             char size[32];
             std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
-            sendAll(client, size + piece + "\r\n");
+            client.send(size + piece + "\r\n");
         }
-        sendAll(client, "0\r\n\r\n");
+        client.send("0\r\n\r\n");
     } else {
         response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n\r\n";
         bool half = reply.mode == HTTPReply::Mode::closeMidBody || reply.mode == HTTPReply::Mode::stallMidBody;
         std::size_t sent = half ? reply.body.size() / 2 : reply.body.size();
-        sendAll(client, response);
+        client.send(response);
         bool byteASecond = reply.mode == HTTPReply::Mode::byteASecond;
         std::size_t piece = reply.mode == HTTPReply::Mode::trickle ? sent / 16 + 1 : byteASecond ? 1 : sent;
         auto pause = std::chrono::milliseconds(byteASecond ? 1000 : 100);
         for (std::size_t at = 0; at < sent; at += piece) {
             if (at > 0) std::this_thread::sleep_for(pause);
-            if (!sendAll(client, std::string_view(reply.body).substr(at, std::min(piece, sent - at)))) break;
+            if (!client.send(std::string_view(reply.body).substr(at, std::min(piece, sent - at)))) break;
         }
         if (reply.mode == HTTPReply::Mode::stallMidBody) waitForHangUp(client);
     }
-    ::shutdown(client, SHUT_RDWR);
-    ::close(client);
 }
 
 }  // namespace testsupport

@@ -1,7 +1,7 @@
 #pragma once
-// A small HTTP/1.1 server on 127.0.0.1 for tests: fixed replies per path, including
-// broken ones (closed or stalled mid-body, chunked, redirect loops), and a record of
-// requests.
+// A small HTTP/1.1 server on 127.0.0.1 for tests, plain or over TLS: fixed replies per
+// path, including broken ones (closed or stalled mid-body, chunked, redirect loops),
+// and a record of requests.
 
 #include <memory>
 #include <mutex>
@@ -10,7 +10,11 @@
 #include <thread>
 #include <vector>
 
+struct ssl_ctx_st;
+
 namespace testsupport {
+
+class TrustedCertificate;
 
 struct HTTPReply {
     // stallMidBody sends half the body, then nothing until the client hangs up (at most
@@ -41,6 +45,8 @@ struct RecordedRequest {
 class LocalHTTPServer {
 public:
     LocalHTTPServer();
+    // Serves https, presenting the certificate.
+    explicit LocalHTTPServer(const TrustedCertificate& certificate);
     ~LocalHTTPServer();
     LocalHTTPServer(const LocalHTTPServer&) = delete;
     LocalHTTPServer& operator=(const LocalHTTPServer&) = delete;
@@ -55,9 +61,11 @@ public:
     std::size_t requestCount(const std::string& path) const;
 
 private:
+    explicit LocalHTTPServer(std::shared_ptr<ssl_ctx_st> tls);
     void acceptLoop();
-    void serve(int client);
+    void serve(int fd);
 
+    std::shared_ptr<ssl_ctx_st> tls_;  // null for plain http
     int listener_ = -1;
     int port_ = 0;
     mutable std::mutex lock_;

@@ -1,11 +1,12 @@
 #pragma once
 // HTTP and HTTPS through libcurl, standing in for the platform's URL session: proxies
 // from the usual environment variables, no caching, redirects followed (at most 20,
-// never to another scheme than http or https). The timeout is an idle limit, not a
-// cap on the whole transfer: connecting may take 60 s, and a transfer fails once it
-// has moved less than 1 byte a second for 60 s, so a large archive on a slow link
-// still arrives. A request may add a cap on the whole transfer, so a server that
-// trickles just above the idle limit cannot hold it for ever.
+// never to another scheme than http or https, and from an https request only to
+// https; a refused redirect fails as a TransportError before its target is contacted).
+// The timeout is an idle limit, not a cap on the whole transfer: connecting may take
+// 60 s, and a transfer fails once it has moved less than 1 byte a second for 60 s, so a
+// large archive on a slow link still arrives. A request may add a cap on the whole
+// transfer, so a server that trickles just above the idle limit cannot hold it for ever.
 //
 // A download may resume: a transfer that breaks part-way (connection closed or reset,
 // idle limit) is taken up again with a Range request, guarded by If-Range on the
@@ -27,8 +28,9 @@
 
 namespace platform {
 
-// A transport failure; what() is curl's own text (or that of the body-size or
-// whole-transfer limit).
+// A transport failure; what() is curl's own text (after "A redirect was refused: " when
+// a redirect led to a scheme not followed), or that of the body-size or whole-transfer
+// limit.
 class PLATFORM_EXPORT TransportError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
