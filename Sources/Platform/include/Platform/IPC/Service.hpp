@@ -48,6 +48,10 @@ struct PeerCredentials {
     pid_t processIdentifier = 0;
     uid_t userIdentifier = 0;
     gid_t groupIdentifier = 0;
+    // A pidfd of the peer process: it follows that process itself, where its number may
+    // name another process once it has ended. Shared, so copies stay cheap; null when
+    // none could be had (the process had already ended, or no descriptor was left).
+    std::shared_ptr<const FileDescriptor> processDescriptor;
 };
 
 // The peer of the connection whose message the calling thread is handling, as the

@@ -1,0 +1,28 @@
+#pragma once
+// Holds every run of one of the system's fixed tools until the test opens the gate, so
+// a helper's install can be kept in a known step without a switch in the helper. In the
+// test's private mount namespace the real tool is bound to a second path and a script
+// is bound over the tool's own path; the script waits (at most 60 s) for the gate to
+// open, then runs the real tool.
+
+#include "TemporaryDirectory.hpp"
+
+#include <string>
+
+namespace testsupport {
+
+class ToolGate {
+public:
+    explicit ToolGate(std::string toolPath);
+    ~ToolGate();  // opens the gate and unbinds both paths
+    ToolGate(const ToolGate&) = delete;
+    ToolGate& operator=(const ToolGate&) = delete;
+
+    void open();
+
+private:
+    std::string toolPath_;
+    TemporaryDirectory folder_;
+};
+
+}  // namespace testsupport
