@@ -328,8 +328,10 @@ TEST_F(LocalAttacker, OneUserHasAtMostEightInstallsPendingWhateverProcessTheyNam
     ToolGate gate(platform::paths::ditto);
     std::string replies = runAsNobody([&] {
         pid_t self = ::getpid();
-        const std::pair<std::string, pid_t> requests[] = {{"a", 0},  {"b", 1},  {"c", -5}, {"d", self}, {"a", 0},  {"e", 0},   {"f", 1},
-                                                          {"g", -5}, {"h", self}, {"i", 0}, {"j", -5},   {"k", self}, {"d", self}};
+        const std::pair<std::string, pid_t> requests[] = {
+            {"a", 0}, {"b", 1}, {"c", -5}, {"d", self}, {"a", 0}, {"e", 0}, {"f", 1},
+            {"g", -5}, {"h", self}, {"i", 0}, {"j", -5}, {"k", self}, {"d", self},
+        };
         std::string all;
         for (const auto& [update, requester] : requests) {
             all += update + ": " + scheduleInstallReply(requestFor(staged, update, "TEAMA1", "com.example.sample", requester)) + "\n";
@@ -350,7 +352,8 @@ TEST_F(LocalAttacker, OneUserHasAtMostEightInstallsPendingWhateverProcessTheyNam
 // else's: naming pid 2 or the helper is refused, and a root client's install runs while
 // the attacker's process lives on, after at most one of the attacker's queued installs,
 // as users take turns. Once the requester has ended, a process that takes its number
-// holds nothing: the held release, older by then, is refused when its turn comes.
+// holds nothing: the held release, older by then, is refused when its turn comes. The
+// gate holds the attacker's first queued install in its copy until root has asked.
 TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
     std::string staged = attackersApp("staged", "2.0");
     pid_t helperPid = helper_->pid();
