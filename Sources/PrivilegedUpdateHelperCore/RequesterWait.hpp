@@ -23,7 +23,7 @@ public:
     RequesterWait& operator=(const RequesterWait&) = delete;
 
     // Calls ended on the wait's own thread, once, when the process that the pidfd
-    // follows has ended.
+    // (never null) follows has ended.
     void add(std::shared_ptr<const platform::FileDescriptor> process, std::function<void()> ended);
 
 private:
