@@ -24,7 +24,7 @@ std::optional<platform::ChildIdentity> requesterIdentity() {
 }  // namespace
 
 PrivilegedInstaller::PrivilegedInstaller(HelperPolicy policy)
-    : policy_(std::move(policy)), logURL_(policy_.logFilePath), queue_(policy_.machServiceName + ".install") {}
+    : policy_(std::move(policy)), logURL_(policy_.logFilePath) {}
 
 void PrivilegedInstaller::scheduleInstall(const PrivilegedUpdateRequest& request, Reply withReply) {
     auto reject = [&](const std::string& description) {
@@ -45,11 +45,17 @@ void PrivilegedInstaller::scheduleInstall(const PrivilegedUpdateRequest& request
         // A large job leaves freed memory that the allocator would otherwise keep.
         ::malloc_trim(0);
     };
-    pid_t pid = request.requestingProcessIdentifier();
-    if (pid < 2) {
-        queue_.async(std::move(job));
-    } else if (!requesterWait_.add(pid, platform::ipc::currentPeerCredentials()->userIdentifier, std::move(job))) {
-        return reject(HelperError::policyMismatch("Too many installs are waiting for processes of this user.").description());
+    auto peer = platform::ipc::currentPeerCredentials();
+    // A requester of 2 or more is the peer itself (validated), followed by its pidfd.
+    auto requester = request.requestingProcessIdentifier() >= 2 && peer ? peer->processDescriptor : nullptr;
+    switch (installQueue_.add(peer ? peer->userIdentifier : 0, request, std::move(requester), std::move(job))) {
+    case InstallQueue::Admission::overCap:
+        return reject(HelperError::policyMismatch("Too many installs are pending for this user.").description());
+    case InstallQueue::Admission::alreadyScheduled:
+        log("update " + boundedLogField(request.updateIdentifier()) + " already scheduled");
+        return withReply(PrivilegedUpdateReply(true, "Install already scheduled."));
+    case InstallQueue::Admission::scheduled:
+        break;
     }
     log("accepted update " + boundedLogField(request.updateIdentifier()) + " staged=" + boundedLogField(request.stagedAppPath()));
     withReply(PrivilegedUpdateReply(true, "Install scheduled."));

@@ -1,21 +1,20 @@
 #pragma once
 // The one object every client connection of the helper talks to. Requests are checked
 // on the connection's own thread and answered at once; installs run one at a time on
-// the installer's serial queue, whichever connection asked for them.
+// the installer's install queue, users in turn, whichever connection asked for them.
 //
 // The type spans several files by concern: requests and the log (this file's .cpp),
 // validation, the install itself, and the system LaunchAgent.
 
 #include "HelperLog.hpp"
 #include "HelperPolicy.hpp"
-#include "RequesterWait.hpp"
+#include "InstallQueue.hpp"
 #include "StagedCopy.hpp"
 #include "WriterFirstLock.hpp"
 
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
 #include "Platform/FileURL.hpp"
 #include "Platform/Process.hpp"
-#include "Platform/SerialQueue.hpp"
 
 #include <memory>
 #include <optional>
@@ -24,16 +23,16 @@ namespace privilegedhelper {
 
 class PrivilegedInstaller : public autoupdatekit::PrivilegedUpdateHelperProtocol {
 public:
-    // Touches no file; the queue is labelled with the service name and ".install".
+    // Touches no file.
     explicit PrivilegedInstaller(HelperPolicy policy);
 
     const HelperPolicy& policy() const noexcept { return policy_; }
     const platform::FileURL& logURL() const noexcept { return logURL_; }
-    const platform::SerialQueue& queue() const noexcept { return queue_; }
 
     // Validates, logs and replies at once; a valid request's install is queued, once
-    // its requester has ended when it names one. The relaunch runs as the user and
-    // group of the connection that sent the request.
+    // its requester has ended when it names one, within the sending user's cap; an
+    // identical request already queued is answered as scheduled. The relaunch runs as
+    // the user and group of the connection that sent the request.
     void scheduleInstall(const autoupdatekit::PrivilegedUpdateRequest& request, Reply withReply) override;
     void installSystemLaunchAgent(Reply withReply) override;
 
@@ -83,8 +82,7 @@ private:
     HelperPolicy policy_;
     platform::FileURL logURL_;
     mutable HelperLog log_{logURL_};
-    platform::SerialQueue queue_;
-    RequesterWait requesterWait_{queue_};
+    InstallQueue installQueue_;
     // Checks of the installed app on connection threads read it as a whole tree, so an
     // install swaps it only while none is reading, and a waiting swap goes before any
     // check that comes after it.

@@ -1,44 +1,56 @@
 #include "RequesterWait.hpp"
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
+#include "Platform/SystemError.hpp"
+
+#include <cstdint>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace privilegedhelper {
-namespace {
 
-constexpr auto probeInterval = std::chrono::milliseconds(200);
-
-bool processExists(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
-
-}  // namespace
-
-RequesterWait::RequesterWait(platform::SerialQueue& queue)
-    : queue_(queue), prober_([this](std::stop_token stop) { probe(stop); }) {}
-
-bool RequesterWait::add(pid_t pid, uid_t user, std::function<void()> install) {
-    std::lock_guard<std::mutex> guard(lock_);
-    auto sameUser = [user](const Waiting& waiting) { return waiting.user == user; };
-    if (static_cast<std::size_t>(std::count_if(waiting_.begin(), waiting_.end(), sameUser)) >= maximumWaitingPerUser) return false;
-    waiting_.push_back({pid, user, std::move(install)});
-    changed_.notify_all();
-    return true;
+RequesterWait::RequesterWait() : changed_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (!changed_.valid()) platform::throwSystemError("eventfd");
+    watcher_ = std::jthread([this](std::stop_token stop) { watch(stop); });
 }
 
-void RequesterWait::probe(std::stop_token stop) {
-    std::unique_lock<std::mutex> guard(lock_);
+void RequesterWait::add(std::shared_ptr<const platform::FileDescriptor> process, std::function<void()> ended) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        waiting_.push_back({std::move(process), std::move(ended)});
+    }
+    wakeWatcher();
+}
+
+void RequesterWait::wakeWatcher() const {
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = ::write(changed_.get(), &one, sizeof one);
+}
+
+void RequesterWait::watch(std::stop_token stop) {
+    std::stop_callback wake(stop, [this] { wakeWatcher(); });
     while (!stop.stop_requested()) {
-        changed_.wait(guard, stop, [this] { return !waiting_.empty(); });
-        for (auto waiting = waiting_.begin(); waiting != waiting_.end();) {
-            if (processExists(waiting->pid)) {
-                ++waiting;
-                continue;
-            }
-            queue_.async(std::move(waiting->install));
-            waiting = waiting_.erase(waiting);
+        std::vector<pollfd> watched{{changed_.get(), POLLIN, 0}};
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            for (const auto& waiting : waiting_) watched.push_back({waiting.process->get(), POLLIN, 0});
         }
-        changed_.wait_for(guard, stop, probeInterval, [] { return false; });
+        if (::poll(watched.data(), watched.size(), -1) < 0) continue;  // interrupted
+        std::uint64_t count = 0;
+        [[maybe_unused]] ssize_t read = ::read(changed_.get(), &count, sizeof count);
+        // A pidfd turns readable when its process ends. Only this thread removes
+        // entries, so the first ones are still those that were polled.
+        std::vector<std::function<void()>> ended;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            for (std::size_t index = 1; index < watched.size(); ++index) {
+                if (watched[index].revents == 0) continue;
+                ended.push_back(std::move(waiting_[index - 1].ended));
+                waiting_[index - 1].process.reset();
+            }
+            std::erase_if(waiting_, [](const Waiting& waiting) { return !waiting.process; });
+        }
+        for (auto& call : ended) call();
     }
 }
 

@@ -9,15 +9,23 @@
 #include "RequestingProcess.hpp"
 #include "SigningKeys.hpp"
 #include "TmpfsMount.hpp"
+#include "ToolGate.hpp"
 #include "UpdaterEnvironment.hpp"
 #include "WaitUntil.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
+#include "Platform/ToolPaths.hpp"
 
 #include <chrono>
+#include <csignal>
+#include <cstdint>
 #include <fcntl.h>
+#include <linux/sched.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,6 +35,34 @@ using autoupdatekit::PrivilegedUpdateRequest;
 namespace {
 
 constexpr const char* destination = "/Applications/Sample.app";
+
+// A process of root's under a number of the test's choosing, free at the time, as any
+// process that happens to be given a freed number; it sleeps until it is killed.
+class ProcessUnderNumber {
+public:
+    explicit ProcessUnderNumber(pid_t number) {
+        clone_args arguments{};
+        arguments.exit_signal = SIGCHLD;
+        arguments.set_tid = reinterpret_cast<std::uintptr_t>(&number);
+        arguments.set_tid_size = 1;
+        pid_ = static_cast<pid_t>(::syscall(SYS_clone3, &arguments, sizeof arguments));
+        if (pid_ != 0) return;
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        while (true) ::pause();
+    }
+    ~ProcessUnderNumber() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    ProcessUnderNumber(const ProcessUnderNumber&) = delete;
+    ProcessUnderNumber& operator=(const ProcessUnderNumber&) = delete;
+
+    pid_t pid() const noexcept { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
 
 class LocalAttacker : public UpdaterEnvironment {
 protected:
@@ -304,10 +340,43 @@ TEST_F(LocalAttacker, StagedInfoPlistsThatAreNotPlainSmallFilesReadAsNone) {
     expectInstalledAppIntact("unreadable Info.plists");
 }
 
+// One user has at most 8 installs in the helper at once, whichever requesting process
+// each names (none, init, a negative number or its own): the rest are refused, and a
+// request identical to one in the queue is answered as scheduled and not queued again.
+// The gate holds the first install in the check of its copy, so no install leaves the
+// queue meanwhile.
+TEST_F(LocalAttacker, OneUserHasAtMostEightInstallsPendingWhateverProcessTheyName) {
+    std::string staged = attackersApp("staged", "2.0");
+    ToolGate gate(platform::paths::codesign, "*.copying/*");
+    std::string replies = runAsNobody([&] {
+        pid_t self = ::getpid();
+        const std::pair<std::string, pid_t> requests[] = {
+            {"a", 0}, {"b", 1}, {"c", -5}, {"d", self}, {"a", 0}, {"e", 0}, {"f", 1},
+            {"g", -5}, {"h", self}, {"i", 0}, {"j", -5}, {"k", self}, {"d", self},
+        };
+        std::string all;
+        for (const auto& [update, requester] : requests) {
+            all += update + ": " + scheduleInstallReply(requestFor(staged, update, "TEAMA1", "com.example.sample", requester)) + "\n";
+        }
+        return all;
+    });
+    std::string scheduled = "Install scheduled.\n";
+    std::string repeated = "Install already scheduled.\n";
+    std::string refused = "Too many installs are pending for this user.\n";
+    EXPECT_EQ(replies, "a: " + scheduled + "b: " + scheduled + "c: " + scheduled + "d: " + scheduled + "a: " + repeated + "e: " + scheduled +
+                           "f: " + scheduled + "g: " + scheduled + "h: " + scheduled + "i: " + refused + "j: " + refused + "k: " + refused +
+                           "d: " + repeated);
+    gate.open();
+    EXPECT_EQ(outcomeOf("a"), "installed");
+}
+
 // Only the requester's own process can hold its install back, and it holds back no one
-// else's: naming pid 2 or the helper is refused, a user's waiting installs are capped,
-// and a root client's install runs while the attacker's process lives on. The held
-// release, older by then, is refused when its turn comes.
+// else's: naming pid 2 or the helper is refused, and a root client's install runs while
+// the attacker's process lives on, after at most one of the attacker's queued installs,
+// as users take turns. Once the requester has ended, a process that takes its number
+// holds nothing: the held release, older by then, is refused when its turn comes. The
+// gate holds the attacker's first queued install in the check of its copy until root
+// has asked.
 TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
     std::string staged = attackersApp("staged", "2.0");
     pid_t helperPid = helper_->pid();
@@ -318,23 +387,40 @@ TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
     EXPECT_EQ(refused, "Requesting process 2 is not the process that sent the request.\nRequesting process " +
                            std::to_string(helperPid) + " is not the process that sent the request.");
 
-    auto ownRequest = [&](int index) {
-        return [&staged, index](pid_t self) { return requestFor(staged, "2.0-held" + std::to_string(index), "TEAMA1", "com.example.sample", self); };
-    };
-    std::vector<std::unique_ptr<RequestingProcess>> held;
-    for (int index = 0; index < 9; ++index) held.push_back(std::make_unique<RequestingProcess>(ownRequest(index), true));
-    for (std::size_t index = 0; index < 8; ++index) EXPECT_EQ(held[index]->reply(), "Install scheduled.") << index;
-    EXPECT_EQ(held[8]->reply(), "Too many installs are waiting for processes of this user.");
-
+    RequestingProcess held([&](pid_t self) { return requestFor(staged, "2.0-held", "TEAMA1", "com.example.sample", self); }, true);
+    EXPECT_EQ(held.reply(), "Install scheduled.");
+    ToolGate gate(platform::paths::codesign, "*.copying/*");
+    std::string queued = runAsNobody([&] {
+        std::string all;
+        for (const char* update : {"2.0-q1", "2.0-q2", "2.0-q3"}) all += scheduleInstallReply(requestFor(staged, update)) + "\n";
+        return all;
+    });
+    EXPECT_EQ(queued, "Install scheduled.\nInstall scheduled.\nInstall scheduled.\n");
     std::string v3 = signedApp(folder_ / "root3", "3.0");
-    auto root = scheduleInstallOnce(requestFor(v3, "3.0-root"));
-    EXPECT_EQ(root.reply->message(), "Install scheduled.");
+    EXPECT_EQ(scheduleInstallReply(requestFor(v3, "3.0-root")), "Install scheduled.");
+    gate.open();
     ASSERT_TRUE(waitForLogLine("installed update 3.0-root")) << helperLogMessages();
+    std::string log = helperLogMessages();
+    std::string outcomes;
+    for (std::size_t start = 0; start < log.size(); start = log.find('\n', start) + 1) {
+        std::string line = log.substr(start, log.find('\n', start) + 1 - start);
+        if (line.starts_with("installed update ") || line.starts_with("install failed: ")) outcomes += line;
+    }
+    EXPECT_EQ(outcomes.substr(0, outcomes.find("installed update 3.0-root\n")), "installed update 2.0-q1\n") << log;
     EXPECT_EQ(versionAt(destination), "3.0");
 
-    held.front()->end();
-    ASSERT_TRUE(waitForLogLine("install failed: Install failed: Staged version 2.0 (0) is older than the installed version 3.0 (0)."))
-        << helperLogMessages();
+    pid_t number = held.pid();
+    held.end();
+    ProcessUnderNumber successor(number);
+    ASSERT_EQ(successor.pid(), number) << "another process took the freed number first";
+    std::string older = "install failed: Install failed: Staged version 2.0 (0) is older than the installed version 3.0 (0).\n";
+    auto failures = [&] {
+        std::string messages = helperLogMessages();
+        std::size_t count = 0;
+        for (std::size_t at = messages.find(older); at != std::string::npos; at = messages.find(older, at + 1)) ++count;
+        return count;
+    };
+    EXPECT_TRUE(waitUntil([&] { return failures() == 3; }, std::chrono::seconds(30))) << helperLogMessages();
     EXPECT_EQ(versionAt(destination), "3.0");
 }
 

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -23,6 +24,11 @@ constexpr const char* argumentKey = "argument";
 constexpr const char* replyIDKey = "replyID";
 constexpr const char* replyKey = "reply";
 constexpr int activatedSocket = 3;
+
+// Linux 6.5 and later; older C library headers do not name it yet.
+#ifndef SO_PEERPIDFD
+#define SO_PEERPIDFD 77
+#endif
 
 thread_local std::optional<PeerCredentials> handlingPeer;
 
@@ -83,6 +89,20 @@ std::vector<gid_t> peerGroups(int socket) {
         if (errno != ERANGE || length / sizeof(gid_t) <= groups.size() || length / sizeof(gid_t) > 65536) return {};
         groups.resize(length / sizeof(gid_t));
     }
+}
+
+// The peer's own pidfd as the kernel recorded it at connect. Kernels before 6.5 do not
+// know the option: a pidfd of the peer's number now, at accept, is the next best.
+std::shared_ptr<const FileDescriptor> peerProcessDescriptor(int socket, pid_t pid) {
+    int fd = -1;
+    socklen_t length = sizeof fd;
+    if (::getsockopt(socket, SOL_SOCKET, SO_PEERPIDFD, &fd, &length) != 0) {
+        if (errno != ENOPROTOOPT || pid <= 0) return nullptr;
+        // By system call: this C library's header does not declare it for C++.
+        fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+        if (fd < 0) return nullptr;
+    }
+    return std::make_shared<const FileDescriptor>(fd);
 }
 
 // Serves one accepted connection until the peer closes it, sends something broken or
@@ -201,9 +221,10 @@ void Listener::acceptLoop() {
         ucred credentials{};
         socklen_t length = sizeof credentials;
         if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) continue;
-        PeerCredentials peer{credentials.pid, credentials.uid, credentials.gid, peerGroups(client)};
-        std::shared_ptr<void> slot = ConnectionCounts::admit(counts_, peer.userIdentifier);
+        std::shared_ptr<void> slot = ConnectionCounts::admit(counts_, credentials.uid);
         if (!slot) continue;  // over a cap: closed at once
+        PeerCredentials peer{credentials.pid, credentials.uid, credentials.gid, peerGroups(client),
+                             peerProcessDescriptor(client, credentials.pid)};
         std::shared_ptr<ExportedObject> exported = acceptHandler_ ? acceptHandler_(peer) : nullptr;
         if (!exported) continue;
         try {

@@ -51,6 +51,10 @@ struct PeerCredentials {
     gid_t groupIdentifier = 0;
     // Supplementary groups, so work done on the peer's behalf can take its exact rights.
     std::vector<gid_t> groups;
+    // A pidfd of the peer process: it follows that process itself, where its number may
+    // name another process once it has ended. Shared, so copies stay cheap; null when
+    // none could be had (the process had already ended, or no descriptor was left).
+    std::shared_ptr<const FileDescriptor> processDescriptor;
 };
 
 // The peer of the connection whose message the calling thread is handling, as the
