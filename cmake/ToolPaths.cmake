@@ -9,3 +9,7 @@ foreach(tool codesign ditto open defaults launchctl)
   set(AUTOUPDATEKIT_${upper}_PATH "${AUTOUPDATEKIT_TOOL_DIR}/${tool}"
       CACHE FILEPATH "Absolute path of the ${tool} tool")
 endforeach()
+# What the administrator prompt runs as root to install an app's helper; the polkit
+# action names this path.
+set(AUTOUPDATEKIT_BLESS_PATH "${AUTOUPDATEKIT_TOOL_DIR}/autoupdatekit-bless"
+    CACHE FILEPATH "Absolute path of the helper-installing tool the administrator prompt runs")

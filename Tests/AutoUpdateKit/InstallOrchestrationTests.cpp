@@ -1,8 +1,10 @@
 #include "AutoUpdateKit/PrivilegedHelperBlesser.hpp"
 
+#include "BindMount.hpp"
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "NobodyProcess.hpp"
+#include "PolkitBus.hpp"
 #include "ReleaseBuilder.hpp"
 #include "Supervisor.hpp"
 #include "TmpfsMount.hpp"
@@ -11,6 +13,7 @@
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
+#include "Platform/ServiceManagement.hpp"
 
 #include <functional>
 #include <unistd.h>
@@ -57,6 +60,23 @@ protected:
         return platform::runCapturingOutput(app + "/Contents/MacOS/Sample", {mode});
     }
 
+    // Version 1.0 of the sample app, signed by the trusted team.
+    std::string sampleApp(const std::string& folder) {
+        ReleaseOptions options{"1.0", "1"};
+        options.prepare = [this](const std::string& app) { makeSampleApp(app); };
+        return makeRelease(folder, *team_, server_.url("/x.zip"), options).app;
+    }
+
+    // What blessing the helper of the app reports; empty when it installed it.
+    static std::string blessError(const std::string& name, const std::string& bundle) {
+        try {
+            PrivilegedHelperBlesser::ensureInstalled(name, platform::FileURL(bundle));
+            return std::string();
+        } catch (const PrivilegedHelperBlesserError& error) {
+            return error.description();
+        }
+    }
+
     // Waits (bounded: 30 s) for the marker to hold the line.
     bool launched(const std::string& line) {
         std::string marker = folder_ / "launched";
@@ -90,17 +110,7 @@ TEST_F(Orchestration, FailuresLeaveTheAppRunningWithTheError) {
 
 TEST_F(Orchestration, BlessingChecksBeforeItChangesAnything) {
     Supervisor supervisor;
-    ReleaseOptions adHocOptions{"1.0", "1"};
-    adHocOptions.prepare = [this](const std::string& app) { makeSampleApp(app); };
-    std::string app = makeRelease(folder_ / "apps", *team_, server_.url("/x.zip"), adHocOptions).app;
-    auto blessError = [&](const std::string& name, const std::string& bundle) {
-        try {
-            PrivilegedHelperBlesser::ensureInstalled(name, platform::FileURL(bundle));
-            return std::string();
-        } catch (const PrivilegedHelperBlesserError& error) {
-            return error.description();
-        }
-    };
+    std::string app = sampleApp(folder_ / "apps");
     EXPECT_NE(blessError("../evil", app).find("is not a plain name"), std::string::npos);
     EXPECT_NE(blessError("com.example.other", app).find("has no helper tool"), std::string::npos);
     // The helper's requirement holds only for the trusted team's signature.
@@ -109,11 +119,79 @@ TEST_F(Orchestration, BlessingChecksBeforeItChangesAnything) {
         << blessError(label, app);
     EXPECT_FALSE(exists("/Library/PrivilegedHelperTools"));
     EXPECT_FALSE(exists("/Library/LaunchDaemons"));
+}
 
-    // An ordinary user cannot authorize.
+// An ordinary user's app installs its helper through the system's administrator prompt:
+// polkit lets pkexec run the bless tool as root, which makes every check again. Allowed,
+// the helper is installed and served; refused, or with no prompt to show, a clear error
+// names the command to run as root instead, and nothing is installed.
+TEST_F(Orchestration, AnOrdinaryUsersAppBlessesThroughTheAdministratorPrompt) {
+    Supervisor supervisor;
+    PolkitBus polkit(AUTOUPDATEKIT_BLESS_POLICY_PATH, R"(polkit.addRule(function(action, subject) {
+    if (action.id != "org.autoupdatekit.bless" || subject.user != "nobody") return polkit.Result.NOT_HANDLED;
+    var command = action.lookup("command_line");
+    if (command.indexOf("/allowed/") >= 0) return polkit.Result.YES;
+    if (command.indexOf("/refused/") >= 0) return polkit.Result.NO;
+    return polkit.Result.NOT_HANDLED;
+});
+)");
     ::chmod(folder_.path().c_str(), 0755);
-    std::string asNobody = runAsNobody([&] { return blessError(label, app); });
-    EXPECT_EQ(asNobody, "Could not create authorization for the privileged helper. OSStatus -70020.");
+    const std::string runAsRoot = " To install it, run as root: " + binDir + "/autoupdatekit-bless " + label + " ";
+    const std::pair<std::string, std::string> cases[] = {
+        {"refused", "The administrator did not allow installing the helper." + runAsRoot},
+        {"asked", "No administrator prompt could be shown (no polkit authentication agent)." + runAsRoot},
+        {"allowed", ""},
+    };
+    for (const auto& [answer, error] : cases) {
+        std::string app = sampleApp(folder_ / answer);
+        EXPECT_EQ(runAsNobody([&] { return blessError(label, app); }),
+                  error.empty() ? "" : "Could not install the privileged helper: " + error + app)
+            << answer;
+        EXPECT_EQ(exists(std::string("/Library/PrivilegedHelperTools/") + label), error.empty()) << answer;
+    }
+    EXPECT_TRUE(PrivilegedHelperBlesser::isInstalled(label));
+    EXPECT_EQ(lstatOf(std::string("/Library/PrivilegedHelperTools/") + label).st_uid, 0u);
+}
+
+// An app's package registers its helper from its maintainer scripts: as root only,
+// `autoupdate-helper install` puts the helper and its job in place and has them served
+// (by the supervisor, or by the helper's socket unit where systemd runs), and
+// `uninstall` takes all of it away again.
+TEST_F(Orchestration, APackageInstallsAndUninstallsItsHelperWithoutHandWork) {
+    const std::string helper = binDir + "/TestPrivilegedUpdateHelper";
+    const std::string installedHelper = std::string("/Library/PrivilegedHelperTools/") + label;
+    const std::string job = std::string("/Library/LaunchDaemons/") + label + ".plist";
+    auto helperTool = [](const std::vector<std::string>& arguments) {
+        auto run = platform::runCapturingOutput(binDir + "/autoupdate-helper", arguments);
+        return std::to_string(run.status) + " " + run.bytes;
+    };
+    EXPECT_EQ(runAsNobody([&] { return helperTool({"install", helper}); }),
+              "1 autoupdate-helper install: installing a helper for the whole system needs root\n");
+    {
+        Supervisor supervisor;
+        EXPECT_EQ(helperTool({"install", helper}), "0 Installed the privileged helper " + std::string(label) + "\n");
+        EXPECT_TRUE(PrivilegedHelperBlesser::isInstalled(label));
+        EXPECT_EQ(lstatOf(installedHelper).st_mode & 07777, 0544u);
+        EXPECT_TRUE(exists(job));
+        EXPECT_EQ(helperTool({"uninstall", label}), "0 Uninstalled the privileged helper " + std::string(label) + "\n");
+        EXPECT_FALSE(PrivilegedHelperBlesser::isInstalled(label));
+        EXPECT_FALSE(exists(installedHelper) || exists(job));
+    }
+
+    // Where systemd runs, its own systemctl (which cannot run here: it stands in as a
+    // script that records its calls) enables, reports and stops the socket unit.
+    TmpfsMount systemdRuns("/run/systemd", "mode=0755");
+    platform::createDirectories("/run/systemd/system");
+    std::string calls = folder_ / "systemctl-calls";
+    writeFile(folder_ / "systemctl", "#!/bin/sh\necho \"$*\" >> '" + calls + "'\n[ \"$1\" != is-enabled ] || [ -e '" + installedHelper + "' ]\n", 0755);
+    BindMount systemctl(folder_ / "systemctl", platform::servicemanagement::systemctlPath);
+    EXPECT_EQ(helperTool({"install", helper}), "0 Installed the privileged helper " + std::string(label) + "\n");
+    EXPECT_TRUE(PrivilegedHelperBlesser::isInstalled(label));
+    EXPECT_EQ(helperTool({"uninstall", label}), "0 Uninstalled the privileged helper " + std::string(label) + "\n");
+    EXPECT_FALSE(PrivilegedHelperBlesser::isInstalled(label));
+    std::string unit = std::string("autoupdatekit-helper@") + label;
+    EXPECT_EQ(readFile(calls), "enable --now " + unit + ".socket\nis-enabled --quiet " + unit + ".socket\ndisable --now " + unit +
+                                   ".socket\nstop " + unit + ".service\nis-enabled --quiet " + unit + ".socket\n");
 }
 
 TEST_F(Orchestration, AutoupdatectlInstallHandsOverAsTheAppWould) {

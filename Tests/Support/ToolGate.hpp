@@ -6,8 +6,10 @@
 // matching run the script waits (at most 60 s) for the gate to open, then runs the
 // real tool, and every other run goes straight through.
 
+#include "BindMount.hpp"
 #include "TemporaryDirectory.hpp"
 
+#include <memory>
 #include <string>
 
 namespace testsupport {
@@ -25,6 +27,8 @@ public:
 private:
     std::string toolPath_;
     TemporaryDirectory folder_;
+    std::unique_ptr<BindMount> real_;   // the real tool, at a second path
+    std::unique_ptr<BindMount> gated_;  // the waiting script, over the tool
 };
 
 }  // namespace testsupport

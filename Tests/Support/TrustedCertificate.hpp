@@ -4,8 +4,10 @@
 // only inside a test's private mount namespace (PrivateSystemPaths), and the product
 // code verifies servers exactly as it always does.
 
+#include "BindMount.hpp"
 #include "TemporaryDirectory.hpp"
 
+#include <memory>
 #include <string>
 
 namespace testsupport {
@@ -14,7 +16,6 @@ class TrustedCertificate {
 public:
     // Throws when the process shares the machine's mount namespace.
     TrustedCertificate();
-    ~TrustedCertificate();
     TrustedCertificate(const TrustedCertificate&) = delete;
     TrustedCertificate& operator=(const TrustedCertificate&) = delete;
 
@@ -26,7 +27,7 @@ private:
     std::string certificatePEM_;
     std::string privateKeyPEM_;
     TemporaryDirectory folder_;
-    std::string trustedFile_;  // libcurl's CA file, covered by the bundle
+    std::unique_ptr<BindMount> trusted_;  // the bundle over libcurl's CA file
 };
 
 }  // namespace testsupport

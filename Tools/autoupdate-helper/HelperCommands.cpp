@@ -5,7 +5,9 @@
 #include "Platform/Bundle.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileURL.hpp"
+#include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
+#include "Platform/ServiceManagement.hpp"
 #include "Platform/SystemError.hpp"
 
 #include <cstdlib>
@@ -89,6 +91,30 @@ int runPrint(const std::vector<std::string>& arguments) {
     return 0;
 }
 
+void requireRoot() {
+    if (::geteuid() != 0) throw std::runtime_error("installing a helper for the whole system needs root");
+}
+
+int runInstall(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {}, {});
+    if (parsed.positionals.size() != 1) throw UsageError("install takes one helper executable");
+    requireRoot();
+    const std::string& helper = parsed.positionals[0];
+    // Read once: the bytes checked for a label are the bytes installed.
+    std::string label = platform::servicemanagement::installHelper(platform::readWholeFile(helper), helper);
+    std::cout << "Installed the privileged helper " << label << "\n";
+    return 0;
+}
+
+int runUninstall(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {}, {});
+    if (parsed.positionals.size() != 1) throw UsageError("uninstall takes one label");
+    requireRoot();
+    platform::servicemanagement::uninstallHelper(parsed.positionals[0]);
+    std::cout << "Uninstalled the privileged helper " << parsed.positionals[0] << "\n";
+    return 0;
+}
+
 }  // namespace
 
 const commandline::Command make{
@@ -98,6 +124,20 @@ const commandline::Command make{
     "  policy key present, the launchd Label equal to AutoUpdateMachServiceName, and\n"
     "  ProgramArguments naming /Library/PrivilegedHelperTools/<label>.\n",
     runMake, 1};
+
+const commandline::Command install{
+    "usage: autoupdate-helper install <helper>\n"
+    "  As root: installs a helper made with 'make' for the whole system, as an app's\n"
+    "  package does from its maintainer scripts: the helper to\n"
+    "  /Library/PrivilegedHelperTools/<label>, its job to /Library/LaunchDaemons/<label>.plist,\n"
+    "  then enables and starts autoupdatekit-helper@<label>.socket where systemd runs, or\n"
+    "  loads the job into the running supervisor elsewhere.\n",
+    runInstall, 1};
+
+const commandline::Command uninstall{
+    "usage: autoupdate-helper uninstall <label>\n"
+    "  As root: stops serving the helper and removes it and its job.\n",
+    runUninstall, 1};
 
 const commandline::Command print{
     "usage: autoupdate-helper print <helper>\n"

@@ -7,5 +7,7 @@ namespace helpertool {
 
 extern const commandline::Command make;
 extern const commandline::Command print;
+extern const commandline::Command install;
+extern const commandline::Command uninstall;
 
 }  // namespace helpertool

@@ -7,6 +7,7 @@
 #include "Platform/SystemError.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
@@ -65,7 +66,7 @@ Job jobFrom(const std::string& plistPath) {
     return loaded;
 }
 
-// Answers launchctl: "print" for anyone, "bootstrap" for root only.
+// Answers launchctl: "print" for anyone, "bootstrap" and "bootout" for root only.
 class ControlService : public platform::ipc::ExportedObject {
 public:
     explicit ControlService(JobSupervisor& supervisor) : supervisor_(supervisor) {}
@@ -79,22 +80,25 @@ public:
             reply({{"loaded", label != nullptr && supervisor_.isLoaded(*label)}});
             return true;
         }
-        if (selector == supervisorprotocol::bootstrapSelector) {
-            const std::string* path = platform::PropertyList::stringValue(*arguments, "path");
-            if (path == nullptr) return false;
-            if (peer.userIdentifier != 0) {
-                reply({{"ok", false}, {"message", "Operation not permitted: only root may bootstrap system jobs."}});
-                return true;
-            }
-            try {
-                supervisor_.load(*path);
-                reply({{"ok", true}});
-            } catch (const std::exception& error) {
-                reply({{"ok", false}, {"message", error.what()}});
-            }
+        bool bootstrap = selector == supervisorprotocol::bootstrapSelector;
+        if (!bootstrap && selector != supervisorprotocol::bootoutSelector) return false;
+        const std::string* name = platform::PropertyList::stringValue(*arguments, bootstrap ? "path" : "label");
+        if (name == nullptr) return false;
+        if (peer.userIdentifier != 0) {
+            reply({{"ok", false}, {"message", "Operation not permitted: only root may " + selector + " system jobs."}});
             return true;
         }
-        return false;
+        try {
+            if (bootstrap) {
+                supervisor_.load(*name);
+            } else if (!supervisor_.unload(*name)) {
+                throw std::runtime_error("no job " + *name + " is loaded");
+            }
+            reply({{"ok", true}});
+        } catch (const std::exception& error) {
+            reply({{"ok", false}, {"message", error.what()}});
+        }
+        return true;
     }
 
 private:
@@ -149,6 +153,17 @@ void JobSupervisor::load(const std::string& plistPath) {
 bool JobSupervisor::isLoaded(const std::string& label) {
     std::lock_guard<std::mutex> guard(lock_);
     return jobs_.count(label) != 0;
+}
+
+bool JobSupervisor::unload(const std::string& label) {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto job = jobs_.find(label);
+    if (job == jobs_.end()) return false;
+    ::unlink(platform::ipc::socketPath(job->second.serviceName, platform::ipc::privilegedOption).c_str());
+    if (job->second.running > 0) ::kill(job->second.running, SIGTERM);  // reaped with the others
+    jobs_.erase(job);
+    [[maybe_unused]] auto written = ::write(wakeWrite_.get(), "x", 1);
+    return true;
 }
 
 void JobSupervisor::startJob(Job& job) {

@@ -28,6 +28,9 @@ public:
     // Loads one job; throws with the reason when it cannot.
     void load(const std::string& plistPath);
     bool isLoaded(const std::string& label);
+    // Stops serving the job: its socket goes, and a running instance is asked to end.
+    // False when no such job is loaded.
+    bool unload(const std::string& label);
 
     // Serves for ever.
     [[noreturn]] void run();
