@@ -5,6 +5,7 @@
 #include "ReleaseBuilder.hpp"
 #include "TrustedCertificate.hpp"
 #include "UpdateCheckFixture.hpp"
+#include "TmpfsMount.hpp"
 #include "ZipMaker.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -22,6 +23,22 @@ using namespace testsupport;
 namespace {
 
 constexpr const char* suppressionKey = "AutoUpdateSuppressedUpdateIdentifier";
+
+// Builds a package that owns the folder (an empty one: the files stay the test's) and
+// installs it with dpkg into the database at /var/lib/dpkg, which the caller has made
+// the namespace's own.
+void installPackageOwning(const std::string& folder, const std::string& work) {
+    writeFile(work + "/root/DEBIAN/control",
+              "Package: acme-sample\nVersion: 1.0\nArchitecture: all\nMaintainer: Test <test@example.com>\n"
+              "Description: an app the package manager owns\n");
+    platform::createDirectories(work + "/root" + folder);
+    auto built = platform::runCapturingOutput("/usr/bin/dpkg-deb", {"--root-owner-group", "--build", work + "/root", work + "/sample.deb"});
+    ASSERT_EQ(built.status, 0) << built.bytes;
+    platform::createDirectories("/var/lib/dpkg/info");
+    writeFile("/var/lib/dpkg/status", "");
+    auto installed = platform::runCapturingOutput("/usr/bin/dpkg", {"--log=" + work + "/dpkg.log", "--install", work + "/sample.deb"});
+    ASSERT_EQ(installed.status, 0) << installed.bytes;
+}
 
 }  // namespace
 
@@ -274,4 +291,21 @@ TEST_F(UpdateCheck, AutoupdatectlReportsWhatTheFeedWouldDoToTheApp) {
     auto failed = autoupdatectl({"check", installed_});
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.bytes.find("not valid JSON"), std::string::npos) << failed.bytes;
+}
+
+// An app that a package of the system's package manager owns is the package manager's to
+// update: the check says so and fetches nothing. A machine without dpkg has no such app.
+TEST_F(UpdateCheck, AnAppThePackageManagerOwnsIsNeverUpdated) {
+    TmpfsMount database("/var/lib/dpkg", "mode=0755");
+    ASSERT_TRUE(database.mounted());
+    installPackageOwning(installed_, folder_ / "package");
+    publish();
+    EXPECT_EQ(outcome(manager()), installed_ + " is managed by the system package manager (package acme-sample); it is "
+                                               "updated through the package manager, never by the updater.");
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
+    EXPECT_EQ(versionAt(installed_), "1.0");
+
+    TmpfsMount withoutDpkg("/usr/bin", "mode=0755");
+    ASSERT_TRUE(withoutDpkg.mounted());
+    EXPECT_EQ(outcome(manager()), stagedOutcome());
 }
