@@ -3,18 +3,23 @@
 #include "Files.hpp"
 #include "LocalHTTPServer.hpp"
 #include "ReleaseBuilder.hpp"
+#include "TmpfsMount.hpp"
 #include "TrustedCertificate.hpp"
 #include "UpdateCheckFixture.hpp"
-#include "TmpfsMount.hpp"
 #include "ZipMaker.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
 #include "Platform/UserDefaults.hpp"
 
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace autoupdatekit;
@@ -38,6 +43,37 @@ void installPackageOwning(const std::string& folder, const std::string& work) {
     writeFile("/var/lib/dpkg/status", "");
     auto installed = platform::runCapturingOutput("/usr/bin/dpkg", {"--log=" + work + "/dpkg.log", "--install", work + "/sample.deb"});
     ASSERT_EQ(installed.status, 0) << installed.bytes;
+}
+
+// What the tool writes to standard error when that is a terminal (standard output goes
+// to /dev/null). Reads for 30 s at most.
+std::string terminalOutputOf(const std::string& tool, const std::vector<std::string>& arguments) {
+    int terminal = -1;
+    int side = -1;
+    if (::openpty(&terminal, &side, nullptr, nullptr, nullptr) != 0) return "openpty failed";
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(side, STDERR_FILENO);
+        ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
+        std::vector<char*> argv{const_cast<char*>(tool.c_str())};
+        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execv(tool.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(side);
+    std::string output;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    char buffer[4096];
+    pollfd entry{terminal, POLLIN, 0};
+    while (std::chrono::steady_clock::now() < deadline && ::poll(&entry, 1, 1000) >= 0) {
+        ssize_t count = ::read(terminal, buffer, sizeof buffer);
+        if (count > 0) output.append(buffer, static_cast<std::size_t>(count));
+        else if (count < 0 && errno != EAGAIN && errno != EINTR) break;  // EIO: the tool has ended
+    }
+    ::close(terminal);
+    ::waitpid(child, nullptr, 0);
+    return output;
 }
 
 }  // namespace
@@ -275,6 +311,25 @@ TEST_F(UpdateCheck, HostileManifestValuesCannotReachOutsideTheStagingDirectory) 
     writeFile(folder_ / "cache/com.example.sample/Trap.app/Contents/Info.plist", "x");
     publish({}, [](UpdateManifestPayload& payload) { payload.appName = "../../Trap"; });
     EXPECT_EQ(outcome(manager()), stagedOutcome());
+}
+
+// On a terminal autoupdatectl draws the download's progress on standard error: bytes,
+// rate and time left. With --json, or with standard error not a terminal, it draws none.
+TEST_F(UpdateCheck, AutoupdatectlShowsProgressOnATerminalOnly) {
+    configureInstalledApp();
+    publish();
+    std::string tool = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl";
+    std::string drawn = terminalOutputOf(tool, {"check", installed_});
+    EXPECT_NE(drawn.find("] 100% "), std::string::npos) << drawn;
+    EXPECT_NE(drawn.find(" MiB/s  0:00 left"), std::string::npos) << drawn;
+
+    const std::vector<std::string> withoutBar[] = {{"check", "--json", installed_}, {"check", installed_}};
+    for (const auto& arguments : withoutBar) {
+        platform::removeRecursively(staging());
+        std::string shown = arguments.size() == 3 ? terminalOutputOf(tool, arguments) : autoupdatectl(arguments).bytes;
+        EXPECT_NE(shown.find("update 2.0 (2) staged"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("MiB/s"), std::string::npos) << shown;
+    }
 }
 
 TEST_F(UpdateCheck, AutoupdatectlReportsWhatTheFeedWouldDoToTheApp) {
