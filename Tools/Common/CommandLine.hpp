@@ -12,8 +12,6 @@ namespace commandline {
 
 // Every program's exit status for bad usage.
 inline constexpr int usageStatus = 2;
-// A program that stops for Ctrl-C exits as a shell reports a command SIGINT ended.
-inline constexpr int interruptedStatus = 130;
 
 // Bad usage: the program prints the message and its usage, and exits usageStatus.
 class UsageError : public std::runtime_error {
@@ -55,9 +53,10 @@ struct Command {
     int failureStatus;
 };
 
-// Runs a program of one command: the standard options are answered first; a UsageError prints "<program>: <reason>" and the usage
-// on standard error and exits usageStatus; any other failure prints
-// "<program>: <reason>" and exits with the command's failure status.
+// Runs a program of one command: the standard options are answered first; a UsageError
+// prints "<program>: <reason>" and the usage on standard error and exits usageStatus;
+// any other failure prints "<program>: <reason>" on standard error and exits with the
+// command's failure status.
 int runProgram(const std::string& program, const Command& command, int argc, char** argv);
 
 // Runs "<program> <command> [arguments]" as runProgram runs "<program> <command>",

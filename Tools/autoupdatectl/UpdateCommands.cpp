@@ -82,7 +82,6 @@ int exitingOnInterrupt(const std::string& command, Command run) {
 // The client's log lines go to standard error, the result to standard output.
 void logToStandardError(const std::string& line) { std::cerr << line << "\n"; }
 
-
 }  // namespace
 
 const char* const checkUsage =
