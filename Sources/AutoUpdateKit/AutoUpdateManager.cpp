@@ -5,6 +5,7 @@
 #include "AutoUpdateKit/ManifestSignature.hpp"
 #include "ClientSettings.hpp"
 #include "FileHash.hpp"
+#include "PackageOwnership.hpp"
 #include "ScheduledCheckRules.hpp"
 #include "SuppressedUpdate.hpp"
 #include "SystemVersionRequirement.hpp"
@@ -92,6 +93,9 @@ AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const AutoUpdateCheckOpt
     if (suppression.matches(updateIdentifier(payload))) return upToDate;
     suppression.clear();
 
+    // Nothing is fetched for an app that the package manager alone may replace.
+    std::string appPath = configuration_.currentBundle->bundleURL().standardized().path();
+    if (auto packages = PackageOwnership::owningPackage(appPath)) throw AutoUpdateError::managedByPackageManager(appPath, *packages);
     validateMinimumSystemVersion(payload.minimumSystemVersion);
     stopIfCancelled();
     platform::FileURL archive = downloadArchive(manifest, options);

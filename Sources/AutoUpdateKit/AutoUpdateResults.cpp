@@ -78,4 +78,9 @@ AutoUpdateError AutoUpdateError::privilegedHelperRequiresTeamIdentifier() {
 
 AutoUpdateError AutoUpdateError::cancelled() { return {Case::cancelled, "The update check was cancelled."}; }
 
+AutoUpdateError AutoUpdateError::managedByPackageManager(const std::string& appPath, const std::string& packages) {
+    return {Case::managedByPackageManager, appPath + " is managed by the system package manager (package " + packages +
+                                               "); it is updated through the package manager, never by the updater."};
+}
+
 }  // namespace autoupdatekit

@@ -3,6 +3,7 @@
 #include "Files.hpp"
 #include "LocalHTTPServer.hpp"
 #include "ReleaseBuilder.hpp"
+#include "TmpfsMount.hpp"
 #include "TrustedCertificate.hpp"
 #include "UpdateCheckFixture.hpp"
 #include "ZipMaker.hpp"
@@ -11,9 +12,14 @@
 #include "Platform/Process.hpp"
 #include "Platform/UserDefaults.hpp"
 
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace autoupdatekit;
@@ -22,6 +28,53 @@ using namespace testsupport;
 namespace {
 
 constexpr const char* suppressionKey = "AutoUpdateSuppressedUpdateIdentifier";
+
+// Builds a package that owns the folder (an empty one: the files stay the test's) and
+// installs it with dpkg into the database at /var/lib/dpkg, which the caller has made
+// the namespace's own.
+void installPackageOwning(const std::string& folder, const std::string& work) {
+    writeFile(work + "/root/DEBIAN/control",
+              "Package: acme-sample\nVersion: 1.0\nArchitecture: all\nMaintainer: Test <test@example.com>\n"
+              "Description: an app the package manager owns\n");
+    platform::createDirectories(work + "/root" + folder);
+    auto built = platform::runCapturingOutput("/usr/bin/dpkg-deb", {"--root-owner-group", "--build", work + "/root", work + "/sample.deb"});
+    ASSERT_EQ(built.status, 0) << built.bytes;
+    platform::createDirectories("/var/lib/dpkg/info");
+    writeFile("/var/lib/dpkg/status", "");
+    auto installed = platform::runCapturingOutput("/usr/bin/dpkg", {"--log=" + work + "/dpkg.log", "--install", work + "/sample.deb"});
+    ASSERT_EQ(installed.status, 0) << installed.bytes;
+}
+
+// What the tool writes to standard error when that is a terminal (standard output goes
+// to /dev/null). Reads for 30 s at most.
+std::string terminalOutputOf(const std::string& tool, const std::vector<std::string>& arguments) {
+    int terminal = -1;
+    int side = -1;
+    if (::openpty(&terminal, &side, nullptr, nullptr, nullptr) != 0) return "openpty failed";
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(side, STDERR_FILENO);
+        ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
+        std::vector<char*> argv{const_cast<char*>(tool.c_str())};
+        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execv(tool.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(side);
+    std::string output;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    char buffer[4096];
+    pollfd entry{terminal, POLLIN, 0};
+    while (std::chrono::steady_clock::now() < deadline && ::poll(&entry, 1, 1000) >= 0) {
+        ssize_t count = ::read(terminal, buffer, sizeof buffer);
+        if (count > 0) output.append(buffer, static_cast<std::size_t>(count));
+        else if (count < 0 && errno != EAGAIN && errno != EINTR) break;  // EIO: the tool has ended
+    }
+    ::close(terminal);
+    ::waitpid(child, nullptr, 0);
+    return output;
+}
 
 }  // namespace
 
@@ -260,6 +313,25 @@ TEST_F(UpdateCheck, HostileManifestValuesCannotReachOutsideTheStagingDirectory) 
     EXPECT_EQ(outcome(manager()), stagedOutcome());
 }
 
+// On a terminal autoupdatectl draws the download's progress on standard error: bytes,
+// rate and time left. With --json, or with standard error not a terminal, it draws none.
+TEST_F(UpdateCheck, AutoupdatectlShowsProgressOnATerminalOnly) {
+    configureInstalledApp();
+    publish();
+    std::string tool = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl";
+    std::string drawn = terminalOutputOf(tool, {"check", installed_});
+    EXPECT_NE(drawn.find("] 100% "), std::string::npos) << drawn;
+    EXPECT_NE(drawn.find(" MiB/s  0:00 left"), std::string::npos) << drawn;
+
+    const std::vector<std::string> withoutBar[] = {{"check", "--json", installed_}, {"check", installed_}};
+    for (const auto& arguments : withoutBar) {
+        platform::removeRecursively(staging());
+        std::string shown = arguments.size() == 3 ? terminalOutputOf(tool, arguments) : autoupdatectl(arguments).bytes;
+        EXPECT_NE(shown.find("update 2.0 (2) staged"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("MiB/s"), std::string::npos) << shown;
+    }
+}
+
 TEST_F(UpdateCheck, AutoupdatectlReportsWhatTheFeedWouldDoToTheApp) {
     configureInstalledApp();
     publish();
@@ -274,4 +346,21 @@ TEST_F(UpdateCheck, AutoupdatectlReportsWhatTheFeedWouldDoToTheApp) {
     auto failed = autoupdatectl({"check", installed_});
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.bytes.find("not valid JSON"), std::string::npos) << failed.bytes;
+}
+
+// An app that a package of the system's package manager owns is the package manager's to
+// update: the check says so and fetches nothing. A machine without dpkg has no such app.
+TEST_F(UpdateCheck, AnAppThePackageManagerOwnsIsNeverUpdated) {
+    TmpfsMount database("/var/lib/dpkg", "mode=0755");
+    ASSERT_TRUE(database.mounted());
+    installPackageOwning(installed_, folder_ / "package");
+    publish();
+    EXPECT_EQ(outcome(manager()), installed_ + " is managed by the system package manager (package acme-sample); it is "
+                                               "updated through the package manager, never by the updater.");
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
+    EXPECT_EQ(versionAt(installed_), "1.0");
+
+    TmpfsMount withoutDpkg("/usr/bin", "mode=0755");
+    ASSERT_TRUE(withoutDpkg.mounted());
+    EXPECT_EQ(outcome(manager()), stagedOutcome());
 }

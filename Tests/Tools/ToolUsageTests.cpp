@@ -12,7 +12,10 @@ struct Invocation {
     std::vector<std::string> arguments;
 };
 
-std::string pathOf(const std::string& tool) { return std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/" + tool; }
+std::string pathOf(const std::string& tool) {
+    if (tool == "PrivilegedUpdateHelper") return AUTOUPDATEKIT_GENERIC_HELPER_PATH;
+    return std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/" + tool;
+}
 
 std::string describe(const Invocation& invocation) {
     std::string text = invocation.tool;
@@ -22,18 +25,28 @@ std::string describe(const Invocation& invocation) {
 
 }  // namespace
 
-TEST(ToolUsage, EveryToolAnswersHelpOnStandardOutputWithStatus0) {
-    const Invocation invocations[] = {
-        {"codesign", {"--help"}},    {"ditto", {"--help"}},
-        {"open", {"--help"}},        {"defaults", {"--help"}},
-        {"launchctl", {"--help"}},   {"autoupdatekit-launchd", {"--help"}},
-        {"autoupdate-manifest", {"--help"}}, {"autoupdate-manifest", {"sign", "--help"}},
-        {"autoupdatectl", {"--help"}}, {"autoupdatectl", {"check", "--help"}},
+// Every program, the generic helper included (which must answer before it reads the
+// policy it lacks), prints its usage for -h and --help and "<program> <version>" for
+// --version, on standard output with status 0; so do the commands for -h and --help.
+TEST(ToolUsage, EveryToolAnswersHelpAndVersionOnStandardOutputWithStatus0) {
+    const std::string tools[] = {"codesign",  "ditto",  "open",  "defaults",  "launchctl", "autoupdatekit-launchd",
+                                 "autoupdate-manifest", "autoupdatectl", "autoupdate-helper", "PrivilegedUpdateHelper"};
+    std::vector<std::pair<Invocation, std::string>> invocations = {
+        {{"autoupdate-manifest", {"sign", "-h"}}, "usage: "},
+        {{"autoupdatectl", {"check", "--help"}}, "usage: "},
+        {{"autoupdatectl", {"help"}}, "usage: "},
+        {{"autoupdate-helper", {"make", "-h"}}, "usage: "},
     };
-    for (const auto& invocation : invocations) {
+    for (const auto& tool : tools) {
+        invocations.push_back({{tool, {"-h"}}, "usage: "});
+        invocations.push_back({{tool, {"--help"}}, "usage: "});
+        invocations.push_back({{tool, {"--version"}}, tool + " " + AUTOUPDATEKIT_PROJECT_VERSION + "\n"});
+    }
+    for (const auto& [invocation, expected] : invocations) {
         auto result = runSeparatingOutput(pathOf(invocation.tool), invocation.arguments);
         EXPECT_EQ(result.status, 0) << describe(invocation) << ": " << result.standardError;
-        EXPECT_EQ(result.standardOutput.rfind("usage: ", 0), 0u) << describe(invocation) << ": " << result.standardOutput;
+        std::string shown = expected == "usage: " ? result.standardOutput.substr(0, expected.size()) : result.standardOutput;
+        EXPECT_EQ(shown, expected) << describe(invocation) << ": " << result.standardOutput;
         EXPECT_EQ(result.standardError, "") << describe(invocation);
     }
 }
@@ -74,9 +87,18 @@ TEST(ToolUsage, BadUsageShowsTheUsageOnStandardErrorWithStatus2) {
     }
 }
 
-TEST(ToolUsage, AutoupdatectlCheckSaysAFolderIsNotAnAppBundle) {
+// autoupdatectl's failures go to standard error alone, in every command and with --json,
+// so standard output holds results only.
+TEST(ToolUsage, AutoupdatectlReportsErrorsOnStandardErrorOnly) {
     testsupport::TemporaryDirectory folder;
-    auto result = runSeparatingOutput(pathOf("autoupdatectl"), {"check", folder.path()});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.standardOutput, folder.path() + " is not an app bundle (no Contents/Info.plist with a CFBundleIdentifier)\n");
+    const std::vector<std::string> commands[] = {{"check"}, {"check", "--json"}, {"install"}, {"status"}};
+    for (auto arguments : commands) {
+        std::string command = arguments.front();
+        arguments.push_back(folder.path());
+        auto result = runSeparatingOutput(pathOf("autoupdatectl"), arguments);
+        EXPECT_EQ(result.status, 1) << command;
+        EXPECT_EQ(result.standardOutput, "") << command;
+        EXPECT_EQ(result.standardError, "autoupdatectl " + command + ": " + folder.path() +
+                                            " is not an app bundle (no Contents/Info.plist with a CFBundleIdentifier)\n");
+    }
 }

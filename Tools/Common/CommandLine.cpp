@@ -12,6 +12,21 @@ int reportUsage(const std::string& program, const std::string& reason, const std
     return usageStatus;
 }
 
+bool asksForHelp(const std::vector<std::string>& arguments) {
+    return !arguments.empty() && (arguments[0] == "-h" || arguments[0] == "--help");
+}
+
+int runReportingFailures(const std::string& program, const Command& command, const std::vector<std::string>& arguments) {
+    try {
+        return command.run(arguments);
+    } catch (const UsageError& error) {
+        return reportUsage(program, error.what(), command.usage);
+    } catch (const std::exception& error) {
+        std::cerr << program << ": " << error.what() << "\n";
+        return command.failureStatus;
+    }
+}
+
 }  // namespace
 
 std::optional<std::string> ParsedArguments::value(const std::string& name) const {
@@ -46,37 +61,40 @@ ParsedArguments parse(const std::vector<std::string>& arguments, const std::set<
 
 std::string readInput(const std::string& path) { return platform::readWholeFile(path == "-" ? "/dev/stdin" : path); }
 
-int runProgram(const std::string& program, const Command& command, const std::vector<std::string>& arguments) {
-    if (!arguments.empty() && arguments[0] == "--help") {
-        std::cout << command.usage;
+std::string versionLine(const std::string& program) { return program + " " + AUTOUPDATEKIT_VERSION; }
+
+std::optional<int> answerStandardOption(const std::string& program, const std::string& usage,
+                                        const std::vector<std::string>& arguments) {
+    if (asksForHelp(arguments)) {
+        std::cout << usage;
         return 0;
     }
-    try {
-        return command.run(arguments);
-    } catch (const UsageError& error) {
-        return reportUsage(program, error.what(), command.usage);
-    } catch (const std::exception& error) {
-        std::cerr << program << ": " << error.what() << "\n";
-        return command.failureStatus;
-    }
+    if (arguments.empty() || arguments[0] != "--version") return std::nullopt;
+    std::cout << versionLine(program) << "\n";
+    return 0;
 }
 
 int runProgram(const std::string& program, const Command& command, int argc, char** argv) {
-    return runProgram(program, command, std::vector<std::string>(argv + 1, argv + argc));
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (auto answered = answerStandardOption(program, command.usage, arguments)) return *answered;
+    return runReportingFailures(program, command, arguments);
 }
 
 int runCommand(const std::string& program, const std::string& overview, const std::map<std::string, Command>& commands,
                int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.empty()) return reportUsage(program, "no command given", overview);
-    if (arguments[0] == "--help" || arguments[0] == "help") {
-        std::cout << overview;
-        return 0;
-    }
+    if (arguments[0] == "help") arguments[0] = "--help";
+    if (auto answered = answerStandardOption(program, overview, arguments)) return *answered;
     auto found = commands.find(arguments[0]);
     if (found == commands.end()) return reportUsage(program, "unknown command " + arguments[0], overview);
     arguments.erase(arguments.begin());
-    return runProgram(program + " " + found->first, found->second, arguments);
+    const Command& command = found->second;
+    if (asksForHelp(arguments)) {
+        std::cout << command.usage;
+        return 0;
+    }
+    return runReportingFailures(program + " " + found->first, command, arguments);
 }
 
 }  // namespace commandline

@@ -37,6 +37,15 @@ ParsedArguments parse(const std::vector<std::string>& arguments, const std::set<
 // The file's bytes, or standard input's for "-".
 std::string readInput(const std::string& path);
 
+// "<program> <version>", the project's version as CMake knows it.
+std::string versionLine(const std::string& program);
+
+// Answers the options every program takes as its first argument: "-h" or "--help"
+// prints the usage and "--version" the version line, both on standard output, with
+// exit status 0. Nothing for any other first argument, which is the program's to read.
+std::optional<int> answerStandardOption(const std::string& program, const std::string& usage,
+                                        const std::vector<std::string>& arguments);
+
 struct Command {
     const char* usage;
     int (*run)(const std::vector<std::string>& arguments);
@@ -44,16 +53,16 @@ struct Command {
     int failureStatus;
 };
 
-// Runs a program of one command: "--help" as the first argument prints the usage on
-// standard output and exits 0; a UsageError prints "<program>: <reason>" and the usage
-// on standard error and exits usageStatus; any other failure prints
-// "<program>: <reason>" and exits with the command's failure status.
-int runProgram(const std::string& program, const Command& command, const std::vector<std::string>& arguments);
+// Runs a program of one command: the standard options are answered first; a UsageError
+// prints "<program>: <reason>" and the usage on standard error and exits usageStatus;
+// any other failure prints "<program>: <reason>" on standard error and exits with the
+// command's failure status.
 int runProgram(const std::string& program, const Command& command, int argc, char** argv);
 
-// Runs "<program> <command> [arguments]" as runProgram runs "<program> <command>";
-// "--help" or "help" alone prints the overview on standard output, and a missing or
-// unknown command is bad usage reported with the overview.
+// Runs "<program> <command> [arguments]" as runProgram runs "<program> <command>",
+// except that "--version" is the program's alone; the standard options or "help"
+// before a command answer with the overview, and a missing or unknown command is bad
+// usage reported with the overview.
 int runCommand(const std::string& program, const std::string& overview, const std::map<std::string, Command>& commands,
                int argc, char** argv);
 

@@ -1,10 +1,11 @@
 #pragma once
-// A one-line download progress bar on standard error (bytes, percentage, rate), drawn
-// only on a terminal.
+// A one-line download progress bar on standard error (bytes, percentage, rate, time
+// left), for a terminal; the caller enables it only there.
 
 #include "Platform/HTTPSession.hpp"
 
 #include <chrono>
+#include <string>
 
 namespace updatecommands {
 
@@ -18,6 +19,8 @@ public:
 
 private:
     void draw(std::uint64_t received, std::optional<std::uint64_t> expected);
+    // "m:ss" or "h:mm:ss"; "--:--" while no rate is known.
+    static std::string timeLeft(double seconds);
 
     bool enabled_;
     bool drawn_ = false;

@@ -36,15 +36,20 @@ nlohmann::json jsonFor(const AutoUpdateCheckResult& result) {
 }
 
 // While a check runs, Ctrl-C or SIGTERM cancels it instead of ending the tool at once, so
-// its partial download is removed; the usual action comes back after the check.
+// its partial download is removed; the usual action comes back after the check, and the
+// tool then exits as the signal would have made it (130 for Ctrl-C).
 CheckCancellation interrupted;
+volatile std::sig_atomic_t interruptingSignal = 0;
 
 class CancelOnInterrupt {
 public:
     explicit CancelOnInterrupt(const CheckCancellation& cancellation) {
         interrupted = cancellation;
         struct sigaction action {};
-        action.sa_handler = [](int) { interrupted.cancel(); };
+        action.sa_handler = [](int signal) {
+            interruptingSignal = signal;
+            interrupted.cancel();
+        };
         ::sigemptyset(&action.sa_mask);
         ::sigaction(SIGINT, &action, &savedInterrupt_);
         ::sigaction(SIGTERM, &action, &savedTerminate_);
@@ -61,13 +66,21 @@ private:
     struct sigaction savedTerminate_ {};
 };
 
+// Runs a command; one whose check a signal cancelled says so and exits 128 + the signal.
+// Any other failure is reported by the command line, on standard error alone.
+template <typename Command>
+int exitingOnInterrupt(const std::string& command, Command run) {
+    try {
+        return run();
+    } catch (const AutoUpdateError& error) {
+        if (error.errorCase() != AutoUpdateError::Case::cancelled || interruptingSignal == 0) throw;
+        std::cerr << "autoupdatectl " << command << ": " << error.what() << "\n";
+        return 128 + interruptingSignal;
+    }
+}
+
 // The client's log lines go to standard error, the result to standard output.
 void logToStandardError(const std::string& line) { std::cerr << line << "\n"; }
-
-void report(bool json, const std::string& status, const std::string& message) {
-    if (json) std::cout << nlohmann::json{{"status", status}, {"message", message}}.dump(2) << "\n";
-    else std::cout << message << "\n";
-}
 
 }  // namespace
 
@@ -77,8 +90,10 @@ const char* const checkUsage =
     "Info.plist), fetches and verifies its manifest and, for a newer update, downloads,\n"
     "verifies and unpacks it into the app's staging directory. Nothing is installed.\n"
     "Prints the result (one JSON object with --json); the client's log lines go to\n"
-    "standard error. Exit status: 0 up to date or suppressed, 3 update ready, 1 error,\n"
-    "2 bad usage. Ctrl-C cancels the check and removes its partial download.\n"
+    "standard error, as do errors. On a terminal, without --json, a progress bar shows\n"
+    "the download on standard error. Exit status: 0 up to date or suppressed, 3 update\n"
+    "ready, 1 error, 2 bad usage, 130 when Ctrl-C cancelled the check (its partial\n"
+    "download removed).\n"
     "With --scheduled it checks as the app's scheduler would: a release the user skipped\n"
     "or one not yet rolled out to this machine is passed over, the check is skipped\n"
     "while another check of the app runs, and its time is kept.\n";
@@ -101,9 +116,9 @@ struct CheckOutcome {
     std::optional<AutoUpdateCheckResult> result;
 };
 
-CheckOutcome runCheck(const std::string& appPath, bool scheduled = false) {
+CheckOutcome runCheck(const std::string& appPath, bool scheduled = false, bool json = false) {
     AutoUpdateConfiguration configuration = configurationOf(appPath);
-    ProgressBar progress(::isatty(STDERR_FILENO) == 1);
+    ProgressBar progress(!json && ::isatty(STDERR_FILENO) == 1);
     AutoUpdateCheckOptions options{progress.observer(), logToStandardError};
     CancelOnInterrupt cancelOnInterrupt(options.cancellation);
     std::optional<AutoUpdateCheckResult> result;
@@ -118,21 +133,19 @@ int check(const std::vector<std::string>& arguments) {
     auto parsed = commandline::parse(arguments, {}, {"--json", "--scheduled"});
     if (parsed.positionals.size() != 1) throw commandline::UsageError("check takes one app bundle");
     bool json = parsed.has("--json");
-    try {
-        CheckOutcome outcome = runCheck(parsed.positionals[0], parsed.has("--scheduled"));
+    return exitingOnInterrupt("check", [&] {
+        CheckOutcome outcome = runCheck(parsed.positionals[0], parsed.has("--scheduled"), json);
         if (!outcome.result) {
-            report(json, "skipped", "skipped: another update check of this app is running");
+            const char* message = "skipped: another update check of this app is running";
+            if (json) std::cout << nlohmann::json{{"status", "skipped"}, {"message", message}}.dump(2) << "\n";
+            else std::cout << message << "\n";
             return upToDateStatus;
         }
         bool ready = std::holds_alternative<AutoUpdateCheckResult::UpdateReady>(outcome.result->value);
         if (json) std::cout << jsonFor(*outcome.result).dump(2) << "\n";
         else std::cout << outcome.result->logDescription() << "\n";
         return ready ? updateReadyStatus : upToDateStatus;
-    } catch (const std::exception& error) {
-        std::cerr << "AutoUpdateKit: " << error.what() << "\n";
-        report(json, "error", error.what());
-        return failureStatus;
-    }
+    });
 }
 
 const char* const installUsage =
@@ -145,7 +158,7 @@ const char* const installUsage =
 int install(const std::vector<std::string>& arguments) {
     auto parsed = commandline::parse(arguments, {}, {"--privileged"});
     if (parsed.positionals.size() != 1) throw commandline::UsageError("install takes one app bundle");
-    try {
+    return exitingOnInterrupt("install", [&] {
         CheckOutcome outcome = runCheck(parsed.positionals[0]);
         const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&outcome.result->value);
         if (ready == nullptr) {
@@ -163,11 +176,7 @@ int install(const std::vector<std::string>& arguments) {
         std::cout << "Handing update " << update << " to the deferred install script for "
                   << configuration.currentBundle->bundleURL().path() << "\n" << std::flush;
         AutoUpdateManager::installAndRelaunch(ready->candidate, configuration, {}, logToStandardError);
-    } catch (const std::exception& error) {
-        std::cerr << "AutoUpdateKit: " << error.what() << "\n";
-        std::cout << error.what() << "\n";
-        return failureStatus;
-    }
+    });
 }
 
 const char* const statusUsage =

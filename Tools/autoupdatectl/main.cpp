@@ -6,7 +6,8 @@
 //   autoupdatectl status <app-bundle>
 //
 // Exit status: 0 up to date (or the update is suppressed), 3 update ready (the staged
-// app's path printed), 1 any error (its message printed), 2 bad usage.
+// app's path printed), 1 any error (its message on standard error), 2 bad usage, 130
+// when Ctrl-C cancelled the check.
 
 #include "CommandLine.hpp"
 #include "UpdateCommands.hpp"

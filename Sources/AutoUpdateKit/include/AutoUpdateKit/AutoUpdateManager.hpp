@@ -28,7 +28,9 @@ public:
     // Runs the check; failures are AutoUpdateError cases or platform errors passed
     // through unchanged. The observer, when given, sees the archive download's progress;
     // the log, when given, hears of a defaults file that could not be read (and was
-    // taken as holding no suppressed update).
+    // taken as holding no suppressed update). A newer release of an app that belongs to
+    // a package of the system's package manager (dpkg) is never fetched:
+    // AutoUpdateError::managedByPackageManager.
     AutoUpdateCheckResult checkForUpdate(const platform::ProgressObserver& downloadObserver = {}, const Log& log = {}) const;
 
     // The same with every option: a cancelled check ends with AutoUpdateError::cancelled

@@ -71,6 +71,7 @@ public:
         extractedAppMissing,
         privilegedHelperRequiresTeamIdentifier,
         cancelled,
+        managedByPackageManager,
     };
 
     static AutoUpdateError manifestRequestFailed(long statusCode, const platform::WebURL& url);
@@ -85,6 +86,9 @@ public:
     static AutoUpdateError privilegedHelperRequiresTeamIdentifier();
     // The check's cancellation switch was set (CheckCancellation).
     static AutoUpdateError cancelled();
+    // The installed app belongs to a package of the system's package manager, which
+    // alone updates it.
+    static AutoUpdateError managedByPackageManager(const std::string& appPath, const std::string& packages);
 
     Case errorCase() const noexcept { return case_; }
     const std::string& description() const noexcept { return description_; }
