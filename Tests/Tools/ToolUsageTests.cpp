@@ -30,7 +30,8 @@ std::string describe(const Invocation& invocation) {
 // --version, on standard output with status 0; so do the commands for -h and --help.
 TEST(ToolUsage, EveryToolAnswersHelpAndVersionOnStandardOutputWithStatus0) {
     const std::string tools[] = {"codesign",  "ditto",  "open",  "defaults",  "launchctl", "autoupdatekit-launchd",
-                                 "autoupdate-manifest", "autoupdatectl", "autoupdate-helper", "PrivilegedUpdateHelper"};
+                                 "autoupdatekit-bless", "autoupdate-manifest", "autoupdatectl", "autoupdate-helper",
+                                 "PrivilegedUpdateHelper"};
     std::vector<std::pair<Invocation, std::string>> invocations = {
         {{"autoupdate-manifest", {"sign", "-h"}}, "usage: "},
         {{"autoupdatectl", {"check", "--help"}}, "usage: "},
@@ -72,6 +73,10 @@ TEST(ToolUsage, BadUsageShowsTheUsageOnStandardErrorWithStatus2) {
         {"launchctl", {}},
         {"launchctl", {"print", "user/label"}},
         {"autoupdatekit-launchd", {"extra"}},
+        {"autoupdatekit-bless", {"only-a-label"}},
+        {"launchctl", {"bootout", "label"}},
+        {"autoupdate-helper", {"install"}},
+        {"autoupdate-helper", {"uninstall", "a", "b"}},
         {"autoupdate-manifest", {}},
         {"autoupdate-manifest", {"frob"}},
         {"autoupdate-manifest", {"sign", "payload.json"}},
