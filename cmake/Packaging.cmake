@@ -71,9 +71,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/app-mak
 # section 8 for the helper and the supervisor.
 file(GLOB manual_pages ${PROJECT_SOURCE_DIR}/docs/man/*.[18]*)
 foreach(page ${manual_pages})
+  get_filename_component(name ${page} NAME)
   get_filename_component(extension ${page} LAST_EXT)
   string(SUBSTRING ${extension} 1 1 section)
-  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+  configure_file(${page} ${CMAKE_BINARY_DIR}/man/${name} @ONLY)  # the version in the footer
+  install(FILES ${CMAKE_BINARY_DIR}/man/${name} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
 
 # Every public header compiles on its own.
