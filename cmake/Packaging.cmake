@@ -1,4 +1,5 @@
-# What `cmake --install` puts where, the CMake package, pkg-config and the Debian package.
+# What `cmake --install` puts where, the CMake package and pkg-config. The Debian
+# packages (debian/) split this install tree.
 #
 # The installed client library is made from the objects already built for the
 # project's own targets: libautoupdatekit.so (versioned) links the module and the
@@ -33,7 +34,7 @@ set_target_properties(autoupdatekit_static PROPERTIES OUTPUT_NAME autoupdatekit 
 
 install(TARGETS autoupdatekit autoupdatekit_static EXPORT AutoUpdateKitTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-# A stripped install (and so the Debian package) strips executables and the shared
+# A stripped install (`cmake --install --strip`) strips executables and the shared
 # library; the static one needs asking.
 install(CODE "if(CMAKE_INSTALL_DO_STRIP)
   execute_process(COMMAND ${CMAKE_STRIP} --strip-debug \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libautoupdatekit.a\" COMMAND_ERROR_IS_FATAL ANY)
@@ -65,6 +66,17 @@ install(FILES ${CMAKE_BINARY_DIR}/autoupdatekit.pc DESTINATION ${CMAKE_INSTALL_L
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/app-makers.md
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/autoupdatekit)
+# A manual page for every program: section 1 for the publisher's tools and the platform
+# tools (these under the "autoupdatekit" extension, as their names are common ones),
+# section 8 for the helper and the supervisor.
+file(GLOB manual_pages ${PROJECT_SOURCE_DIR}/docs/man/*.[18]*)
+foreach(page ${manual_pages})
+  get_filename_component(name ${page} NAME)
+  get_filename_component(extension ${page} LAST_EXT)
+  string(SUBSTRING ${extension} 1 1 section)
+  configure_file(${page} ${CMAKE_BINARY_DIR}/man/${name} @ONLY)  # the version in the footer
+  install(FILES ${CMAKE_BINARY_DIR}/man/${name} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+endforeach()
 
 # Every public header compiles on its own.
 set(header_checks)
@@ -78,16 +90,3 @@ foreach(header ${public_headers})
 endforeach()
 add_library(public_header_checks OBJECT ${header_checks})
 target_link_libraries(public_header_checks PRIVATE AutoUpdateKit autoupdatekit_warnings)
-
-set(CPACK_PACKAGE_NAME autoupdatekit)
-set(CPACK_PACKAGE_VENDOR "AutoUpdateKit")
-set(CPACK_PACKAGE_CONTACT "AutoUpdateKit maintainers <maintainers@autoupdatekit.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keeps desktop applications up to date: client library, privileged helper and tools")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# autoupdate-helper runs objcopy to embed an app's policy into the generic helper.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS binutils)
-# Debug information stays out of the package.
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-include(CPack)
