@@ -99,7 +99,7 @@ bool jobBless(const std::string& label, const FileURL& appBundle, const Authoriz
         createDirectories(launchDaemonsFolder);
         installRootOwnedFile(launchDaemonsFolder, label + ".plist", PropertyList::xml(PropertyValue(launchd)), 0644);
         std::string job = std::string(launchDaemonsFolder) + "/" + label + ".plist";
-        auto loaded = runCapturingOutput(paths::launchctl, {"bootstrap", "system", job});
+        auto loaded = runCapturingOutput(paths::launchctl(), {"bootstrap", "system", job});
         if (loaded.status != 0) throw BlessError("launchctl bootstrap failed: " + loaded.bytes);
         return true;
     } catch (const std::exception& failure) {

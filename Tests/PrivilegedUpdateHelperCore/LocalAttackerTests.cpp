@@ -347,7 +347,7 @@ TEST_F(LocalAttacker, StagedInfoPlistsThatAreNotPlainSmallFilesReadAsNone) {
 // queue meanwhile.
 TEST_F(LocalAttacker, OneUserHasAtMostEightInstallsPendingWhateverProcessTheyName) {
     std::string staged = attackersApp("staged", "2.0");
-    ToolGate gate(platform::paths::codesign, "*.copying/*");
+    ToolGate gate(platform::paths::codesign(), "*.copying/*");
     std::string replies = runAsNobody([&] {
         pid_t self = ::getpid();
         const std::pair<std::string, pid_t> requests[] = {
@@ -389,7 +389,7 @@ TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
 
     RequestingProcess held([&](pid_t self) { return requestFor(staged, "2.0-held", "TEAMA1", "com.example.sample", self); }, true);
     EXPECT_EQ(held.reply(), "Install scheduled.");
-    ToolGate gate(platform::paths::codesign, "*.copying/*");
+    ToolGate gate(platform::paths::codesign(), "*.copying/*");
     std::string queued = runAsNobody([&] {
         std::string all;
         for (const char* update : {"2.0-q1", "2.0-q2", "2.0-q3"}) all += scheduleInstallReply(requestFor(staged, update)) + "\n";

@@ -282,7 +282,7 @@ TEST_F(PrivilegedInstall, SystemLaunchAgentIsRootOwnedAndNamesTheInstalledExecut
     setInfoValues(app, {{"CFBundleExecutable", "../../../bin/sh"}});
     signWithTeam(app, *team_);
     platform::removeRecursively(destination);
-    ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {app, destination}).status, 0);
+    ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto(), {app, destination}).status, 0);
     auto refused = installSystemLaunchAgentOnce();
     EXPECT_EQ(refused.reply->message(), "LaunchAgent install failed: Could not determine app executable name.");
 }
