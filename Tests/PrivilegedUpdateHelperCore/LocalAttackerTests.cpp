@@ -94,7 +94,8 @@ protected:
         return PrivilegedUpdateRequest(destination, staged, bundle, team, update, requester, false);
     }
 
-    // The system folders the helper may write to, with the install's own files left out.
+    // The system folders the helper may write to, with the install's own files and the
+    // helper's log and its folder left out.
     static std::string systemState() {
         std::string state;
         for (const char* folder : {"/Applications", "/Library", "/etc/autoupdatekit"}) {
@@ -105,7 +106,7 @@ protected:
         while (start < state.size()) {
             std::size_t end = state.find('\n', start);
             std::string line = state.substr(start, end - start + 1);
-            bool ours = line.rfind("Sample.app/", 0) == 0 || line.find("SamplePrivilegedUpdater.log") != std::string::npos;
+            bool ours = line.rfind("Sample.app/", 0) == 0 || line == "Logs\n" || line.find("SamplePrivilegedUpdater.log") != std::string::npos;
             if (!ours) withoutLog += line;
             start = end + 1;
         }

@@ -1,5 +1,6 @@
 #include "JobSupervisor.hpp"
 
+#include "SupervisorLog.hpp"
 #include "SupervisorProtocol.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <iostream>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -65,6 +65,14 @@ Job jobFrom(const std::string& plistPath) {
     return loaded;
 }
 
+// How a job's process ended, for the log.
+std::string endingOf(int status) {
+    if (WIFSIGNALED(status)) return "was killed by signal " + std::to_string(WTERMSIG(status));
+    int code = WEXITSTATUS(status);
+    // The child exits 127 when its program cannot be run at all.
+    return "exited with status " + std::to_string(code) + (code == 127 ? " (its program could not be run)" : "");
+}
+
 // Answers launchctl: "print" for anyone, "bootstrap" for root only.
 class ControlService : public platform::ipc::ExportedObject {
 public:
@@ -90,6 +98,7 @@ public:
                 supervisor_.load(*path);
                 reply({{"ok", true}});
             } catch (const std::exception& error) {
+                SupervisorLog::write("could not load " + *path + ": " + error.what());
                 reply({{"ok", false}, {"message", error.what()}});
             }
             return true;
@@ -126,7 +135,7 @@ void JobSupervisor::loadFolder(const std::string& folder) {
         try {
             load(folder + "/" + name);
         } catch (const std::exception& error) {
-            std::cerr << "autoupdatekit-launchd: " << error.what() << "\n";
+            SupervisorLog::write("could not load " + folder + "/" + name + ": " + error.what());
         }
     }
 }
@@ -138,11 +147,13 @@ void JobSupervisor::load(const std::string& plistPath) {
     if (existing != jobs_.end()) {
         // A reloaded job keeps its socket and any running instance.
         existing->second.programArguments = job.programArguments;
+        SupervisorLog::write("reloaded " + job.label + " from " + plistPath);
         return;
     }
     job.socket = bindJobSocket(job.serviceName);
     std::string label = job.label;
     jobs_.emplace(label, std::move(job));
+    SupervisorLog::write("loaded " + label + " from " + plistPath);
     [[maybe_unused]] auto written = ::write(wakeWrite_.get(), "x", 1);
 }
 
@@ -181,10 +192,11 @@ void JobSupervisor::startJob(Job& job) {
         ::_exit(127);
     }
     if (pid < 0) {
-        std::cerr << "autoupdatekit-launchd: cannot start " << job.label << ": " << std::strerror(errno) << "\n";
+        SupervisorLog::write("could not start " + job.label + ": " + std::strerror(errno));
         return;
     }
     job.running = pid;
+    SupervisorLog::write("started " + job.label + " (pid " + std::to_string(pid) + "): " + job.programArguments.front());
 }
 
 void JobSupervisor::reapChildren() {
@@ -193,7 +205,9 @@ void JobSupervisor::reapChildren() {
     while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {
         std::lock_guard<std::mutex> guard(lock_);
         for (auto& [label, job] : jobs_) {
-            if (job.running == pid) job.running = -1;
+            if (job.running != pid) continue;
+            job.running = -1;
+            SupervisorLog::write(label + " (pid " + std::to_string(pid) + ") " + endingOf(status));
         }
     }
 }
