@@ -1,4 +1,5 @@
 #include "Files.hpp"
+#include "PrivateSystemPaths.hpp"
 #include "TemporaryDirectory.hpp"
 
 #include "Platform/ElfSection.hpp"
@@ -44,7 +45,8 @@ PropertyDictionary completeLaunchd() {
             {"RunAtLoad", false}};
 }
 
-class HelperTool : public ::testing::Test {
+// In the private namespace: a helper that wrongly starts serves only there.
+class HelperTool : public testsupport::PrivateSystemPaths {
 protected:
     platform::CapturedOutput make(const PropertyDictionary& info, const PropertyDictionary& launchd,
                                   const std::string& executable = builtTool) {
@@ -147,7 +149,8 @@ TEST_F(HelperTool, HelperRunsTheToolsOfTheTreeThatMadeItOnlyWhenRootAloneCanChan
     layOut();
     auto result = make(completeInfo(), completeLaunchd(), tree + "/bin/autoupdate-helper");
     ASSERT_EQ(result.status, 0) << result.bytes;
-    EXPECT_EQ(*platform::PropertyList::stringValue(embeddedInfo(), "AutoUpdateToolDirectory"), tools);
+    // Else the helpers below would run the build's own tools and start serving.
+    ASSERT_EQ(*platform::PropertyList::stringValue(embeddedInfo(), "AutoUpdateToolDirectory"), tools);
 
     struct Case {
         std::string name;
@@ -170,7 +173,8 @@ TEST_F(HelperTool, HelperRunsTheToolsOfTheTreeThatMadeItOnlyWhenRootAloneCanChan
     for (const auto& test : cases) {
         layOut();
         ASSERT_EQ(test.change(), 0) << test.name;
-        auto started = platform::runCapturingOutput(output(), {});
+        // Bounded: a helper that wrongly starts would serve until stopped.
+        auto started = platform::runCapturingOutput("/usr/bin/timeout", {"10", output()});
         EXPECT_EQ(started.status, 1) << test.name;
         EXPECT_EQ(started.bytes, "PrivilegedUpdateHelper failed: Untrusted tool folder " + tools + ": " + test.reason + ".\n") << test.name;
     }

@@ -69,7 +69,9 @@ int runMake(const std::vector<std::string>& arguments) {
     if (::access(generic.c_str(), R_OK) != 0) platform::throwSystemError("read the generic helper " + generic);
 
     // The helper runs the tools of this install and no other, by absolute path.
-    auto policy = *info.getIf<platform::PropertyDictionary>();
+    const auto* checked = info.getIf<platform::PropertyDictionary>();
+    if (checked == nullptr) throw std::runtime_error(infoPath + ": not a property list dictionary");
+    platform::PropertyDictionary policy = *checked;
     policy[autoupdatekit::PrivilegedUpdateDefaults::toolDirectoryKey] = platform::paths::toolDirectory();
     TemporaryFile embeddedInfo(output, platform::PropertyList::xml(policy));
     TemporaryFile made(output);
