@@ -213,7 +213,7 @@ void checkPeer(benchmark::State& state) {
             bench::runOrSkip(state, "/usr/bin/openssl", {"dgst", "-sha256", archive});
             bench::runOrSkip(state, "/usr/bin/unzip", {"-q", archive, "-d", extracted});
             for (int run = 0; run < 2; ++run) {
-                bench::runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", extracted + "/Sample.app"});
+                bench::runOrSkip(state, platform::paths::codesign(), {"--verify", "--deep", "--strict", "--verbose=2", extracted + "/Sample.app"});
             }
         });
     platform::removeRecursively(extracted);

@@ -28,7 +28,7 @@ unsigned cores() { return std::max(1u, std::thread::hardware_concurrency()); }
 void verifyOurs(benchmark::State& state) {
     const auto& corpus = bench::largeBundle();
     bench::timeEachIteration(
-        state, [&] { bench::runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", corpus.bundle}); });
+        state, [&] { bench::runOrSkip(state, platform::paths::codesign(), {"--verify", "--deep", "--strict", "--verbose=2", corpus.bundle}); });
 }
 
 void verifyPeer(benchmark::State& state) {

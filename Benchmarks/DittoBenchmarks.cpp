@@ -29,7 +29,7 @@ void timeIntoFreshTarget(benchmark::State& state, bool makeTarget, Command comma
 
 void copyOurs(benchmark::State& state) {
     timeIntoFreshTarget(state, false, [](auto& s, const auto& corpus, const std::string& target) {
-        bench::runOrSkip(s, platform::paths::ditto, {corpus.bundle, target});
+        bench::runOrSkip(s, platform::paths::ditto(), {corpus.bundle, target});
     });
 }
 
@@ -41,7 +41,7 @@ void copyPeer(benchmark::State& state) {
 
 void unzipOurs(benchmark::State& state) {
     timeIntoFreshTarget(state, true, [](auto& s, const auto& corpus, const std::string& target) {
-        bench::runOrSkip(s, platform::paths::ditto, {"-x", "-k", corpus.archive, target});
+        bench::runOrSkip(s, platform::paths::ditto(), {"-x", "-k", corpus.archive, target});
     });
 }
 

@@ -44,7 +44,7 @@ void installOurs(benchmark::State& state, InstallStrategy strategy) {
             platform::removeRecursively(folder);
             platform::removeRecursively(corpus.folder + "/home");
             platform::createDirectories(folder);
-            bench::runOrSkip(state, platform::paths::ditto, {corpus.bundle, current});
+            bench::runOrSkip(state, platform::paths::ditto(), {corpus.bundle, current});
         },
         [&] { install(strategy, {platform::FileURL(current), platform::FileURL(corpus.bundle), strategy}); });
     platform::removeRecursively(folder);

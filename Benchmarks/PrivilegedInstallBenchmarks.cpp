@@ -31,11 +31,11 @@ std::string signedZorvane(benchmark::State& state, const std::string& folder, co
     std::string app = folder + "/Zorvane.app";
     platform::removeRecursively(folder);
     platform::createDirectories(folder);
-    bench::runOrSkip(state, platform::paths::ditto, {corpus.bundle, app});
+    bench::runOrSkip(state, platform::paths::ditto(), {corpus.bundle, app});
     platform::writeFileAtomically(app + "/Contents/Info.plist",
                                   platform::PropertyList::xml(platform::PropertyDictionary{
                                       {"CFBundleIdentifier", "com.brackwell.Zorvane"}, {"CFBundleExecutable", "Large"}}));
-    bench::runOrSkip(state, platform::paths::codesign, {"--sign", keyFile, "--team", team, app});
+    bench::runOrSkip(state, platform::paths::codesign(), {"--sign", keyFile, "--team", team, app});
     return app;
 }
 
@@ -66,7 +66,7 @@ void installOurs(benchmark::State& state) {
         state,
         [&] {
             platform::removeRecursively(destination);
-            bench::runOrSkip(state, platform::paths::ditto, {staged, destination});
+            bench::runOrSkip(state, platform::paths::ditto(), {staged, destination});
         },
         [&] {
             std::string update = "2.0-" + std::to_string(++round);

@@ -3,11 +3,12 @@
 # install script and once through the privileged helper. Runs as root inside a private
 # mount namespace (unshare --mount) whose /Applications, /Library, /etc/autoupdatekit
 # and /run/autoupdatekit are fresh tmpfs mounts, so the machine's own folders and trust
-# store are never touched. Usage: update-demo.sh <build folder with bin/>
+# store are never touched. Usage: update-demo.sh <build folder with bin/ and libexec/autoupdatekit/>
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
 bin="$build/bin"
+tools="$build/libexec/autoupdatekit"
 label=com.brackwell.Zorvane.PrivilegedUpdater
 team=Q4T7ZK92MV
 work=$(mktemp -d /tmp/autoupdatekit-demo-XXXXXX)
@@ -71,7 +72,7 @@ make_app() {  # folder, version, build
   <key>SampleMarkerPath</key><string>$work/launched.txt</string>
 </dict></plist>
 PLIST
-  "$bin/codesign" --sign "$work/team.pem" --team "$team" "$app"
+  "$tools/codesign" --sign "$work/team.pem" --team "$team" "$app"
   echo "$app"
 }
 
@@ -83,10 +84,10 @@ examples=$(cd "$(dirname "$0")" && pwd)
 step "Zorvane 1.0 and 2.0, signed by team $team"
 mkdir -p "$work/v2"
 v2=$(make_app "$work/v2" 2.0 200)
-"$bin/codesign" --verify --deep --strict --verbose=2 "$v2" 2>&1 | sed 's/^/   /'
+"$tools/codesign" --verify --deep --strict --verbose=2 "$v2" 2>&1 | sed 's/^/   /'
 
 step "Publish 2.0: archive and signed manifest on $feed"
-"$bin/ditto" -c -k --keepParent "$v2" "$work/site/Zorvane-2.0.zip"
+"$tools/ditto" -c -k --keepParent "$v2" "$work/site/Zorvane-2.0.zip"
 printf 'Faster start-up and a new dark theme.' > "$work/notes.txt"
 "$bin/autoupdate-manifest" make --archive "$work/site/Zorvane-2.0.zip" --url "$feed/Zorvane-2.0.zip" \
   --app-name Zorvane --bundle-id com.brackwell.Zorvane --version 2.0 --build 200 \
@@ -129,7 +130,7 @@ sleep 0.5
 say "the job supervisor runs (pid $supervisor_pid); the helper is not loaded yet"
 privileged=$(make_app /Applications 1.0 100)
 : > "$work/launched.txt"
-say "helper installed? $("$bin/launchctl" print "system/$label" >/dev/null 2>&1 && echo yes || echo no)"
+say "helper installed? $("$tools/launchctl" print "system/$label" >/dev/null 2>&1 && echo yes || echo no)"
 say "running $privileged"
 run_app "$privileged" privileged
 if wait_for_line "$work/launched.txt" "^2.0 " 30; then

@@ -63,9 +63,9 @@ BundleCorpus build() {
                                   "<string>com.example.large</string><key>CFBundleExecutable</key>"
                                   "<string>Large</string></dict></plist>");
     // Ad-hoc sealed, so verification needs no trust store.
-    auto sealed = platform::runCapturingOutput(platform::paths::codesign, {"--sign", "-", corpus.bundle});
+    auto sealed = platform::runCapturingOutput(platform::paths::codesign(), {"--sign", "-", corpus.bundle});
     if (sealed.status != 0) throw std::runtime_error("signing failed: " + sealed.bytes);
-    auto zipped = platform::runCapturingOutput(platform::paths::ditto,
+    auto zipped = platform::runCapturingOutput(platform::paths::ditto(),
                                                {"-c", "-k", "--keepParent", corpus.bundle, corpus.archive});
     if (zipped.status != 0) throw std::runtime_error("zip failed: " + zipped.bytes);
     return corpus;
@@ -81,7 +81,7 @@ void copyAndVerifyFloor(benchmark::State& state, int codesignRuns) {
         [&] {
             runOrSkip(state, "/bin/cp", {"-a", corpus.bundle, target});
             for (int run = 0; run < codesignRuns; ++run) {
-                runOrSkip(state, platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", target});
+                runOrSkip(state, platform::paths::codesign(), {"--verify", "--deep", "--strict", "--verbose=2", target});
             }
         });
     platform::removeRecursively(target);

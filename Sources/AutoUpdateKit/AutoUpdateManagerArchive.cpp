@@ -77,7 +77,7 @@ void checkOnlyOursIsThere(const std::string& path) {
 }
 
 std::string runDitto(const std::vector<std::string>& arguments) {
-    auto result = runTool(platform::paths::ditto, arguments);
+    auto result = runTool(platform::paths::ditto(), arguments);
     if (!result.succeeded()) throw AutoUpdateError::extractionFailed(result.output);
     return result.output;
 }

@@ -21,10 +21,10 @@ std::string singleQuoted(const std::string& text) {
 
 std::string deferredInstallScript() {
     // DeferredInstall.sh expects these before its own text.
-    return "codesign_tool=" + singleQuoted(platform::paths::codesign) + "\n" +
-           "ditto_tool=" + singleQuoted(platform::paths::ditto) + "\n" +
-           "open_tool=" + singleQuoted(platform::paths::open) + "\n" +
-           "defaults_tool=" + singleQuoted(platform::paths::defaults) + "\n" +
+    return "codesign_tool=" + singleQuoted(platform::paths::codesign()) + "\n" +
+           "ditto_tool=" + singleQuoted(platform::paths::ditto()) + "\n" +
+           "open_tool=" + singleQuoted(platform::paths::open()) + "\n" +
+           "defaults_tool=" + singleQuoted(platform::paths::defaults()) + "\n" +
            "suppression_key=" + singleQuoted(suppressedUpdateIdentifierKey) + "\n" + std::string(deferredInstallScriptText);
 }
 

@@ -39,7 +39,7 @@ security::StaticCode staticCode(const FileURL& url) {
 }
 
 void verifySignatureWithCodesign(const FileURL& appURL) {
-    auto result = runTool(platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", appURL.path()});
+    auto result = runTool(platform::paths::codesign(), {"--verify", "--deep", "--strict", "--verbose=2", appURL.path()});
     if (!result.succeeded()) throw InstallationPlanError::stagedSignatureInvalid(result.output);
 }
 

@@ -24,7 +24,7 @@ bool exists(const FileURL& url) {
 }
 
 void copyItem(const FileURL& from, const FileURL& to) {
-    auto result = runTool(platform::paths::ditto, {from.path(), to.path()});
+    auto result = runTool(platform::paths::ditto(), {from.path(), to.path()});
     if (!result.succeeded()) throw CopyError(result.output.empty() ? "copy of " + from.path() + " failed" : result.output);
 }
 

@@ -25,7 +25,7 @@ namespace PrivilegedHelperBlesser {
 bool isInstalled(const std::string& label) {
     try {
         // The output is discarded, not piped: an unread pipe would stall a chatty tool.
-        return platform::runDiscardingOutput(platform::paths::launchctl, {"print", "system/" + label}) == 0;
+        return platform::runDiscardingOutput(platform::paths::launchctl(), {"print", "system/" + label}) == 0;
     } catch (const std::exception&) {
         return false;
     }

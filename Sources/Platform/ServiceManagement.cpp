@@ -104,11 +104,11 @@ std::string checkedHelper(const std::string& label, const FileURL& appBundle) {
 // polkit refused or no prompt could be shown (it then says it has no authentication
 // agent).
 void blessThroughPrompt(const std::string& label, const FileURL& appBundle) {
-    std::string command = std::string(paths::bless) + " " + label + " " + appBundle.path();
+    std::string command = paths::bless() + " " + label + " " + appBundle.path();
     std::string instead = " To install it, run as root: " + command;
     CapturedOutput result;
     try {
-        result = runCapturingOutput(paths::pkexec, {paths::bless, label, appBundle.path()});
+        result = runCapturingOutput(paths::pkexec, {paths::bless(), label, appBundle.path()});
     } catch (const LaunchError&) {
         throw BlessError("No administrator prompt is available (" + std::string(paths::pkexec) + " is missing)." + instead);
     }
@@ -163,7 +163,7 @@ std::string installHelper(const std::string& helperImage, const std::string& ori
     if (systemdRuns()) {
         runOrThrow(systemctlPath, {"enable", "--now", socketUnit(label)});
     } else {
-        runOrThrow(paths::launchctl, {"bootstrap", "system", jobPath(label)});
+        runOrThrow(paths::launchctl(), {"bootstrap", "system", jobPath(label)});
     }
     return label;
 }
@@ -175,7 +175,7 @@ void uninstallHelper(const std::string& label) {
         runDiscardingOutput(systemctlPath, {"disable", "--now", socketUnit(label)});
         runDiscardingOutput(systemctlPath, {"stop", "autoupdatekit-helper@" + label + ".service"});
     } else {
-        runDiscardingOutput(paths::launchctl, {"bootout", "system/" + label});
+        runDiscardingOutput(paths::launchctl(), {"bootout", "system/" + label});
     }
     removeRecursively(std::string(privilegedHelperToolsFolder) + "/" + label);
     removeRecursively(jobPath(label));

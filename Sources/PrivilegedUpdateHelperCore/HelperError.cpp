@@ -17,6 +17,7 @@ std::string describe(HelperError::Case errorCase, const std::string& first, cons
     case Case::installFailed: return "Install failed: " + first;
     case Case::launchAgentFailed: return "LaunchAgent install failed: " + first;
     case Case::launchAgentNotConfigured: return "LaunchAgent installation is not configured for this helper.";
+    case Case::untrustedToolFolder: return "Untrusted tool folder " + first + ": " + second.value_or("") + ".";
     }
     return first;
 }

@@ -20,6 +20,7 @@ public:
         installFailed,
         launchAgentFailed,
         launchAgentNotConfigured,
+        untrustedToolFolder,
     };
 
     static HelperError missingPolicyValue(std::string key) { return {Case::missingPolicyValue, std::move(key)}; }
@@ -35,6 +36,9 @@ public:
     static HelperError installFailed(std::string detail) { return {Case::installFailed, std::move(detail)}; }
     static HelperError launchAgentFailed(std::string detail) { return {Case::launchAgentFailed, std::move(detail)}; }
     static HelperError launchAgentNotConfigured() { return {Case::launchAgentNotConfigured, {}}; }
+    static HelperError untrustedToolFolder(std::string folder, std::string reason) {
+        return {Case::untrustedToolFolder, std::move(folder), std::move(reason)};
+    }
 
     Case errorCase() const noexcept { return case_; }
     const std::string& description() const noexcept { return description_; }

@@ -4,6 +4,7 @@
 
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/Identifiers.hpp"
+#include "Platform/LogFolder.hpp"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -61,7 +62,7 @@ void HelperLog::logRefusal(uid_t user, const std::string& message, std::chrono::
 
 void HelperLog::append(const std::string& text) {
     std::lock_guard lock(fileMutex_);
-    platform::FileDescriptor folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    platform::FileDescriptor folder = platform::openLogFolder(folder_);
     if (!folder.valid()) return;
     struct stat status {};
     platform::FileDescriptor file = openLogFile(folder.get(), name_, status);

@@ -25,7 +25,8 @@ public:
     static constexpr std::chrono::seconds refusalWindow{60};
 
     // Touches no file: the folder is opened for each line, so one removed and made
-    // again is still written to.
+    // again is still written to. A missing folder is made (root-owned, 0755) when its
+    // parent exists and root alone can change it; its own missing parents are not.
     explicit HelperLog(const platform::FileURL& url);
 
     // Appends "<UTC time> <message>" as one line with one write, the message escaped.

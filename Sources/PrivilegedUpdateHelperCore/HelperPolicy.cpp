@@ -38,6 +38,7 @@ HelperPolicy HelperPolicy::fromInfoDictionary(const platform::PropertyDictionary
     policy.logFilePath = optionalPolicyValue(Defaults::logFilePathKey, info)
                              .value_or("/Library/Logs/" + policy.bundleIdentifier + ".PrivilegedUpdater.log");
     policy.launchAgentLabel = optionalPolicyValue(Defaults::launchAgentLabelKey, info);
+    policy.toolDirectory = required(Defaults::toolDirectoryKey);
     return policy;
 }
 

@@ -5,6 +5,7 @@
 #include "PrivilegedInstaller.hpp"
 
 #include "HelperError.hpp"
+#include "HelperToolFolder.hpp"
 #include "InstallNames.hpp"
 
 #include "Platform/FileDescriptor.hpp"
@@ -12,7 +13,6 @@
 #include "Platform/Identifiers.hpp"
 #include "Platform/SystemError.hpp"
 #include "Platform/TextEncoding.hpp"
-#include "Platform/ToolPaths.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -72,7 +72,7 @@ void PrivilegedInstaller::copyApp(const CheckedStage& from, int holdingFolder, c
 }
 
 void PrivilegedInstaller::launchApp(const std::string& path, const std::optional<platform::ChildIdentity>& identity) const {
-    platform::launchDetached(platform::paths::open, {path}, identity);
+    platform::launchDetached(policy_.toolDirectory + "/" + HelperToolFolder::open, {path}, identity);
 }
 
 void PrivilegedInstaller::install(const CheckedStage& stage) const {

@@ -3,6 +3,7 @@
 #include "PrivilegedInstaller.hpp"
 
 #include "HelperError.hpp"
+#include "HelperToolFolder.hpp"
 #include "ToolRun.hpp"
 
 #include "AutoUpdateKit/AppVersion.hpp"
@@ -10,7 +11,6 @@
 #include "Platform/IPC/Service.hpp"
 #include "Platform/StaticCode.hpp"
 #include "Platform/TextEncoding.hpp"
-#include "Platform/ToolPaths.hpp"
 
 #include <shared_mutex>
 #include <sys/stat.h>
@@ -122,7 +122,7 @@ void PrivilegedInstaller::verifyApp(const std::string& path, const std::string& 
 }
 
 void PrivilegedInstaller::verifySignature(const platform::FileURL& appURL) const {
-    auto result = autoupdatekit::runTool(platform::paths::codesign, {"--verify", "--deep", "--strict", "--verbose=2", appURL.path()});
+    auto result = autoupdatekit::runTool(policy_.toolDirectory + "/" + HelperToolFolder::codesign, {"--verify", "--deep", "--strict", "--verbose=2", appURL.path()});
     if (!result.succeeded()) throw HelperError::signatureInvalid(result.output);
 }
 

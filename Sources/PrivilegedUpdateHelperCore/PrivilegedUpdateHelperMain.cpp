@@ -2,6 +2,7 @@
 
 #include "HelperDelegate.hpp"
 #include "HelperError.hpp"
+#include "HelperToolFolder.hpp"
 
 #include "Platform/Bundle.hpp"
 
@@ -40,6 +41,7 @@ void run(const platform::PropertyDictionary& info) {
     HelperPolicy policy;
     try {
         policy = HelperPolicy::fromInfoDictionary(info);
+        HelperToolFolder::check(policy.toolDirectory);
     } catch (const HelperError& error) {
         std::cerr << "PrivilegedUpdateHelper failed: " << error.description() << "\n" << std::flush;
         std::exit(1);

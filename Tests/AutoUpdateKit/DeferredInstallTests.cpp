@@ -159,7 +159,7 @@ TEST_F(DeferredInstall, WaitsForTheAppThenReplacesTheWholeBundleAndReopensIt) {
 // folder).
 TEST_F(DeferredInstall, AScriptKilledAtAnyStepNeverLosesTheInstalledApp) {
     std::string pristine = folder_ / "pristine/Sample.app";
-    ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {current_, pristine}).status, 0);
+    ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto(), {current_, pristine}).status, 0);
     auto appSurvives = [&] {
         if (verifies(current_)) return true;
         for (const auto& name : platform::directoryEntries(folder_ / "apps")) {
@@ -170,7 +170,7 @@ TEST_F(DeferredInstall, AScriptKilledAtAnyStepNeverLosesTheInstalledApp) {
             platform::removeRecursively(folder_ / "rebuilt");
             platform::createDirectories(rebuilt);
             std::string contents = folder_ / "tmp/" + name + "/Contents";
-            if (exists(contents) && platform::runCapturingOutput(platform::paths::ditto, {contents, rebuilt + "/Contents"}).status == 0 &&
+            if (exists(contents) && platform::runCapturingOutput(platform::paths::ditto(), {contents, rebuilt + "/Contents"}).status == 0 &&
                 verifies(rebuilt)) {
                 return true;
             }
@@ -185,7 +185,7 @@ TEST_F(DeferredInstall, AScriptKilledAtAnyStepNeverLosesTheInstalledApp) {
                 platform::removeRecursively(folder_ / folder);
                 platform::createDirectories(folder_ / folder);
             }
-            ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {pristine, current_}).status, 0);
+            ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto(), {pristine, current_}).status, 0);
             pid_t script = startScript(strategy, endedProcess());
             finished = !killGroupAtStep(script, step).killed;
             ::waitpid(script, nullptr, 0);
@@ -333,7 +333,7 @@ TEST_F(DeferredInstall, AContentsMoveAcrossFileSystemsThatStopsPartWayNeverLoses
         ASSERT_EQ(entries.size(), 1u);
         EXPECT_EQ(folder_ / "tmp/" + entries.front(), backup);
         std::string rebuilt = folder_ / "rebuilt/Sample.app";
-        ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {backup + "/Contents", rebuilt + "/Contents"}).status, 0);
+        ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto(), {backup + "/Contents", rebuilt + "/Contents"}).status, 0);
         EXPECT_TRUE(verifies(rebuilt));
         EXPECT_EQ(versionAt(rebuilt), "1.0");
     }

@@ -14,7 +14,9 @@
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
 #include "Platform/ServiceManagement.hpp"
+#include "Platform/ToolPaths.hpp"
 
+#include <csignal>
 #include <functional>
 #include <unistd.h>
 
@@ -106,6 +108,25 @@ TEST_F(Orchestration, FailuresLeaveTheAppRunningWithTheError) {
               std::string::npos)
         << run.bytes;
     EXPECT_EQ(versionAt(other), "1.0");
+
+    // The supervisor logs, with the time, each job it loads, starts and sees end, and
+    // each job it cannot load; without systemd, to its own file too.
+    std::string job = std::string(label);
+    std::string prefix = "autoupdatekit-launchd: loaded " + job + " from /Library/LaunchDaemons/" + job +
+                         ".plist\nautoupdatekit-launchd: started " + job + " (pid ";
+    std::string logged = timestampedMessages(supervisor.errorOutput());
+    ASSERT_EQ(logged.rfind(prefix, 0), 0u) << logged;
+    pid_t helper = std::stoi(logged.substr(prefix.size()));
+    std::string expected = prefix + std::to_string(helper) + "): /Library/PrivilegedHelperTools/" + job + "\n";
+    EXPECT_EQ(logged, expected);
+    ::kill(helper, SIGTERM);
+    expected += "autoupdatekit-launchd: " + job + " (pid " + std::to_string(helper) + ") was killed by signal 15\n";
+    EXPECT_TRUE(waitUntil([&] { return timestampedMessages(supervisor.errorOutput()) == expected; }, std::chrono::seconds(10)))
+        << supervisor.errorOutput();
+    EXPECT_NE(platform::runDiscardingOutput(platform::paths::launchctl(), {"bootstrap", "system", folder_ / "none.plist"}), 0);
+    EXPECT_NE(supervisor.errorOutput().find(" autoupdatekit-launchd: could not load " + folder_ / "none.plist: "), std::string::npos)
+        << supervisor.errorOutput();
+    EXPECT_EQ(readFileIfAny("/Library/Logs/autoupdatekit-launchd.log"), supervisor.errorOutput());
 }
 
 TEST_F(Orchestration, BlessingChecksBeforeItChangesAnything) {
@@ -136,7 +157,7 @@ TEST_F(Orchestration, AnOrdinaryUsersAppBlessesThroughTheAdministratorPrompt) {
 });
 )");
     ::chmod(folder_.path().c_str(), 0755);
-    const std::string runAsRoot = " To install it, run as root: " + binDir + "/autoupdatekit-bless " + label + " ";
+    const std::string runAsRoot = " To install it, run as root: " + platform::paths::bless() + " " + label + " ";
     const std::pair<std::string, std::string> cases[] = {
         {"refused", "The administrator did not allow installing the helper." + runAsRoot},
         {"asked", "No administrator prompt could be shown (no polkit authentication agent)." + runAsRoot},

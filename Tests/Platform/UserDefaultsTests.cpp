@@ -36,7 +36,7 @@ TEST_F(PrivateHome, CorruptFileIsReportedAndNeverReplaced) {
     EXPECT_THROW(defaults.set("Key", PropertyValue("v")), PropertyListError);
     EXPECT_EQ(testsupport::readFile(defaults.filePath()), "garbage that is not a plist");
 
-    auto result = runCapturingOutput(paths::defaults, {"write", "com.example.app", "Key", "v"});
+    auto result = runCapturingOutput(paths::defaults(), {"write", "com.example.app", "Key", "v"});
     EXPECT_NE(result.status, 0);
     EXPECT_NE(result.bytes.find("not a valid property list"), std::string::npos) << result.bytes;
     EXPECT_EQ(testsupport::readFile(defaults.filePath()), "garbage that is not a plist");
@@ -46,5 +46,5 @@ TEST_F(PrivateHome, DomainsThatCouldLeaveThePreferencesFolderAreRefused) {
     EXPECT_THROW(UserDefaults("../evil"), std::invalid_argument);
     EXPECT_THROW(UserDefaults(".hidden"), std::invalid_argument);
     EXPECT_THROW(UserDefaults(""), std::invalid_argument);
-    EXPECT_NE(runCapturingOutput(paths::defaults, {"write", "a/b", "Key", "v"}).status, 0);
+    EXPECT_NE(runCapturingOutput(paths::defaults(), {"write", "a/b", "Key", "v"}).status, 0);
 }

@@ -1,5 +1,6 @@
 // The helper's log as a unit, on real files in a temporary folder: whole lines from
-// many threads, rotation at its size without following links, and the refusal limit.
+// many threads, rotation at its size without following links, the refusal limit, and
+// its folder made only where nobody else could have made it.
 // Line breaks in logged client text, and the limit against the real helper, are in
 // LocalAttackerTests.
 
@@ -8,8 +9,11 @@
 #include "Files.hpp"
 #include "TemporaryDirectory.hpp"
 
+#include "Platform/FileSystem.hpp"
+
 #include <chrono>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -56,9 +60,29 @@ TEST(HelperLog, LinesFromManyThreadsStayWholeAcrossARotation) {
     }
     EXPECT_EQ(count, 8u * 200);
 
-    // A missing log folder loses the line and nothing fails.
-    HelperLog(platform::FileURL(folder / "missing/helper.log")).write("lost");
-    EXPECT_FALSE(testsupport::exists(folder / "missing"));
+}
+
+// A missing log folder is made, root's alone, when only its last component is missing
+// and root alone can change its parent; otherwise the line is lost, nothing is made,
+// and nothing fails.
+TEST(HelperLog, MakesAMissingFolderOnlyWhereNobodyElseCouldHaveMadeIt) {
+    testsupport::TemporaryDirectory folder;
+    HelperLog(platform::FileURL(folder / "made/helper.log")).write("kept");
+    EXPECT_EQ(testsupport::timestampedMessages(testsupport::readFileIfAny(folder / "made/helper.log")), "kept\n");
+    struct stat made = testsupport::lstatOf(folder / "made");
+    EXPECT_EQ(made.st_mode, S_IFDIR | 0755u);
+    EXPECT_EQ(made.st_uid, 0u);
+
+    platform::createDirectories(folder / "open");
+    ::chmod((folder / "open").c_str(), 0777);
+    platform::createDirectories(folder / "users");
+    ::chown((folder / "users").c_str(), 65534, 65534);
+    ::symlink((folder / "target").c_str(), (folder / "link").c_str());
+    for (std::string refused : {"missing/logs", "open/logs", "users/logs", "link"}) {
+        HelperLog(platform::FileURL(folder / refused + "/helper.log")).write("lost");
+        EXPECT_FALSE(testsupport::exists(folder / refused + "/helper.log")) << refused;
+    }
+    EXPECT_EQ(testsupport::listTree(folder.path()), "link\nmade\nmade/helper.log\nopen\nusers\n");
 }
 
 // A link planted at the log's name or at the earlier file's name is never written

@@ -94,7 +94,8 @@ protected:
         return PrivilegedUpdateRequest(destination, staged, bundle, team, update, requester, false);
     }
 
-    // The system folders the helper may write to, with the install's own files left out.
+    // The system folders the helper may write to, with the install's own files and the
+    // helper's log and its folder left out.
     static std::string systemState() {
         std::string state;
         for (const char* folder : {"/Applications", "/Library", "/etc/autoupdatekit"}) {
@@ -105,7 +106,7 @@ protected:
         while (start < state.size()) {
             std::size_t end = state.find('\n', start);
             std::string line = state.substr(start, end - start + 1);
-            bool ours = line.rfind("Sample.app/", 0) == 0 || line.find("SamplePrivilegedUpdater.log") != std::string::npos;
+            bool ours = line.rfind("Sample.app/", 0) == 0 || line == "Logs\n" || line.find("SamplePrivilegedUpdater.log") != std::string::npos;
             if (!ours) withoutLog += line;
             start = end + 1;
         }
@@ -347,7 +348,7 @@ TEST_F(LocalAttacker, StagedInfoPlistsThatAreNotPlainSmallFilesReadAsNone) {
 // queue meanwhile.
 TEST_F(LocalAttacker, OneUserHasAtMostEightInstallsPendingWhateverProcessTheyName) {
     std::string staged = attackersApp("staged", "2.0");
-    ToolGate gate(platform::paths::codesign, "*.copying/*");
+    ToolGate gate(platform::paths::codesign(), "*.copying/*");
     std::string replies = runAsNobody([&] {
         pid_t self = ::getpid();
         const std::pair<std::string, pid_t> requests[] = {
@@ -389,7 +390,7 @@ TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
 
     RequestingProcess held([&](pid_t self) { return requestFor(staged, "2.0-held", "TEAMA1", "com.example.sample", self); }, true);
     EXPECT_EQ(held.reply(), "Install scheduled.");
-    ToolGate gate(platform::paths::codesign, "*.copying/*");
+    ToolGate gate(platform::paths::codesign(), "*.copying/*");
     std::string queued = runAsNobody([&] {
         std::string all;
         for (const char* update : {"2.0-q1", "2.0-q2", "2.0-q3"}) all += scheduleInstallReply(requestFor(staged, update)) + "\n";

@@ -92,6 +92,10 @@ TEST_F(PrivilegedInstall, WaitsForTheRequesterWithoutHoldingUpOtherRequesters) {
     auto result = platform::runCapturingOutput("/usr/bin/find", {destination, "!", "-user", "0", "-o", "!", "-group", "0"});
     EXPECT_EQ(result.bytes, "");
     EXPECT_EQ(lstatOf(std::string(destination) + "/Contents/MacOS/Sample").st_mode & 07777, 0755u);
+    // There was no /Library/Logs: the helper made its log's folder, root's alone.
+    struct stat logs = lstatOf("/Library/Logs");
+    EXPECT_EQ(logs.st_mode, S_IFDIR | 0755u);
+    EXPECT_EQ(logs.st_uid, 0u);
 }
 
 TEST_F(PrivilegedInstall, RelaunchRunsAsTheRequestingUserIntoAnEmptyDestination) {
@@ -282,7 +286,7 @@ TEST_F(PrivilegedInstall, SystemLaunchAgentIsRootOwnedAndNamesTheInstalledExecut
     setInfoValues(app, {{"CFBundleExecutable", "../../../bin/sh"}});
     signWithTeam(app, *team_);
     platform::removeRecursively(destination);
-    ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto, {app, destination}).status, 0);
+    ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto(), {app, destination}).status, 0);
     auto refused = installSystemLaunchAgentOnce();
     EXPECT_EQ(refused.reply->message(), "LaunchAgent install failed: Could not determine app executable name.");
 }

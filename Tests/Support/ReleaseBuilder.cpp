@@ -28,7 +28,7 @@ Release makeRelease(const std::string& folder, const TeamKey& team, const std::s
     if (options.prepare) options.prepare(app);
     signWithTeam(app, team);
     std::string archive = folder + "/" + options.appName + "-" + options.version + ".zip";
-    auto zipped = platform::runCapturingOutput(platform::paths::ditto, {"-c", "-k", "--keepParent", app, archive});
+    auto zipped = platform::runCapturingOutput(platform::paths::ditto(), {"-c", "-k", "--keepParent", app, archive});
     if (zipped.status != 0) throw std::runtime_error("zip failed: " + zipped.bytes);
     std::string bytes = platform::readWholeFile(archive);
     auto digest = platform::sha256(bytes);

@@ -26,7 +26,7 @@ void trustKeyForTeam(const platform::Ed25519PrivateKey& key, const std::string& 
 }
 
 CodesignRun codesign(const std::vector<std::string>& arguments) {
-    auto result = platform::runCapturingOutput(platform::paths::codesign, arguments);
+    auto result = platform::runCapturingOutput(platform::paths::codesign(), arguments);
     return {result.status, result.bytes};
 }
 

@@ -18,7 +18,6 @@ void UpdaterEnvironment::SetUp() {
     ::setenv("TMPDIR", (folder_ / "tmp").c_str(), 1);
     platform::createDirectories(folder_ / "home");
     platform::createDirectories(folder_ / "tmp");
-    platform::createDirectories("/Library/Logs");  // for the helpers' logs
     team_ = std::make_unique<TeamKey>(makeTeamKey(folder_.path(), "TEAMA1"));
     trustKeyForTeam(team_->key, "TEAMA1");
 }

@@ -135,7 +135,7 @@ TEST_F(Codesign, AFileSwappedDuringVerificationFailsItWithoutHangingOrBeingFollo
     });
     std::string unexpected;
     for (int run = 0; run < 30; ++run) {
-        auto result = platform::runCapturingOutput("/usr/bin/timeout", {"20", platform::paths::codesign, "--verify", "--deep", "--strict", app});
+        auto result = platform::runCapturingOutput("/usr/bin/timeout", {"20", platform::paths::codesign(), "--verify", "--deep", "--strict", app});
         bool namesTheFile = result.bytes.find("Contents/Resources/readme.txt") != std::string::npos;
         bool followed = result.bytes.find("file modified") != std::string::npos;
         if (result.status != 0 && (!namesTheFile || followed)) unexpected += "status " + std::to_string(result.status) + ": " + result.bytes;

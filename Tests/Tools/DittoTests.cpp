@@ -24,7 +24,7 @@ using testsupport::ZipEntry;
 namespace {
 
 platform::CapturedOutput ditto(std::vector<std::string> arguments) {
-    return platform::runCapturingOutput(platform::paths::ditto, arguments);
+    return platform::runCapturingOutput(platform::paths::ditto(), arguments);
 }
 
 std::string linkTarget(const std::string& path) {

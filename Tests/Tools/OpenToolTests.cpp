@@ -10,7 +10,7 @@
 namespace {
 
 platform::CapturedOutput open(const std::string& app) {
-    return platform::runCapturingOutput(platform::paths::open, {app});
+    return platform::runCapturingOutput(platform::paths::open(), {app});
 }
 
 }  // namespace

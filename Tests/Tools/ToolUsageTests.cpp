@@ -1,7 +1,10 @@
 #include "SeparatedOutput.hpp"
 #include "TemporaryDirectory.hpp"
 
+#include "Platform/ToolPaths.hpp"
+
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using testsupport::runSeparatingOutput;
 
@@ -12,9 +15,11 @@ struct Invocation {
     std::vector<std::string> arguments;
 };
 
+// The platform tools sit in the tool folder, the project's programs in bin/.
 std::string pathOf(const std::string& tool) {
     if (tool == "PrivilegedUpdateHelper") return AUTOUPDATEKIT_GENERIC_HELPER_PATH;
-    return std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/" + tool;
+    std::string platformTool = platform::paths::toolDirectory() + "/" + tool;
+    return ::access(platformTool.c_str(), X_OK) == 0 ? platformTool : std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/" + tool;
 }
 
 std::string describe(const Invocation& invocation) {

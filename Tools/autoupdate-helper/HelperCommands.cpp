@@ -2,13 +2,16 @@
 
 #include "HelperPropertyLists.hpp"
 
+#include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
 #include "Platform/Bundle.hpp"
 #include "Platform/FileDescriptor.hpp"
+#include "Platform/FileSystem.hpp"
 #include "Platform/FileURL.hpp"
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
 #include "Platform/ServiceManagement.hpp"
 #include "Platform/SystemError.hpp"
+#include "Platform/ToolPaths.hpp"
 
 #include <cstdlib>
 #include <iostream>
@@ -30,12 +33,14 @@ std::string genericHelperPath() {
     return tool.deletingLastPathComponent().appending(AUTOUPDATEKIT_GENERIC_HELPER_FROM_TOOL).standardized().path();
 }
 
-// A file beside the output, so the finished helper can be renamed into place.
+// A file beside the output holding the given bytes, so the finished helper can be
+// renamed into place.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const std::string& besidePath) : path_(besidePath + ".XXXXXX") {
+    explicit TemporaryFile(const std::string& besidePath, std::string_view bytes = {}) : path_(besidePath + ".XXXXXX") {
         platform::FileDescriptor fd(::mkstemp(path_.data()));
         if (!fd.valid()) platform::throwSystemError("create a temporary file beside " + besidePath);
+        platform::writeAll(fd.get(), bytes, path_);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -59,14 +64,21 @@ int runMake(const std::vector<std::string>& arguments) {
     std::string launchdPath = parsed.required("--launchd-plist");
     std::string output = parsed.required("--output");
 
-    std::string serviceName = checkInfoPlist(platform::PropertyList::readFile(infoPath), infoPath);
+    platform::PropertyValue info = platform::PropertyList::readFile(infoPath);
+    std::string serviceName = checkInfoPlist(info, infoPath);
     checkLaunchdPlist(platform::PropertyList::readFile(launchdPath), serviceName, launchdPath);
     std::string generic = genericHelperPath();
     if (::access(generic.c_str(), R_OK) != 0) platform::throwSystemError("read the generic helper " + generic);
 
+    // The helper runs the tools of this install and no other, by absolute path.
+    const auto* checked = info.getIf<platform::PropertyDictionary>();
+    if (checked == nullptr) throw std::runtime_error(infoPath + ": not a property list dictionary");
+    platform::PropertyDictionary policy = *checked;
+    policy[autoupdatekit::PrivilegedUpdateDefaults::toolDirectoryKey] = platform::paths::toolDirectory();
+    TemporaryFile embeddedInfo(output, platform::PropertyList::xml(policy));
     TemporaryFile made(output);
     auto result = platform::runCapturingOutput(AUTOUPDATEKIT_OBJCOPY_PATH,
-        {"--add-section", std::string(infoSection) + "=" + infoPath,
+        {"--add-section", std::string(infoSection) + "=" + embeddedInfo.path(),
          "--set-section-flags", std::string(infoSection) + "=readonly,contents",
          "--add-section", std::string(launchdSection) + "=" + launchdPath,
          "--set-section-flags", std::string(launchdSection) + "=readonly,contents", generic, made.path()});
@@ -122,7 +134,8 @@ const commandline::Command make{
     "  Writes a privileged helper serving the policy in <Info.plist>: the installed generic\n"
     "  helper with both property lists embedded. Both lists are checked first: every\n"
     "  policy key present, the launchd Label equal to AutoUpdateMachServiceName, and\n"
-    "  ProgramArguments naming /Library/PrivilegedHelperTools/<label>.\n",
+    "  ProgramArguments naming /Library/PrivilegedHelperTools/<label>. The policy gets\n"
+    "  AutoUpdateToolDirectory, this install's tool folder, the only tools the helper runs.\n",
     runMake, 1};
 
 const commandline::Command install{

@@ -1,5 +1,6 @@
 #include "JobSupervisor.hpp"
 
+#include "SupervisorLog.hpp"
 #include "SupervisorProtocol.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -10,7 +11,6 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <iostream>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -66,6 +66,14 @@ Job jobFrom(const std::string& plistPath) {
     return loaded;
 }
 
+// How a job's process ended, for the log.
+std::string endingOf(int status) {
+    if (WIFSIGNALED(status)) return "was killed by signal " + std::to_string(WTERMSIG(status));
+    int code = WEXITSTATUS(status);
+    // The child exits 127 when its program cannot be run at all.
+    return "exited with status " + std::to_string(code) + (code == 127 ? " (its program could not be run)" : "");
+}
+
 // Answers launchctl: "print" for anyone, "bootstrap" and "bootout" for root only.
 class ControlService : public platform::ipc::ExportedObject {
 public:
@@ -96,6 +104,7 @@ public:
             }
             reply({{"ok", true}});
         } catch (const std::exception& error) {
+            SupervisorLog::write((bootstrap ? "could not load " : "could not unload ") + *name + ": " + error.what());
             reply({{"ok", false}, {"message", error.what()}});
         }
         return true;
@@ -130,7 +139,7 @@ void JobSupervisor::loadFolder(const std::string& folder) {
         try {
             load(folder + "/" + name);
         } catch (const std::exception& error) {
-            std::cerr << "autoupdatekit-launchd: " << error.what() << "\n";
+            SupervisorLog::write("could not load " + folder + "/" + name + ": " + error.what());
         }
     }
 }
@@ -142,11 +151,13 @@ void JobSupervisor::load(const std::string& plistPath) {
     if (existing != jobs_.end()) {
         // A reloaded job keeps its socket and any running instance.
         existing->second.programArguments = job.programArguments;
+        SupervisorLog::write("reloaded " + job.label + " from " + plistPath);
         return;
     }
     job.socket = bindJobSocket(job.serviceName);
     std::string label = job.label;
     jobs_.emplace(label, std::move(job));
+    SupervisorLog::write("loaded " + label + " from " + plistPath);
     [[maybe_unused]] auto written = ::write(wakeWrite_.get(), "x", 1);
 }
 
@@ -162,6 +173,7 @@ bool JobSupervisor::unload(const std::string& label) {
     ::unlink(platform::ipc::socketPath(job->second.serviceName, platform::ipc::privilegedOption).c_str());
     if (job->second.running > 0) ::kill(job->second.running, SIGTERM);  // reaped with the others
     jobs_.erase(job);
+    SupervisorLog::write("unloaded " + label);
     [[maybe_unused]] auto written = ::write(wakeWrite_.get(), "x", 1);
     return true;
 }
@@ -196,10 +208,11 @@ void JobSupervisor::startJob(Job& job) {
         ::_exit(127);
     }
     if (pid < 0) {
-        std::cerr << "autoupdatekit-launchd: cannot start " << job.label << ": " << std::strerror(errno) << "\n";
+        SupervisorLog::write("could not start " + job.label + ": " + std::strerror(errno));
         return;
     }
     job.running = pid;
+    SupervisorLog::write("started " + job.label + " (pid " + std::to_string(pid) + "): " + job.programArguments.front());
 }
 
 void JobSupervisor::reapChildren() {
@@ -208,7 +221,9 @@ void JobSupervisor::reapChildren() {
     while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {
         std::lock_guard<std::mutex> guard(lock_);
         for (auto& [label, job] : jobs_) {
-            if (job.running == pid) job.running = -1;
+            if (job.running != pid) continue;
+            job.running = -1;
+            SupervisorLog::write(label + " (pid " + std::to_string(pid) + ") " + endingOf(status));
         }
     }
 }

@@ -93,6 +93,9 @@ inline constexpr const char* allowedTeamIdentifierKey = "AutoUpdateAllowedTeamId
 inline constexpr const char* allowedDestinationPathKey = "AutoUpdateAllowedDestinationPath";
 inline constexpr const char* logFilePathKey = "AutoUpdateLogFilePath";
 inline constexpr const char* launchAgentLabelKey = "AutoUpdateLaunchAgentLabel";
+// Written by `autoupdate-helper make`, not by the app maker: the absolute folder of the
+// platform tools of the install that made the helper, the only tools it runs.
+inline constexpr const char* toolDirectoryKey = "AutoUpdateToolDirectory";
 
 // A helper's service name by convention: the app's identifier followed by this.
 inline constexpr const char* machServiceNameSuffix = ".PrivilegedUpdater";
