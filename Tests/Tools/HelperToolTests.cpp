@@ -2,6 +2,7 @@
 #include "PrivateSystemPaths.hpp"
 #include "TemporaryDirectory.hpp"
 
+#include "Platform/Bundle.hpp"
 #include "Platform/ElfSection.hpp"
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
@@ -56,10 +57,7 @@ protected:
                      "--output", output()},
                     executable);
     }
-    PropertyDictionary embeddedInfo() const {
-        return *platform::PropertyList::read(platform::readElfSection(output(), "__info_plist").value_or(""))
-                    .getIf<PropertyDictionary>();
-    }
+    PropertyDictionary embeddedInfo() const { return platform::embeddedPropertyList(output(), "__info_plist"); }
     std::string output() const { return folder_ / label; }
 
     testsupport::TemporaryDirectory folder_;
