@@ -59,12 +59,6 @@ std::string readToEnd(int fd, std::size_t maximumSize, const std::string& path, 
     }
 }
 
-std::string octal(mode_t mode) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
-    return text;
-}
-
 void requireRemovableAt(int parentFd, const std::string& name, const std::string& path) {
     struct stat status {};
     if (::fstatat(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -97,7 +91,7 @@ void walkFromParent(const std::string& path, Walk walk) {
     walk(parent.get(), name, path);
 }
 
-void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, gid_t group, mode_t refusedModeBits) {
+void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, gid_t group) {
     for (const auto& name : directoryEntriesAt(directoryFd, path)) {
         std::string entryPath = path + "/" + name;
         struct stat status {};
@@ -105,14 +99,11 @@ void giveEntriesToOwner(int directoryFd, const std::string& path, uid_t owner, g
         if (!S_ISLNK(status.st_mode) && (status.st_mode & (S_ISUID | S_ISGID)) != 0) {
             throw SystemError("set-ID file " + entryPath, EPERM);
         }
-        if (!S_ISLNK(status.st_mode) && (status.st_mode & refusedModeBits) != 0) {
-            throw SystemError("refused mode " + octal(status.st_mode & 07777) + " of " + entryPath, EPERM);
-        }
         if (::fchownat(directoryFd, name.c_str(), owner, group, AT_SYMLINK_NOFOLLOW) != 0) throwSystemError("chown " + entryPath);
         if (S_ISDIR(status.st_mode)) {
             FileDescriptor child(::openat(directoryFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!child.valid()) throwSystemError("open " + entryPath);
-            giveEntriesToOwner(child.get(), entryPath, owner, group, refusedModeBits);
+            giveEntriesToOwner(child.get(), entryPath, owner, group);
         }
     }
 }
@@ -166,14 +157,14 @@ void renameWithoutReplacing(const std::string& from, const std::string& to) {
     }
 }
 
-void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group, mode_t refusedEntryModeBits) {
+void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group) {
     FileDescriptor top(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!top.valid()) throwSystemError("open " + path);
     struct stat status {};
     if (::fstat(top.get(), &status) != 0) throwSystemError("stat " + path);
     if ((status.st_mode & (S_ISUID | S_ISGID)) != 0) throw SystemError("set-ID folder " + path, EPERM);
     if (::fchown(top.get(), owner, group) != 0) throwSystemError("chown " + path);
-    giveEntriesToOwner(top.get(), path, owner, group, refusedEntryModeBits);
+    giveEntriesToOwner(top.get(), path, owner, group);
 }
 
 std::vector<std::string> directoryEntries(const std::string& path) {

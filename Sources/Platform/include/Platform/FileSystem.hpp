@@ -61,9 +61,8 @@ void renameWithoutReplacing(const std::string& from, const std::string& to);
 
 // Gives every entry of the tree (the top included) to the owner and group without
 // following any link, walking by directory descriptor. Refuses, before changing
-// anything further, a set-user-ID or set-group-ID file, and an entry below the top
-// with any of refusedEntryModeBits: SystemError with EPERM.
-void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group, mode_t refusedEntryModeBits = 0);
+// anything further, a set-user-ID or set-group-ID file: SystemError with EPERM.
+void giveTreeToOwner(const std::string& path, uid_t owner, gid_t group);
 
 // Creates name in folder as root's own file: never through a link (O_EXCL | O_NOFOLLOW
 // on a fresh random name), owner 0:0 and the mode set on the open descriptor, synced,
