@@ -179,11 +179,8 @@ void checkOurs(benchmark::State& state) {
     auto* served = releaseOrSkip(state);
     if (!served) return;
     std::string staging = served->folder + "/staging";
-    auto bundle = std::make_shared<const platform::Bundle>(*platform::Bundle::open(platform::FileURL(served->installed)));
-    autoupdatekit::AutoUpdateManager manager(
-        autoupdatekit::AutoUpdateConfiguration(*platform::WebURL::parse(served->server.url("/manifest.json")), served->publicKey,
-                                               bundle, platform::FileURL(staging), "svc"),
-        platform::HTTPSession::shared());
+    autoupdatekit::AutoUpdateManager manager(autoupdatekit::AutoUpdateConfiguration(
+        *autoupdatekit::URL::parse(served->server.url("/manifest.json")), served->publicKey, served->installed, staging, "svc"));
     bench::timeEachRun(
         state, [&] { platform::removeRecursively(staging); },  // each check starts as the first one does
         [&] {

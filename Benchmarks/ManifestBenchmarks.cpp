@@ -32,7 +32,7 @@ const SignedDocument& typicalManifest() {
             "3.12.1",
             "3121",
             "11.0",
-            *platform::WebURL::parse("https://downloads.example.com/editor/Example-Editor-3.12.1.zip"),
+            *autoupdatekit::URL::parse("https://downloads.example.com/editor/Example-Editor-3.12.1.zip"),
             "Example-Editor-3.12.1.zip",
             std::string(64, 'c'),
             48213504,

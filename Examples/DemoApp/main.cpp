@@ -1,10 +1,18 @@
-// The app of the end-to-end demo and tests. Every run appends "<version> <uid>" to the
-// file its Info.plist names under "SampleMarkerPath", so one can see which version ran
-// and as whom. With "deferred" or "privileged" it checks its feed and, for a ready
-// update, hands it over the way an app embedding the client would, then ends; with
-// "check" it only checks and logs; with "scheduled <install|later|skip>" it runs the
-// background scheduler, shows the ready update to its consent callback, which answers
-// as told, and stops after the next scheduled check.
+// The app of the end-to-end demo and tests: a small app with a main loop and an open
+// document that it must save before it quits. Every launch appends "<version> <uid>" to
+// the file its Info.plist names under "SampleMarkerPath", and saving appends "saved
+// <version>", so one can see which version ran, as whom, and that the work was saved
+// before the update was installed.
+//
+// Modes (the first argument):
+//   start-up                 the one-call start-up check; a ready update is installed now
+//   deferred                 the same (the older name)
+//   privileged               checks, then hands a ready update to the privileged helper
+//   check                    only checks and logs
+//   scheduled <answer>       the background scheduler; its consent answers as told
+//   background <answer>      the start-up check on a library thread, with its consent
+// where <answer> is install, later, skip or on-quit. Every callback runs on the main
+// loop; one that does not says so in the log ("not on the main thread").
 
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
 #include "AutoUpdateKit/AutoUpdateScheduler.hpp"
@@ -12,14 +20,63 @@
 #include "Platform/Bundle.hpp"
 #include "Platform/Identifiers.hpp"
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <fstream>
-#include <thread>
+#include <functional>
 #include <iostream>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <unistd.h>
 
 namespace {
+
+using namespace autoupdatekit;
+
+// The app's main loop: work posted from any thread runs here, in order.
+class MainLoop {
+public:
+    void post(std::function<void()> work) {
+        std::lock_guard<std::mutex> guard(lock_);
+        queue_.push_back(std::move(work));
+        wake_.notify_one();
+    }
+    // Runs posted work until quit() or the time limit; true when quit() ended it.
+    bool run(std::chrono::seconds limit) {
+        auto end = std::chrono::steady_clock::now() + limit;
+        std::unique_lock<std::mutex> guard(lock_);
+        while (!quitting_) {
+            if (queue_.empty() && wake_.wait_until(guard, end) == std::cv_status::timeout) return false;
+            while (!queue_.empty()) {
+                auto work = std::move(queue_.front());
+                queue_.pop_front();
+                guard.unlock();
+                work();
+                guard.lock();
+            }
+        }
+        return true;
+    }
+    void quit() { quitting_ = true; }
+    bool onThisThread() const { return std::this_thread::get_id() == thread_; }
+
+private:
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> queue_;
+    bool quitting_ = false;
+    std::thread::id thread_ = std::this_thread::get_id();
+};
+
+MainLoop mainLoop;
+std::optional<std::string> markerPath;
+std::string runningVersion = "?";
+
+void appendToMarker(const std::string& line) {
+    if (markerPath) std::ofstream(*markerPath, std::ios::app) << line << "\n";
+}
 
 void recordLaunch() {
     std::optional<platform::Bundle> bundle;
@@ -29,71 +86,108 @@ void recordLaunch() {
         return;  // an Info.plist that does not parse names no marker
     }
     const auto& info = bundle->infoDictionary();
-    const std::string* marker = platform::PropertyList::stringValue(info, "SampleMarkerPath");
-    const std::string* version = platform::PropertyList::stringValue(info, "CFBundleShortVersionString");
-    if (marker == nullptr) return;
-    std::ofstream(*marker, std::ios::app) << (version ? *version : "?") << " " << ::getuid() << "\n";
+    if (const std::string* marker = platform::PropertyList::stringValue(info, "SampleMarkerPath")) markerPath = *marker;
+    if (const std::string* version = platform::PropertyList::stringValue(info, "CFBundleShortVersionString")) runningVersion = *version;
+    appendToMarker(runningVersion + " " + std::to_string(::getuid()));
 }
 
-int updatePrivileged(const autoupdatekit::AutoUpdateManager::Log& log) {
-    auto configuration = autoupdatekit::AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
-    if (!configuration) return 1;
+void log(const std::string& line) {
+    std::cerr << line << (mainLoop.onThisThread() ? "" : " (not on the main thread)") << "\n";
+}
+
+// What an editor does before it quits: saves its documents, then leaves its main loop.
+void saveAndQuit() {
+    log("app> saving the open document, then quitting");
+    appendToMarker("saved " + runningVersion);
+    mainLoop.quit();
+}
+
+AutoUpdateDecision decisionFor(const std::string& answer) {
+    if (answer == "install") return AutoUpdateDecision::installNow;
+    if (answer == "skip") return AutoUpdateDecision::skipThisVersion;
+    if (answer == "on-quit") return AutoUpdateDecision::installOnQuit;
+    return AutoUpdateDecision::later;
+}
+
+// The callbacks an app gives: all of them on its main loop, quitting on its own terms.
+AutoUpdateAppCallbacks appCallbacks(const std::string& answer) {
+    AutoUpdateAppCallbacks callbacks;
+    callbacks.executor = [](std::function<void()> work) { mainLoop.post(std::move(work)); };
+    callbacks.log = log;
+    callbacks.consent = [answer](const AutoUpdateCandidate& candidate) {
+        const auto& payload = candidate.manifest.payload;
+        log("consent> update " + payload.version + " (" + payload.build + "), released " + platform::iso8601UTC(payload.releaseDate) +
+            ", " + std::to_string(payload.archiveSize) + " bytes" + (candidate.reusedDownload ? ", downloaded before" : ""));
+        log("consent> notes: " + payload.releaseNotes.value_or("(none)"));
+        AutoUpdateDecision decision = decisionFor(answer);
+        log("consent> the user answers " + rawValue(decision));
+        return decision;
+    };
+    callbacks.beforeInstall = [] { return std::optional<double>(0.2); };
+    callbacks.quit = saveAndQuit;
+    return callbacks;
+}
+
+int updatePrivileged() {
     try {
-        auto result = autoupdatekit::AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate({}, log);
+        auto configuration = AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
+        if (!configuration) return 1;
+        AutoUpdateCheckOptions options;
+        options.log = log;
+        auto result = AutoUpdateManager(*configuration).checkForUpdate(options);
         log("AutoUpdateKit: " + result.logDescription());
-        const auto* ready = std::get_if<autoupdatekit::AutoUpdateCheckResult::UpdateReady>(&result.value);
+        const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
         if (ready == nullptr) return 0;
-        autoupdatekit::AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(
-            ready->candidate, *configuration, std::nullopt, [] { return std::optional<double>(0.2); }, log);
-    } catch (const std::exception& error) {
-        log(std::string("AutoUpdateKit: ") + error.what());
+        AutoUpdateAppCallbacks callbacks = appCallbacks("install");
+        callbacks.executor = {};  // a direct call runs its callbacks on this thread
+        AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(ready->candidate, *configuration, callbacks);
+        return 0;
+    } catch (const AutoUpdateError& error) {
+        log("AutoUpdateKit: " + error.logDescription());
         return 1;
     }
 }
 
-// Shows the candidate as an app's update window would, and answers as told.
-autoupdatekit::AutoUpdateConsent consentAnswering(const std::string& answer, std::atomic<int>& asked) {
-    return [answer, &asked](const autoupdatekit::AutoUpdateCandidate& candidate) {
-        using autoupdatekit::AutoUpdateDecision;
-        const auto& payload = candidate.manifest.payload;
-        std::cerr << "consent> update " << payload.version << " (" << payload.build << "), released "
-                  << platform::iso8601UTC(payload.releaseDate) << ", " << payload.archiveSize << " bytes\n"
-                  << "consent> notes: " << payload.releaseNotes.value_or("(none)") << "\n";
-        AutoUpdateDecision decision = answer == "install" ? AutoUpdateDecision::installNow
-                                      : answer == "skip"  ? AutoUpdateDecision::skipThisVersion
-                                                          : AutoUpdateDecision::later;
-        std::cerr << "consent> the user answers " << autoupdatekit::rawValue(decision) << "\n";
-        ++asked;
-        return decision;
-    };
+// The scheduler checks every 2 s (a demo cannot wait an hour); the app runs its loop for
+// a few checks, or until it is asked to quit.
+int runScheduler(const std::string& answer) {
+    auto configuration = AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
+    if (!configuration) return 1;
+    AutoUpdateScheduler scheduler(*configuration, appCallbacks(answer), {std::chrono::seconds(2), std::chrono::seconds(0)});
+    scheduler.start();
+    bool quit = mainLoop.run(std::chrono::seconds(7));
+    scheduler.stop();
+    if (!quit) saveAndQuit();
+    return 0;
 }
 
-int runScheduler(const std::string& answer, const autoupdatekit::AutoUpdateManager::Log& log) {
-    auto configuration = autoupdatekit::AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
-    if (!configuration) return 1;
-    std::atomic<int> asked = 0;
-    // A demo cannot wait an hour: checks every 2 s (±10%), the first one at once.
-    autoupdatekit::AutoUpdateScheduler scheduler(*configuration, log, consentAnswering(answer, asked),
-                                                 {std::chrono::seconds(2), std::chrono::seconds(0)});
-    scheduler.start();
-    for (int n = 0; n < 300 && asked == 0; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::this_thread::sleep_for(std::chrono::seconds(3));  // one more scheduled check
-    scheduler.stop();
-    return asked > 0 ? 0 : 1;
+int runInBackground(const std::string& answer) {
+    AutoUpdateAppCallbacks callbacks = appCallbacks(answer);
+    callbacks.finished = [](const AutoUpdateOutcome& outcome) {
+        log("app> the start-up check has ended" + std::string(outcome.error ? " with an error" : ""));
+        if (!outcome.decision || *outcome.decision != AutoUpdateDecision::installNow) saveAndQuit();
+    };
+    auto check = AutoUpdateManager::checkInstallAndRelaunchInBackground(callbacks);
+    mainLoop.run(std::chrono::seconds(60));
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     recordLaunch();
-    auto log = [](const std::string& line) { std::cerr << line << "\n"; };
     std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "deferred") {
-        autoupdatekit::AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(log);
-        return 1;  // reached only when nothing was handed over
+    std::string answer = argc > 2 ? argv[2] : "later";
+    if (mode == "deferred" || mode == "start-up") {
+        AutoUpdateAppCallbacks callbacks = appCallbacks("install");
+        callbacks.executor = {};
+        callbacks.consent = {};
+        AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(callbacks);
+        return 0;
     }
-    if (mode == "privileged") return updatePrivileged(log);
-    if (mode == "scheduled") return runScheduler(argc > 2 ? argv[2] : "later", log);
-    if (mode == "check") autoupdatekit::AutoUpdateManager::checkFromMainBundleIfConfigured(log);
+    if (mode == "privileged") return updatePrivileged();
+    if (mode == "scheduled") return runScheduler(answer);
+    if (mode == "background") return runInBackground(answer);
+    if (mode == "check") AutoUpdateManager::checkFromMainBundleIfConfigured(log);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "AutoUpdateKit/AppVersion.hpp"
 
+#include "InstalledApp.hpp"
+
 #include "Platform/Bundle.hpp"
 
 #include <charconv>
@@ -50,9 +52,31 @@ std::string stringOr0(const platform::PropertyDictionary& info, const char* key)
 
 }  // namespace
 
-AppVersion AppVersion::of(const platform::Bundle& bundle) {
+AppVersion bundleVersion(const platform::Bundle& bundle) {
     const auto& info = bundle.infoDictionary();
     return {stringOr0(info, "CFBundleShortVersionString"), stringOr0(info, "CFBundleVersion")};
+}
+
+AppVersion AppVersion::ofRunningApp() {
+    try {
+        return bundleVersion(platform::Bundle::main());
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+AppVersion AppVersion::ofApp(const std::string& appPath) {
+    try {
+        auto bundle = platform::Bundle::open(platform::FileURL(appPath));
+        return bundle ? bundleVersion(*bundle) : AppVersion{};
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+int AppVersion::compare(const AppVersion& left, const AppVersion& right) {
+    int comparison = compareDotted(left.version, right.version);
+    return comparison != 0 ? comparison : compareDotted(left.build, right.build);
 }
 
 int AppVersion::compareDotted(const std::string& left, const std::string& right) {

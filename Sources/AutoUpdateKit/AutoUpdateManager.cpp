@@ -1,16 +1,19 @@
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
 
-#include "AutoUpdateKit/AppVersion.hpp"
+#include "AppFlow.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
 #include "ClientSettings.hpp"
-#include "FileHash.hpp"
+#include "InstalledApp.hpp"
 #include "PackageOwnership.hpp"
 #include "ScheduledCheckRules.hpp"
 #include "SuppressedUpdate.hpp"
 #include "SystemVersionRequirement.hpp"
+#include "TransportFailure.hpp"
+#include "UpdateCheck.hpp"
+#include "WebAddress.hpp"
 
-#include <strings.h>
+#include "Platform/HTTPSession.hpp"
 
 namespace autoupdatekit {
 namespace {
@@ -23,7 +26,7 @@ constexpr long manifestTransferSeconds = 10 * 60;
 
 // The manifest URL with a "_" query item holding the current seconds added last, so no
 // cache between here and the server answers with an old manifest.
-platform::WebURL cacheBustingURL(const platform::WebURL& url) {
+platform::WebURL cacheBustingURL(const URL& url) {
     std::string text = url.absoluteString();
     std::size_t fragment = text.find('#');
     std::string beforeFragment = text.substr(0, fragment);
@@ -31,23 +34,41 @@ platform::WebURL cacheBustingURL(const platform::WebURL& url) {
     auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     std::string joiner = beforeFragment.find('?') == std::string::npos ? "?" : beforeFragment.back() == '?' ? "" : "&";
     std::string composed = beforeFragment + joiner + "_=" + std::to_string(seconds) + fragmentText;
-    return platform::WebURL::parse(composed).value_or(url);
+    return platform::WebURL::parse(composed).value_or(webURL(url));
 }
 
 }  // namespace
 
-AutoUpdateManager::AutoUpdateManager(AutoUpdateConfiguration configuration, std::shared_ptr<const platform::HTTPSession> session)
-    : configuration_(std::move(configuration)), session_(std::move(session)) {}
+AutoUpdateManager::AutoUpdateManager(AutoUpdateConfiguration configuration)
+    : check_(std::make_unique<Check>(std::move(configuration))) {}
+AutoUpdateManager::~AutoUpdateManager() = default;
+AutoUpdateManager::AutoUpdateManager(AutoUpdateManager&&) noexcept = default;
+AutoUpdateManager& AutoUpdateManager::operator=(AutoUpdateManager&&) noexcept = default;
 
-SignedUpdateManifest AutoUpdateManager::loadManifest(const CheckCancellation& cancellation) const {
+const AutoUpdateConfiguration& AutoUpdateManager::configuration() const noexcept { return check_->configuration(); }
+
+AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const AutoUpdateCheckOptions& options) const {
+    try {
+        return check_->run(options);
+    } catch (const AutoUpdateError&) {
+        throw;
+    } catch (const DecodingError& error) {
+        throw AutoUpdateError::invalidManifest(error.what());
+    } catch (const std::exception& error) {
+        // What is left are the file system's and the tools' failures in the staging folder.
+        throw AutoUpdateError::stagingFailed(configuration().stagingDirectory, error.what());
+    }
+}
+
+SignedUpdateManifest AutoUpdateManager::Check::loadManifest(const CheckCancellation& cancellation) const {
     platform::HTTPRequest request{cacheBustingURL(configuration_.manifestURL), {{"Cache-Control", "no-cache"}, {"Pragma", "no-cache"}}};
     request.transferTimeoutSeconds = manifestTransferSeconds;
     request.cancelled = [cancellation] { return cancellation.isCancelled(); };
     std::pair<std::string, platform::HTTPResponse> fetched;
     try {
-        fetched = session_->data(request, maximumManifestSize);
-    } catch (const platform::TransferCancelled&) {
-        throw AutoUpdateError::cancelled();
+        fetched = platform::HTTPSession::shared()->data(request, maximumManifestSize);
+    } catch (const platform::TransportError& error) {
+        throwTransportFailure(error, configuration_.manifestURL);
     }
     const auto& [body, response] = fetched;
     if (response.isHTTP && (response.statusCode < 200 || response.statusCode > 299)) {
@@ -56,11 +77,7 @@ SignedUpdateManifest AutoUpdateManager::loadManifest(const CheckCancellation& ca
     return ManifestCoding::makeDecoder().decodeManifest(body);
 }
 
-AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const platform::ProgressObserver& downloadObserver, const Log& log) const {
-    return checkForUpdate(AutoUpdateCheckOptions{downloadObserver, log});
-}
-
-AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const AutoUpdateCheckOptions& options) const {
+AutoUpdateCheckResult AutoUpdateManager::Check::run(const AutoUpdateCheckOptions& options) const {
     const CheckCancellation& cancellation = options.cancellation;
     auto stopIfCancelled = [&] {
         if (cancellation.isCancelled()) throw AutoUpdateError::cancelled();
@@ -70,23 +87,30 @@ AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const AutoUpdateCheckOpt
     if (!ManifestSignature::verify(manifest, configuration_.publicKeyBase64)) throw AutoUpdateError::invalidManifestSignature();
     const auto& payload = manifest.payload;
 
-    AppVersion current = AppVersion::of(*configuration_.currentBundle);
-    int comparison = AppVersion::compareDotted(payload.version, current.version);
-    if (comparison == 0) comparison = AppVersion::compareDotted(payload.build, current.build);
+    const platform::Bundle& app = installedApp(configuration_).bundle();
+    AppVersion current = bundleVersion(app);
     auto upToDate = AutoUpdateCheckResult::upToDate(current.version, current.build, payload.version, payload.build);
-    if (comparison != 1) return upToDate;
+    if (AppVersion::compare({payload.version, payload.build}, current) != 1) {
+        // Tidying up never fails a check that found nothing to do.
+        try {
+            staging_.emptyUnlessNewerThan(current);
+        } catch (const std::exception& error) {
+            if (options.log) options.log(std::string("AutoUpdateKit: the staging directory was left as it is: ") + error.what());
+        }
+        return upToDate;
+    }
 
     // Before the suppression step: a release passed over is not offered, so it must not
     // clear the suppression of another one.
     if (options.scheduled) {
-        ClientSettings settings(*configuration_.currentBundle);
+        ClientSettings settings(app);
         if (auto reason = scheduledPassOver(payload, settings, options.now)) {
             if (options.log) options.log("AutoUpdateKit: " + *reason);
             return upToDate;
         }
     }
 
-    SuppressedUpdate suppression(*configuration_.currentBundle);
+    SuppressedUpdate suppression(app);
     if (suppression.unreadable() && options.log) {
         options.log("AutoUpdateKit: " + *suppression.unreadable() + "; taken as holding no suppressed update and left as it is.");
     }
@@ -94,43 +118,31 @@ AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const AutoUpdateCheckOpt
     suppression.clear();
 
     // Nothing is fetched for an app that the package manager alone may replace.
-    std::string appPath = configuration_.currentBundle->bundleURL().standardized().path();
+    std::string appPath = app.bundleURL().standardized().path();
     if (auto packages = PackageOwnership::owningPackage(appPath)) throw AutoUpdateError::managedByPackageManager(appPath, *packages);
     validateMinimumSystemVersion(payload.minimumSystemVersion);
     stopIfCancelled();
-    platform::FileURL archive = downloadArchive(manifest, options);
+    bool reused = false;
+    std::string archive = stagedArchive(payload, options, reused);
     stopIfCancelled();
-    std::string digest = FileHash::hexDigest(archive);
-    if (payload.archiveSHA256.size() != digest.size() ||
-        ::strncasecmp(payload.archiveSHA256.c_str(), digest.c_str(), digest.size()) != 0) {
-        throw AutoUpdateError::archiveHashMismatch(payload.archiveSHA256, digest);
-    }
-    platform::FileURL app = extractArchive(archive, payload.appName);
-    validateExtractedApp(app, manifest);
+    std::string extracted = extractArchive(archive, payload.appName);
+    validateExtractedApp(extracted, manifest);
     stopIfCancelled();
-    return AutoUpdateCheckResult::updateReady({std::move(manifest), archive, app});
-}
-
-std::optional<AutoUpdateConfiguration> AutoUpdateManager::mainBundleConfiguration(const Log& log) {
-    std::optional<AutoUpdateConfiguration> configuration;
-    try {
-        configuration = AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
-    } catch (const std::exception& error) {
-        log(std::string("AutoUpdateKit: ") + error.what());
-        return std::nullopt;
-    }
-    if (!configuration) log("AutoUpdateKit: no manifest URL/public key configured; skipping check.");
-    return configuration;
+    return AutoUpdateCheckResult::updateReady({std::move(manifest), archive, extracted, reused});
 }
 
 void AutoUpdateManager::checkFromMainBundleIfConfigured(const Log& log) {
-    auto configuration = mainBundleConfiguration(log);
-    if (!configuration) return;
     try {
-        AutoUpdateManager manager(*configuration, platform::HTTPSession::shared());
-        log("AutoUpdateKit: " + manager.checkForUpdate({}, log).logDescription());
+        auto configuration = AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
+        if (!configuration) {
+            log("AutoUpdateKit: no manifest URL/public key configured; skipping check.");
+            return;
+        }
+        AutoUpdateCheckOptions options;
+        options.log = log;
+        log("AutoUpdateKit: " + AutoUpdateManager(*configuration).checkForUpdate(options).logDescription());
     } catch (const std::exception& error) {
-        log(std::string("AutoUpdateKit: ") + error.what());
+        log(failureLine(error));
     }
 }
 

@@ -1,101 +1,115 @@
-// Install orchestration: plan, hand the install to something that outlives the app
-// (the deferred script or the privileged helper), and end the process.
+// The manager's public calls after a check: the app's decision, the hand-over of an
+// install, and the start-up check, blocking or in the background.
 
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
 
-#include "AutoUpdateKit/InstallationPlan.hpp"
-#include "AutoUpdateKit/PrivilegedHelperBlesser.hpp"
-#include "AutoUpdateKit/PrivilegedUpdateClient.hpp"
-#include "DeferredInstall.hpp"
+#include "AppFlow.hpp"
 
-#include <cstdlib>
-#include <memory>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
-#include <unistd.h>
 
 namespace autoupdatekit {
-namespace {
 
-constexpr double longestGracePeriod = 3.0;
-
-void gracePeriod(const AutoUpdateManager::BeforeRelaunch& beforeRelaunch) {
-    if (!beforeRelaunch) return;
-    std::optional<double> seconds = beforeRelaunch();
-    if (!seconds || !(*seconds > 0)) return;
-    std::this_thread::sleep_for(std::chrono::duration<double>(std::min(*seconds, longestGracePeriod)));
+std::string rawValue(AutoUpdateDecision decision) {
+    switch (decision) {
+        case AutoUpdateDecision::installNow: return "installNow";
+        case AutoUpdateDecision::later: return "later";
+        case AutoUpdateDecision::skipThisVersion: return "skipThisVersion";
+        case AutoUpdateDecision::installOnQuit: return "installOnQuit";
+    }
+    return "later";
 }
-
-InstallationPlan planFor(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration) {
-    return InstallationPlanner::plan(configuration.currentBundle->bundleURL(), candidate.extractedAppURL);
-}
-
-// The path with every link resolved; as it is when it cannot be resolved, for the
-// helper to report.
-std::string resolvedPath(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    return resolved ? std::string(resolved.get()) : path;
-}
-
-}  // namespace
 
 void AutoUpdateManager::installAndRelaunch(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
-                                           const BeforeRelaunch& beforeRelaunch, const Log& log) {
-    InstallationPlan plan = planFor(candidate, configuration);
-    log("AutoUpdateKit: install strategy " + rawValue(plan.strategy));
-    gracePeriod(beforeRelaunch);
-    log("AutoUpdateKit: scheduling deferred install for " + plan.currentAppURL.path());
-    installAfterCurrentProcessExits(plan, updateIdentifier(candidate.manifest.payload), configuration.currentBundle->bundleIdentifier());
-    std::exit(0);
+                                           const AutoUpdateAppCallbacks& callbacks) {
+    handOverAndQuit(candidate, configuration, AppDispatch(callbacks, false), {}, InstallPath::deferredScript);
 }
 
 void AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(const AutoUpdateCandidate& candidate,
                                                                const AutoUpdateConfiguration& configuration,
-                                                               const std::optional<std::string>& machServiceName,
-                                                               const BeforeRelaunch& beforeRelaunch, const Log& log) {
-    std::string service = machServiceName.value_or(configuration.privilegedHelperMachServiceName);
-    InstallationPlan plan = planFor(candidate, configuration);
-    log("AutoUpdateKit: install strategy privilegedHelper for " + plan.currentAppURL.path());
-    if (!plan.currentTeamIdentifier || plan.currentTeamIdentifier->empty()) {
-        throw AutoUpdateError::privilegedHelperRequiresTeamIdentifier();
-    }
-    auto bundleIdentifier = configuration.currentBundle->bundleIdentifier();
-    if (!bundleIdentifier) throw InstallationPlanError::bundleIdentifierMissing(plan.currentAppURL);
-    gracePeriod(beforeRelaunch);
-    // The helper opens the staged app through no link at all, so a link on the way to
-    // the caches folder (a linked home, say) is resolved here, as this user.
-    PrivilegedUpdateRequest request(plan.currentAppURL.path(), resolvedPath(candidate.extractedAppURL.path()), *bundleIdentifier,
-                                    *plan.currentTeamIdentifier, updateIdentifier(candidate.manifest.payload),
-                                    static_cast<std::int32_t>(::getpid()), true);
-    log("AutoUpdateKit: scheduling privileged install for " + plan.currentAppURL.path());
-    // The job label and the service name are the same text.
-    PrivilegedHelperBlesser::ensureInstalled(service, configuration.currentBundle->bundleURL());
-    PrivilegedUpdateClient(service).scheduleInstall(request);
-    std::exit(0);
+                                                               const AutoUpdateAppCallbacks& callbacks,
+                                                               const std::optional<std::string>& machServiceName) {
+    handOverAndQuit(candidate, configuration, AppDispatch(callbacks, false), {}, InstallPath::privilegedHelper, machServiceName);
+}
+
+void AutoUpdateManager::installOnQuit(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
+                                      const Log& log) {
+    installWhenTheAppQuits(candidate, configuration, AppDispatch({.log = log}, false));
+}
+
+AutoUpdateDecision AutoUpdateManager::decideAndAct(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
+                                                   const AutoUpdateAppCallbacks& callbacks) {
+    // Nothing cancels a call that runs on its caller's thread.
+    return *autoupdatekit::decideAndAct(candidate, configuration, AppDispatch(callbacks, false), {});
 }
 
 void AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(const Log& log) {
-    checkInstallAndRelaunchFromMainBundleIfConfigured(log, {});
+    checkInstallAndRelaunchFromMainBundleIfConfigured(AutoUpdateAppCallbacks{.log = log});
 }
 
-void AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(const Log& log, const platform::ProgressObserver& progress,
-                                                                          const AutoUpdateConsent& consent) {
-    auto configuration = mainBundleConfiguration(log);
-    if (!configuration) return;
-    AutoUpdateCheckResult result;
+namespace {
+
+// The start-up check, on whichever thread calls it.
+AutoUpdateOutcome startUpCheck(const AppDispatch& app, const CheckCancellation& cancellation) {
+    std::optional<AutoUpdateConfiguration> configuration;
     try {
-        result = AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate(progress, log);
-    } catch (const std::exception& error) {
-        log(std::string("AutoUpdateKit: ") + error.what());
-        return;
+        configuration = AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
+    } catch (const AutoUpdateError& error) {
+        app.log(failureLine(error));
+        return {std::nullopt, error, std::nullopt};
     }
-    log("AutoUpdateKit: " + result.logDescription());
-    const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
-    if (ready == nullptr) return;
-    try {
-        decideAndAct(ready->candidate, *configuration, consent, log);
-    } catch (const std::exception& error) {
-        log(std::string("AutoUpdateKit: ") + error.what());
+    if (!configuration) {
+        app.log("AutoUpdateKit: no manifest URL/public key configured; skipping check.");
+        return {AutoUpdateCheckResult::notConfigured(), std::nullopt, std::nullopt};
     }
+    return checkAndAct(*configuration, app, cancellation);
+}
+
+}  // namespace
+
+void AutoUpdateManager::checkInstallAndRelaunchFromMainBundleIfConfigured(const AutoUpdateAppCallbacks& callbacks) {
+    startUpCheck(AppDispatch(callbacks, false), {});
+}
+
+class AutoUpdateBackgroundCheck::State {
+public:
+    CheckCancellation cancellation;
+    std::thread worker;
+};
+
+AutoUpdateBackgroundCheck AutoUpdateManager::checkInstallAndRelaunchInBackground(AutoUpdateAppCallbacks callbacks) {
+    auto state = std::make_shared<AutoUpdateBackgroundCheck::State>();
+    state->worker = std::thread([cancellation = state->cancellation, app = AppDispatch(std::move(callbacks), true)] {
+        app.finished(startUpCheck(app, cancellation));
+    });
+    return AutoUpdateBackgroundCheck(state);
+}
+
+AutoUpdateBackgroundCheck::AutoUpdateBackgroundCheck(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+AutoUpdateBackgroundCheck::~AutoUpdateBackgroundCheck() {
+    cancel();
+    wait();
+}
+
+AutoUpdateBackgroundCheck::AutoUpdateBackgroundCheck(AutoUpdateBackgroundCheck&&) noexcept = default;
+
+AutoUpdateBackgroundCheck& AutoUpdateBackgroundCheck::operator=(AutoUpdateBackgroundCheck&& other) noexcept {
+    if (this != &other) {
+        cancel();
+        wait();
+        state_ = std::move(other.state_);
+    }
+    return *this;
+}
+
+void AutoUpdateBackgroundCheck::cancel() {
+    if (state_) state_->cancellation.cancel();
+}
+
+void AutoUpdateBackgroundCheck::wait() {
+    if (state_ && state_->worker.joinable() && state_->worker.get_id() != std::this_thread::get_id()) state_->worker.join();
 }
 
 }  // namespace autoupdatekit

@@ -24,17 +24,17 @@ std::string AutoUpdateCheckResult::logDescription() const {
     }
     if (const auto* ready = std::get_if<UpdateReady>(&value)) {
         const auto& payload = ready->candidate.manifest.payload;
-        return "update " + payload.version + " (" + payload.build + ") staged at " + ready->candidate.extractedAppURL.path();
+        return "update " + payload.version + " (" + payload.build + ") staged at " + ready->candidate.extractedAppPath;
     }
     return "not configured";
 }
 
-AutoUpdateError AutoUpdateError::manifestRequestFailed(long statusCode, const platform::WebURL& url) {
+AutoUpdateError AutoUpdateError::manifestRequestFailed(long statusCode, const URL& url) {
     return {Case::manifestRequestFailed,
             "The update manifest could not be loaded. HTTP " + std::to_string(statusCode) + ": " + url.absoluteString()};
 }
 
-AutoUpdateError AutoUpdateError::archiveDownloadFailed(long statusCode, const platform::WebURL& url) {
+AutoUpdateError AutoUpdateError::archiveDownloadFailed(long statusCode, const URL& url) {
     return {Case::archiveDownloadFailed,
             "The update archive could not be downloaded. HTTP " + std::to_string(statusCode) + ": " + url.absoluteString()};
 }
@@ -53,9 +53,9 @@ AutoUpdateError AutoUpdateError::bundleIdentifierMismatch(const std::string& exp
             "The update app bundle identifier does not match. Expected " + expected + ", got " + actual.value_or("nil") + "."};
 }
 
-AutoUpdateError AutoUpdateError::unsupportedAutomaticInstallStrategy(InstallStrategy strategy) {
+AutoUpdateError AutoUpdateError::unsupportedAutomaticInstallStrategy(const std::string& strategy) {
     return {Case::unsupportedAutomaticInstallStrategy,
-            "Install strategy " + rawValue(strategy) + " is not supported for automatic install yet."};
+            "Install strategy " + strategy + " is not supported for automatic install yet."};
 }
 
 AutoUpdateError AutoUpdateError::unsupportedSystemVersion(const std::string& required, const std::string& current) {
@@ -82,5 +82,40 @@ AutoUpdateError AutoUpdateError::managedByPackageManager(const std::string& appP
     return {Case::managedByPackageManager, appPath + " is managed by the system package manager (package " + packages +
                                                "); it is updated through the package manager, never by the updater."};
 }
+
+AutoUpdateError AutoUpdateError::serverUnreachable(const URL& url, const std::string& detail) {
+    return {Case::serverUnreachable, "The update server could not be reached: " + url.absoluteString(), detail};
+}
+
+AutoUpdateError AutoUpdateError::secureConnectionFailed(const URL& url, const std::string& detail) {
+    return {Case::secureConnectionFailed, "A secure connection to the update server could not be made: " + url.absoluteString(),
+            detail};
+}
+
+AutoUpdateError AutoUpdateError::transferFailed(const URL& url, const std::string& detail) {
+    return {Case::transferFailed, "The transfer from the update server failed: " + url.absoluteString(), detail};
+}
+
+AutoUpdateError AutoUpdateError::invalidManifest(const std::string& detail) {
+    return {Case::invalidManifest, "The update manifest could not be read.", detail};
+}
+
+AutoUpdateError AutoUpdateError::invalidManifestURL(const std::string& text) {
+    return {Case::invalidManifestURL, "The configured manifest URL is not a valid URL: \"" + text + "\""};
+}
+
+AutoUpdateError AutoUpdateError::invalidCodeSignature(const std::string& detail) {
+    return {Case::invalidCodeSignature, "The update app's code signature is not valid.", detail};
+}
+
+AutoUpdateError AutoUpdateError::stagingFailed(const std::string& path, const std::string& detail) {
+    return {Case::stagingFailed, "The update could not be prepared in " + path + ".", detail};
+}
+
+AutoUpdateError AutoUpdateError::installHandOverFailed(const std::string& detail) {
+    return {Case::installHandOverFailed, "The update could not be handed over for installing; nothing was changed.", detail};
+}
+
+std::string AutoUpdateError::logDescription() const { return detail_.empty() ? description_ : description_ + " (" + detail_ + ")"; }
 
 }  // namespace autoupdatekit

@@ -1,6 +1,7 @@
 #include "AutoUpdateKit/AutoUpdateStatus.hpp"
 
 #include "ClientSettings.hpp"
+#include "InstalledApp.hpp"
 #include "SuppressedUpdate.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -34,13 +35,13 @@ std::vector<std::string> visibleEntries(const std::string& folder) {
 }  // namespace
 
 AutoUpdateStatus AutoUpdateStatus::of(const AutoUpdateConfiguration& configuration) {
-    ClientSettings settings(*configuration.currentBundle);
+    ClientSettings settings(installedApp(configuration).bundle());
     AutoUpdateStatus status;
     status.lastCheckTime = shown(settings.record(lastCheckTimeKey));
     status.skippedVersion = shown(settings.record(skippedVersionKey));
     status.rolloutGroup = shown(settings.record(rolloutGroupKey));
     status.suppressedUpdate = shown(settings.record(suppressedUpdateIdentifierKey));
-    const std::string& staging = configuration.stagingDirectory.path();
+    const std::string& staging = configuration.stagingDirectory;
     for (const auto& name : visibleEntries(staging)) {
         if (name != "Extracted") status.staged.push_back(staging + "/" + name);
     }

@@ -29,11 +29,11 @@ std::string deferredInstallScript() {
 }
 
 void installAfterCurrentProcessExits(const InstallationPlan& plan, const std::string& updateIdentifier,
-                                     const std::optional<std::string>& bundleIdentifier) {
+                                     const std::optional<std::string>& bundleIdentifier, bool relaunch) {
     platform::launchInheriting(platform::paths::shell,
                                {"-c", deferredInstallScript(), "autoupdate-install", std::to_string(::getpid()),
                                 plan.currentAppURL.path(), plan.stagedAppURL.path(), rawValue(plan.strategy), updateIdentifier,
-                                bundleIdentifier.value_or("")});
+                                bundleIdentifier.value_or(""), relaunch ? "1" : "0"});
 }
 
 }  // namespace autoupdatekit

@@ -16,9 +16,10 @@ namespace autoupdatekit {
 std::string deferredInstallScript();
 
 // Starts "/bin/sh -c <script> autoupdate-install <pid> <current> <staged> <strategy>
-// <update id> <bundle id>" with this process's environment and standard streams, and
-// does not wait for it. Only a failure to start it is reported (the platform's error).
+// <update id> <bundle id> <relaunch>" with this process's environment and standard
+// streams, and does not wait for it. Only a failure to start it is reported (the
+// platform's error).
 void installAfterCurrentProcessExits(const InstallationPlan& plan, const std::string& updateIdentifier,
-                                     const std::optional<std::string>& bundleIdentifier);
+                                     const std::optional<std::string>& bundleIdentifier, bool relaunch = true);
 
 }  // namespace autoupdatekit

@@ -1,9 +1,10 @@
 # shellcheck shell=sh
 # The deferred install: started by the app just before it exits, as
-#   /bin/sh -c <this text> autoupdate-install <pid> <current> <staged> <strategy> <update id> <bundle id>
+#   /bin/sh -c <this text> autoupdate-install <pid> <current> <staged> <strategy> <update id> <bundle id> [<relaunch>]
 # it waits for the app's process to end, installs by the strategy, verifies, rolls back
 # and falls back to the user's Applications folder, records or clears the failed-update
-# suppression, logs, and reopens the app.
+# suppression, logs, and reopens the app unless <relaunch> is 0 (an install on quit:
+# the user ended the app and does not expect it back).
 #
 # The library puts the build's tool paths and the suppression key's name before this
 # text; the shell's own utilities come from the search path. Every path is quoted
@@ -16,6 +17,7 @@ staged=$3
 strategy=$4
 update_id=$5
 bundle_id=$6
+relaunch=${7:-1}
 timestamp=$(date +%Y%m%d%H%M%S)
 launch_app=$current
 backup=
@@ -96,9 +98,15 @@ relocate_to_user_applications() {
     return 1
 }
 
+open_app() {
+    if [ "$relaunch" != 0 ]; then
+        "$open_tool" "$1"
+    fi
+}
+
 fail_and_reopen() {
     suppress_failed_update
-    "$open_tool" "$current"
+    open_app "$current"
     exit 1
 }
 
@@ -106,7 +114,7 @@ fail_and_reopen() {
 # folder and is opened there; when that fails too, the old app is reopened.
 fall_back_to_user_applications() {
     if relocate_to_user_applications "fallback relocateToUserApplications"; then
-        "$open_tool" "$launch_app"
+        open_app "$launch_app"
         exit 0
     fi
     fail_and_reopen
@@ -215,5 +223,7 @@ relocateToUserApplications)
     ;;
 esac
 
-log_line "opening $launch_app"
-"$open_tool" "$launch_app"
+if [ "$relaunch" != 0 ]; then
+    log_line "opening $launch_app"
+    "$open_tool" "$launch_app"
+fi

@@ -84,7 +84,7 @@ std::int64_t requiredInteger(const Json& object, const std::string& key) {
 
 UpdateManifestPayload payloadFrom(const Json& object) {
     std::string urlText = requiredString(object, "archiveURL");
-    auto url = platform::WebURL::parse(urlText);
+    auto url = URL::parse(urlText);
     if (!url) throw DecodingError("Invalid URL string \"" + urlText + "\" for key \"archiveURL\".");
     std::string dateText = requiredString(object, "releaseDate");
     auto date = platform::parseISO8601(dateText);

@@ -38,6 +38,24 @@ struct Transfer {
     }
 };
 
+TransportError::Kind kindOf(CURLcode result) {
+    switch (result) {
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT: return TransportError::Kind::unreachable;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_USE_SSL_FAILED: return TransportError::Kind::secureConnection;
+        default: return TransportError::Kind::other;
+    }
+}
+
 template <typename Value>
 void set(CURL* handle, CURLoption option, Value value) {
     if (curl_easy_setopt(handle, option, value) != CURLE_OK) throw TransportError("curl option could not be set");
@@ -132,11 +150,11 @@ CURLcode perform(Transfer& transfer, Deadline& deadline, const std::function<std
     if (deadline.cancelledSeen) throw TransferCancelled();
     if (auto reason = abortReason()) throw TransportError(*reason);
     if (brokePartWay(result)) return result;
-    throw TransportError(transfer.errorText(result));
+    throw TransportError(transfer.errorText(result), kindOf(result));
 }
 
 void throwUnlessDone(CURLcode result, const Transfer& transfer) {
-    if (result != CURLE_OK) throw TransportError(transfer.errorText(result));
+    if (result != CURLE_OK) throw TransportError(transfer.errorText(result), kindOf(result));
 }
 
 HTTPResponse responseOf(const Transfer& transfer) {

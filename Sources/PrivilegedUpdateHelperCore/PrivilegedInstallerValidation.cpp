@@ -7,6 +7,7 @@
 #include "ToolRun.hpp"
 
 #include "AutoUpdateKit/AppVersion.hpp"
+#include "InstalledApp.hpp"
 #include "Platform/Bundle.hpp"
 #include "Platform/IPC/Service.hpp"
 #include "Platform/StaticCode.hpp"
@@ -88,11 +89,9 @@ void PrivilegedInstaller::refuseDowngrade(const std::string& stagedPath) const {
     auto installedBundle = openedBundle(policy_.destinationPath);
     if (!installedBundle) return;
     auto staged = openedBundle(stagedPath);
-    AppVersion offered = staged ? AppVersion::of(*staged) : AppVersion{};
-    AppVersion installed = AppVersion::of(*installedBundle);
-    int order = AppVersion::compareDotted(offered.version, installed.version);
-    if (order == 0) order = AppVersion::compareDotted(offered.build, installed.build);
-    if (order < 0) {
+    AppVersion offered = staged ? autoupdatekit::bundleVersion(*staged) : AppVersion{};
+    AppVersion installed = autoupdatekit::bundleVersion(*installedBundle);
+    if (AppVersion::compare(offered, installed) < 0) {
         throw HelperError::policyMismatch("Staged version " + offered.version + " (" + offered.build +
                                           ") is older than the installed version " + installed.version + " (" +
                                           installed.build + ").");

@@ -6,6 +6,7 @@
 #include "UpdateCheckFixture.hpp"
 
 #include "Platform/Crypto.hpp"
+#include "Platform/FileSystem.hpp"
 
 #include <condition_variable>
 #include <csignal>
@@ -23,14 +24,20 @@ namespace {
 struct ProgressLog {
     std::mutex lock;
     std::condition_variable changed;
-    std::vector<std::pair<std::uint64_t, std::optional<std::uint64_t>>> reports;
+    std::vector<AutoUpdateProgress> reports;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 
-    platform::ProgressObserver observer() {
-        return [this](std::uint64_t received, std::optional<std::uint64_t> expected) {
+    AutoUpdateProgressObserver observer() {
+        return [this](const AutoUpdateProgress& progress) {
             std::lock_guard<std::mutex> guard(lock);
-            reports.emplace_back(received, expected);
+            reports.push_back(progress);
             changed.notify_all();
         };
+    }
+    // At most ten a second, and the final one.
+    bool rateLimited() const {
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return static_cast<double>(reports.size()) <= seconds * 10 + 2;
     }
     bool waitForFirst(std::chrono::seconds limit) {
         std::unique_lock<std::mutex> guard(lock);
@@ -82,6 +89,7 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles)
         {{brokenHalfWay(oldBytes, "\"old\""), whole(archive, "\"new\"", true)}, rangeAfter(oldBytes, "\"old\""), false},
     };
     for (const auto& c : cases) {
+        platform::removeRecursively(staging());  // else the archive staged before is reused
         server_.routeInTurn("/Sample.zip", c.replies);
         std::size_t before = server_.requestCount("/Sample.zip");
         ProgressLog progress;
@@ -94,12 +102,15 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles)
         if (!c.resumed) continue;
         ASSERT_FALSE(progress.reports.empty());
         for (std::size_t n = 0; n < progress.reports.size(); ++n) {
-            EXPECT_EQ(progress.reports[n].second, archive.size()) << n;
+            EXPECT_EQ(progress.reports[n].totalBytes, archive.size()) << n;
+            EXPECT_EQ(progress.reports[n].finished, n + 1 == progress.reports.size()) << n;
             if (n > 0) {
-                EXPECT_GE(progress.reports[n].first, progress.reports[n - 1].first) << n;
+                EXPECT_GE(progress.reports[n].receivedBytes, progress.reports[n - 1].receivedBytes) << n;
             }
         }
-        EXPECT_EQ(progress.reports.back().first, archive.size());
+        EXPECT_EQ(progress.reports.back().receivedBytes, archive.size());
+        EXPECT_GT(progress.reports.back().bytesPerSecond, 0);
+        EXPECT_TRUE(progress.rateLimited()) << progress.reports.size();
     }
 }
 
@@ -116,7 +127,8 @@ TEST_F(UpdateCheck, ResumedTransfersKeepTheAttemptAndSizeLimits) {
     EXPECT_EQ(listTree(staging()), "");
 
     server_.routeInTurn("/Sample.zip", {brokenHalfWay(archive, "\"v1\""), {200, archive, HTTPReply::Mode::endless}});
-    EXPECT_EQ(outcome(manager()), "The response body is larger than " + std::to_string(archive.size()) + " bytes.");
+    EXPECT_EQ(outcome(manager()), "The transfer from the update server failed: " + server_.url("/Sample.zip") +
+                                      " (The response body is larger than " + std::to_string(archive.size()) + " bytes.)");
     EXPECT_EQ(listTree(staging()), "");
 }
 

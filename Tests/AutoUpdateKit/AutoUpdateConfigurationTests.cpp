@@ -1,4 +1,5 @@
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
+#include "AutoUpdateKit/AutoUpdateResults.hpp"
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
 
 #include "BundleBuilder.hpp"
@@ -32,8 +33,7 @@ protected:
         testsupport::SampleBundle sample;
         sample.extraInfo = std::move(info);
         std::string app = testsupport::buildBundle(folder_.path(), "Sample", sample);
-        auto bundle = std::make_shared<const platform::Bundle>(*platform::Bundle::open(platform::FileURL(app)));
-        return AutoUpdateConfiguration::fromBundleOrUserDefaults(bundle);
+        return AutoUpdateConfiguration::fromAppOrUserDefaults(app);
     }
 
     void setDefault(const std::string& key, const std::string& value) {
@@ -56,7 +56,7 @@ TEST_F(Configuration, UserDefaultsComeBeforeTheInfoPlistAndEmptyOnesFallThrough)
     EXPECT_EQ(configuration->manifestURL.absoluteString(), "https://defaults.example.com/m.json");
     EXPECT_EQ(configuration->publicKeyBase64, key_);
     EXPECT_EQ(configuration->privilegedHelperMachServiceName, "com.example.sample.PrivilegedUpdater");
-    EXPECT_EQ(configuration->stagingDirectory.path(), folder_ / "cache/com.example.sample/AutoUpdateStaging");
+    EXPECT_EQ(configuration->stagingDirectory, folder_ / "cache/com.example.sample/AutoUpdateStaging");
     EXPECT_TRUE(testsupport::exists(folder_ / "cache"));
     EXPECT_FALSE(testsupport::exists(folder_ / "cache/com.example.sample"));
 
@@ -66,7 +66,7 @@ TEST_F(Configuration, UserDefaultsComeBeforeTheInfoPlistAndEmptyOnesFallThrough)
               "com.example.sample.Helper");
 }
 
-TEST_F(Configuration, BlankMissingOrUnparseableValuesMeanNotConfigured) {
+TEST_F(Configuration, BlankOrMissingValuesMeanNotConfiguredAndAnUnparsableURLIsAnError) {
     const platform::PropertyDictionary good{{"AutoUpdateManifestURL", "https://info.example.com/m.json"},
                                             {"AutoUpdateManifestPublicKey", key_}};
     EXPECT_TRUE(configurationFor(good));
@@ -77,10 +77,17 @@ TEST_F(Configuration, BlankMissingOrUnparseableValuesMeanNotConfigured) {
     auto blankKey = good;
     blankKey["AutoUpdateManifestPublicKey"] = " \n\t";
     EXPECT_FALSE(configurationFor(blankKey));
-    // A trailing newline passes the blank test and goes to URL parsing as it is.
+    // A trailing newline passes the blank test and goes to URL parsing as it is, which
+    // refuses it: a configured URL that does not parse is the app maker's error to see.
     auto newlineURL = good;
     newlineURL["AutoUpdateManifestURL"] = "https://info.example.com/m.json\n";
-    EXPECT_FALSE(configurationFor(newlineURL));
+    try {
+        configurationFor(newlineURL);
+        ADD_FAILURE() << "an unparsable URL configured nothing without an error";
+    } catch (const AutoUpdateError& error) {
+        EXPECT_EQ(error.errorCase(), AutoUpdateError::Case::invalidManifestURL);
+        EXPECT_EQ(error.description(), "The configured manifest URL is not a valid URL: \"https://info.example.com/m.json\n\"");
+    }
 
     // A blank user default wins over the Info.plist, then fails the blank test.
     setDefault("AutoUpdateManifestURL", "   ");

@@ -17,6 +17,7 @@
 #include "Platform/ToolPaths.hpp"
 
 #include <csignal>
+#include <thread>
 #include <functional>
 #include <unistd.h>
 
@@ -93,7 +94,9 @@ TEST_F(Orchestration, FailuresLeaveTheAppRunningWithTheError) {
     std::string app = installAndPublish("/Applications");
     auto run = runApp(app, "privileged");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.bytes.find("AutoUpdateKit: Could not install the privileged helper: launchctl bootstrap failed: "), std::string::npos)
+    EXPECT_NE(run.bytes.find("AutoUpdateKit: The update could not be handed over for installing; nothing was changed. (Could not "
+                             "install the privileged helper: launchctl bootstrap failed: "),
+              std::string::npos)
         << run.bytes;
     EXPECT_EQ(versionAt(app), "1.0");
 
@@ -103,8 +106,8 @@ TEST_F(Orchestration, FailuresLeaveTheAppRunningWithTheError) {
     std::string other = installAndPublish("/Applications/Other");
     run = runApp(other, "privileged");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.bytes.find("AutoUpdateKit: The privileged update helper rejected the request: Destination "
-                             "/Applications/Other/Sample.app is not allowed.\n"),
+    EXPECT_NE(run.bytes.find("(The privileged update helper rejected the request: Destination "
+                             "/Applications/Other/Sample.app is not allowed.)\n"),
               std::string::npos)
         << run.bytes;
     EXPECT_EQ(versionAt(other), "1.0");
@@ -213,6 +216,61 @@ TEST_F(Orchestration, APackageInstallsAndUninstallsItsHelperWithoutHandWork) {
     std::string unit = std::string("autoupdatekit-helper@") + label;
     EXPECT_EQ(readFile(calls), "enable --now " + unit + ".socket\nis-enabled --quiet " + unit + ".socket\ndisable --now " + unit +
                                    ".socket\nstop " + unit + ".service\nis-enabled --quiet " + unit + ".socket\n");
+}
+
+// An app that must save its work before it quits: through each entry, the install
+// waits for the app to save and quit on its own terms, every callback runs on its main
+// loop, and the new version is relaunched; "install on quit" installs when the app ends
+// without relaunching it; a start-up check passes over a skipped release; and the next
+// check of the new version empties the staging folder.
+TEST_F(Orchestration, TheAppSavesBeforeEveryInstallAndMayInstallWhenItQuits) {
+    struct Row {
+        std::vector<std::string> arguments;
+        std::string folder;
+        std::string marker;  // the launches and saves, in order
+        bool installed;
+    };
+    const std::string launchedAndSaved = "1.0 0\nsaved 1.0\n2.0 0\n";
+    const Row rows[] = {
+        {{"start-up"}, folder_ / "apps", launchedAndSaved, true},
+        {{"scheduled", "install"}, folder_ / "apps", launchedAndSaved, true},
+        {{"background", "install"}, folder_ / "apps", launchedAndSaved, true},
+        {{"privileged"}, "/Applications", launchedAndSaved, true},
+        {{"background", "later"}, folder_ / "apps", "1.0 0\nsaved 1.0\n", false},
+        {{"scheduled", "on-quit"}, folder_ / "apps", "1.0 0\nsaved 1.0\n", true},
+    };
+    Supervisor supervisor;
+    for (const auto& row : rows) {
+        std::string mode = row.arguments[0] + " " + row.arguments.back();
+        platform::removeRecursively(folder_ / "launched");
+        platform::removeRecursively(row.folder + "/Sample.app");
+        std::string app = installAndPublish(row.folder);
+        auto run = platform::runCapturingOutput(app + "/Contents/MacOS/Sample", row.arguments);
+        EXPECT_EQ(run.bytes.find("not on the main thread"), std::string::npos) << mode << "\n" << run.bytes;
+        if (row.installed) {
+            EXPECT_TRUE(waitUntil([&] { return versionAt(app) == "2.0"; }, std::chrono::seconds(30))) << mode << "\n" << run.bytes;
+        }
+        if (row.marker.find("2.0") != std::string::npos) EXPECT_TRUE(launched("2.0 0")) << mode;
+        else std::this_thread::sleep_for(std::chrono::seconds(1));  // a relaunch would have come by now
+        EXPECT_EQ(readFileIfAny(folder_ / "launched"), row.marker) << mode << "\n" << run.bytes;
+        EXPECT_EQ(versionAt(app), row.installed ? "2.0" : "1.0") << mode;
+    }
+
+    // The new version's first check finds nothing newer and empties the staging folder.
+    std::string app = folder_ / "apps/Sample.app";
+    ASSERT_TRUE(exists(staging()));
+    auto checked = platform::runCapturingOutput(app + "/Contents/MacOS/Sample", {"check"});
+    EXPECT_FALSE(exists(staging())) << checked.bytes;
+
+    // A start-up check passes over the release the user skipped.
+    platform::removeRecursively(app);
+    app = installAndPublish(folder_ / "apps");
+    defaults().set("AutoUpdateSkippedVersion", platform::PropertyValue("2.0-2"));
+    std::size_t downloads = server_.requestCount("/Sample.zip");
+    auto run = platform::runCapturingOutput(app + "/Contents/MacOS/Sample", {"start-up"});
+    EXPECT_NE(run.bytes.find("update 2.0 (2) skipped by the user"), std::string::npos) << run.bytes;
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), downloads);
+    EXPECT_EQ(versionAt(app), "1.0");
 }
 
 TEST_F(Orchestration, AutoupdatectlInstallHandsOverAsTheAppWould) {

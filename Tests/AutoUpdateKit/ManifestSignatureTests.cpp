@@ -55,7 +55,7 @@ TEST(ManifestSignature, SignaturesVerifyAndAnyPayloadChangeBreaksThem) {
     auto changes = std::vector<std::function<void(UpdateManifestPayload&)>>{
         [](auto& p) { p.version = "2.4.1"; },
         [](auto& p) { p.archiveSHA256[0] = 'a'; },
-        [](auto& p) { p.archiveURL = *platform::WebURL::parse("https://evil.example.com/Sample-2.4.0.zip"); },
+        [](auto& p) { p.archiveURL = *autoupdatekit::URL::parse("https://evil.example.com/Sample-2.4.0.zip"); },
         [](auto& p) { p.releaseNotes = ""; },
         [](auto& p) { p.minimumSystemVersion.reset(); },
     };

@@ -70,7 +70,7 @@ TEST_F(UpdateCheck, ASkippedReleaseIsPassedOverOnlyByScheduledChecks) {
     auto skip = [](const AutoUpdateCandidate& candidate) {
         return candidate.manifest.payload.version == "2.0" ? AutoUpdateDecision::skipThisVersion : AutoUpdateDecision::later;
     };
-    EXPECT_EQ(AutoUpdateManager::decideAndAct(ready->candidate, configuration(), skip, lines.log()), AutoUpdateDecision::skipThisVersion);
+    EXPECT_EQ(AutoUpdateManager::decideAndAct(ready->candidate, configuration(), {.log = lines.log(), .consent = skip}), AutoUpdateDecision::skipThisVersion);
     EXPECT_EQ(defaults().string("AutoUpdateSkippedVersion"), "2.0-2");
     EXPECT_EQ(lines.count("update 2.0 (2): the app decided skipThisVersion"), 1u);
 
@@ -140,20 +140,33 @@ TEST_F(UpdateCheck, TheCheckIntervalIsReadLikeEveryKeyAndNeverUnderAnHour) {
 
 // The scheduler checks again and again on its interval, keeps the time of each check,
 // hands a ready update to the consent, and waits out the interval after a recent check.
-TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalAndKeepsTheTime) {
+// An update the user put off is downloaded once: later checks take the staged archive
+// again while it still hashes to the signed digest, and download it again when not.
+TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalKeepsTheTimeAndReusesTheDownload) {
     publish();
     LogLines lines;
     std::atomic<int> asked = 0;
-    auto later = [&](const AutoUpdateCandidate&) {
+    std::atomic<int> reused = 0;
+    auto later = [&](const AutoUpdateCandidate& candidate) {
         ++asked;
+        if (candidate.reusedDownload) ++reused;
         return AutoUpdateDecision::later;
     };
     {
-        AutoUpdateScheduler scheduler(configuration(), lines.log(), later, {std::chrono::seconds(1), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.log(), .consent = later},
+                                      {std::chrono::seconds(1), std::chrono::seconds(0)});
         scheduler.start();
         EXPECT_TRUE(lines.waitFor("the app decided later", 2));
     }
     EXPECT_GE(asked.load(), 2);
+    EXPECT_EQ(reused.load(), asked.load() - 1);
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 1u);
+    EXPECT_GE(lines.count("AutoUpdateKit: using the update 2.0-2 downloaded before"), 1u);
+    std::string archive = readFile(staging() + "/Sample-2.0.zip");
+    archive[archive.size() / 2] = static_cast<char>(archive[archive.size() / 2] ^ 1);
+    writeFile(staging() + "/Sample-2.0.zip", archive);
+    EXPECT_EQ(outcome(manager()), stagedOutcome());
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 2u);
     auto kept = defaults().string("AutoUpdateLastCheckTime");
     ASSERT_TRUE(kept);
     auto when = platform::parseISO8601(*kept);
@@ -163,7 +176,7 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalAndKeepsTheTime) {
     // A check a moment ago: the first one waits for the interval, not the delay.
     std::size_t manifests = server_.requestCount("/manifest.json");
     {
-        AutoUpdateScheduler scheduler(configuration(), lines.log(), later, {std::chrono::seconds(3600), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.log(), .consent = later}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
         scheduler.start();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
@@ -177,7 +190,7 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
     LogLines lines;
     defaults().set("AutoUpdateAutomaticChecks", platform::PropertyValue("false"));
     {
-        AutoUpdateScheduler scheduler(configuration(), lines.log(), {}, {std::chrono::seconds(1), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.log()}, {std::chrono::seconds(1), std::chrono::seconds(0)});
         scheduler.start();
         EXPECT_TRUE(lines.waitFor("AutoUpdateKit: automatic checks are turned off."));
     }
@@ -185,7 +198,7 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
     defaults().removeObject("AutoUpdateAutomaticChecks");
 
     {
-        CheckLock other(configuration().stagingDirectory);
+        CheckLock other(platform::FileURL(configuration().stagingDirectory));
         ASSERT_TRUE(other.held());
         EXPECT_EQ(AutoUpdateScheduler::runScheduledCheck(configuration(), scheduled(lines)), std::nullopt);
         EXPECT_EQ(lines.count("another update check of this app is running; this one is skipped."), 1u);
@@ -194,7 +207,7 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
 
     publishSlowly();
     {
-        AutoUpdateScheduler scheduler(configuration(), lines.log(), {}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.log()}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
         scheduler.start();
         ASSERT_TRUE(archiveRequested());
         ASSERT_EQ(server_.requestCount("/Sample.zip"), 1u);

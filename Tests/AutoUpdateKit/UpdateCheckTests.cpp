@@ -85,8 +85,8 @@ TEST_F(UpdateCheck, StagesAVerifiedUpdateAndFetchesTheManifestUncached) {
     auto result = manager().checkForUpdate();
     auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
     ASSERT_NE(ready, nullptr) << result.logDescription();
-    EXPECT_EQ(ready->candidate.archiveURL.path(), staging() + "/Sample-2.0.zip");
-    EXPECT_EQ(ready->candidate.extractedAppURL.path(), staging() + "/Extracted/Sample.app");
+    EXPECT_EQ(ready->candidate.archivePath, staging() + "/Sample-2.0.zip");
+    EXPECT_EQ(ready->candidate.extractedAppPath, staging() + "/Extracted/Sample.app");
     EXPECT_EQ(listTree(staging()).substr(0, 31), "Extracted\nExtracted/Sample.app\n");
     EXPECT_NE(listTree(staging()).find("\nSample-2.0.zip\n"), std::string::npos);
 
@@ -138,19 +138,52 @@ TEST_F(UpdateCheck, StepsRunInOrderAndNothingIsDownloadedBeforeTheyPass) {
     EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
 }
 
-TEST_F(UpdateCheck, ManifestTransportFailuresAreClearErrors) {
+// Every way the manifest can fail to arrive reaches the app as its own typed error, with
+// the URL and the underlying text: offline, TLS, HTTP statuses, bytes that are no
+// manifest, limits and breaks.
+TEST_F(UpdateCheck, ManifestFailuresAreTypedErrorsWithTheURLAndTheDetail) {
+    using Case = AutoUpdateError::Case;
     std::string configured = server_.url("/manifest.json?channel=beta");
-    const std::pair<HTTPReply, std::string> cases[] = {
-        {{404, "missing"}, "The update manifest could not be loaded. HTTP 404: " + configured},
-        {{204, ""}, "The given data was not valid JSON"},
-        {{200, std::string(17 * 1024 * 1024, ' '), HTTPReply::Mode::chunked}, "larger than 16777216 bytes"},
-        {{200, std::string(4096, '{'), HTTPReply::Mode::closeMidBody}, "transfer closed"},
-        {{302, "", HTTPReply::Mode::normal, server_.url("/manifest.json")}, "redirect"},
+    struct Row {
+        HTTPReply reply;
+        Case expected;
+        std::string text;
     };
-    for (const auto& [reply, message] : cases) {
-        server_.route("/manifest.json", reply);
-        std::string result = outcome(manager());
-        EXPECT_NE(result.find(message), std::string::npos) << result.substr(0, 300);
+    const Row rows[] = {
+        {{404, "missing"}, Case::manifestRequestFailed, "The update manifest could not be loaded. HTTP 404: " + configured},
+        {{500, "broken"}, Case::manifestRequestFailed, "The update manifest could not be loaded. HTTP 500: " + configured},
+        {{204, ""}, Case::invalidManifest, "The update manifest could not be read. (The given data was not valid JSON"},
+        {{200, std::string(17 * 1024 * 1024, ' '), HTTPReply::Mode::chunked}, Case::transferFailed, "larger than 16777216 bytes"},
+        {{200, std::string(4096, '{'), HTTPReply::Mode::closeMidBody}, Case::transferFailed, "transfer closed"},
+        {{302, "", HTTPReply::Mode::normal, server_.url("/manifest.json")}, Case::transferFailed, "redirect"},
+    };
+    auto failureOf = [](const AutoUpdateConfiguration& configuration) -> std::optional<AutoUpdateError> {
+        try {
+            AutoUpdateManager(configuration).checkForUpdate();
+        } catch (const AutoUpdateError& error) {
+            return error;
+        }
+        return std::nullopt;
+    };
+    for (const auto& row : rows) {
+        server_.route("/manifest.json", row.reply);
+        auto failure = failureOf(configuration());
+        ASSERT_TRUE(failure) << row.text;
+        EXPECT_EQ(failure->errorCase(), row.expected) << failure->logDescription();
+        EXPECT_NE(failure->logDescription().find(row.text), std::string::npos) << failure->logDescription().substr(0, 300);
+    }
+    // Nothing listens on port 1; the https server's certificate is not the one trusted.
+    TrustedCertificate untrusted;
+    LocalHTTPServer secure(untrusted);
+    TrustedCertificate trusted;
+    const std::pair<std::string, Case> unreachable[] = {{"http://127.0.0.1:1/manifest.json", Case::serverUnreachable},
+                                                        {secure.url("/manifest.json"), Case::secureConnectionFailed}};
+    for (const auto& [url, expected] : unreachable) {
+        auto failure = failureOf(AutoUpdateConfiguration(*URL::parse(url), publicKey_, installed_, std::nullopt, "svc"));
+        ASSERT_TRUE(failure) << url;
+        EXPECT_EQ(failure->errorCase(), expected) << failure->logDescription();
+        EXPECT_NE(failure->description().find(url), std::string::npos) << failure->description();
+        EXPECT_FALSE(failure->detail().empty());
     }
     EXPECT_FALSE(exists(staging()));
 }
@@ -183,9 +216,9 @@ TEST_F(UpdateCheck, ArchiveFailuresLeaveNoHalfWrittenFileTakenForAGoodOne) {
     TrustedCertificate certificate;
     LocalHTTPServer secure(certificate);
     secure.route("/Sample.zip", {302, "", HTTPReply::Mode::normal, server_.url("/Sample.zip")});
-    publish({}, [&](UpdateManifestPayload& payload) { payload.archiveURL = *platform::WebURL::parse(secure.url("/Sample.zip")); });
+    publish({}, [&](UpdateManifestPayload& payload) { payload.archiveURL = *autoupdatekit::URL::parse(secure.url("/Sample.zip")); });
     std::size_t plainRequests = server_.requestCount("/Sample.zip");
-    EXPECT_EQ(outcome(manager()), "A redirect was refused: Protocol \"http\" not supported or disabled in libcurl");
+    EXPECT_NE(outcome(manager()).find("(A redirect was refused: Protocol \"http\" not supported or disabled in libcurl)"), std::string::npos);
     EXPECT_EQ(server_.requestCount("/Sample.zip"), plainRequests);
     EXPECT_EQ(listTree(staging()), "");
 }
@@ -205,7 +238,7 @@ TEST_F(UpdateCheck, ASlowServerDeliversAndADamagedArchiveIsNeverReady) {
         serveArchive(damaged);
         std::string result = outcome(manager());
         bool clear = result.rfind("The update archive could not be extracted: ", 0) == 0 ||
-                     result.rfind("Staged app signature check failed: ", 0) == 0;
+                     result.rfind("The update app's code signature is not valid. (Staged app signature check failed: ", 0) == 0;
         EXPECT_TRUE(clear) << result;
     }
 }
@@ -241,7 +274,8 @@ TEST_F(UpdateCheck, AnArchiveServerCannotFillTheDisk) {
     };
     std::uint64_t before = bytesOutsideStaging();
     server_.route("/Sample.zip", {200, archive, HTTPReply::Mode::endless});
-    EXPECT_EQ(outcome(manager()), "The response body is larger than " + std::to_string(archive.size()) + " bytes.");
+    EXPECT_EQ(outcome(manager()), "The transfer from the update server failed: " + server_.url("/Sample.zip") +
+                                      " (The response body is larger than " + std::to_string(archive.size()) + " bytes.)");
     EXPECT_EQ(listTree(staging()), "");
     EXPECT_EQ(bytesOutsideStaging(), before);
 
@@ -258,7 +292,9 @@ TEST_F(UpdateCheck, AnUnreadableDefaultsFileNeitherBlocksUpdatesNorIsTouched) {
     writeFile(file, "<plist><dict><key>AutoUpdateSuppressedUpdateIdentifier</key>");
     publish();
     std::vector<std::string> lines;
-    auto result = manager().checkForUpdate({}, [&](const std::string& line) { lines.push_back(line); });
+    AutoUpdateCheckOptions options;
+    options.log = [&](const std::string& line) { lines.push_back(line); };
+    auto result = manager().checkForUpdate(options);
     EXPECT_EQ("ok: " + result.logDescription(), stagedOutcome());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("AutoUpdateKit: " + file + ": ", 0), 0u) << lines[0];

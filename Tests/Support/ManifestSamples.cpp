@@ -12,7 +12,7 @@ autoupdatekit::UpdateManifestPayload samplePayload() {
         "2.4.0",
         "241",
         "12.0",
-        *platform::WebURL::parse("https://updates.example.com/sample/Sample-2.4.0.zip"),
+        *autoupdatekit::URL::parse("https://updates.example.com/sample/Sample-2.4.0.zip"),
         "Sample-2.4.0.zip",
         "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08",
         18432512,

@@ -39,7 +39,7 @@ Release makeRelease(const std::string& folder, const TeamKey& team, const std::s
         options.version,
         options.build,
         std::nullopt,
-        *platform::WebURL::parse(archiveURL),
+        *autoupdatekit::URL::parse(archiveURL),
         options.appName + "-" + options.version + ".zip",
         platform::hexLowercase(digest.data(), digest.size()),
         static_cast<std::int64_t>(bytes.size()),

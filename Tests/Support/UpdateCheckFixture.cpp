@@ -32,12 +32,11 @@ Release UpdateCheck::publish(const ReleaseOptions& options, const std::function<
 }
 
 AutoUpdateConfiguration UpdateCheck::configuration(const std::string& manifestPath) const {
-    auto bundle = std::make_shared<const platform::Bundle>(*platform::Bundle::open(platform::FileURL(installed_)));
-    return AutoUpdateConfiguration(*platform::WebURL::parse(server_.url(manifestPath)), publicKey_, bundle, std::nullopt, "svc");
+    return AutoUpdateConfiguration(*URL::parse(server_.url(manifestPath)), publicKey_, installed_, std::nullopt, "svc");
 }
 
 AutoUpdateManager UpdateCheck::manager(const std::string& manifestPath) const {
-    return AutoUpdateManager(configuration(manifestPath), platform::HTTPSession::shared());
+    return AutoUpdateManager(configuration(manifestPath));
 }
 
 void UpdateCheck::serveArchive(const std::string& bytes) {
@@ -70,8 +69,8 @@ void UpdateCheck::configureInstalledApp() const {
 std::string UpdateCheck::outcome(const AutoUpdateManager& checker, const AutoUpdateCheckOptions& options) {
     try {
         return "ok: " + checker.checkForUpdate(options).logDescription();
-    } catch (const std::exception& error) {
-        return error.what();
+    } catch (const AutoUpdateError& error) {
+        return error.logDescription();
     }
 }
 

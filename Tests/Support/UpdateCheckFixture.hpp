@@ -48,7 +48,8 @@ protected:
     }
     platform::UserDefaults defaults() const { return platform::UserDefaults("com.example.sample"); }
 
-    // The check's failure text (or "ok: <log description>").
+    // The check's failure text with its detail (or "ok: <log description>"); anything
+    // but an AutoUpdateError fails the test.
     static std::string outcome(const autoupdatekit::AutoUpdateManager& checker, const autoupdatekit::AutoUpdateCheckOptions& options = {});
 
     LocalHTTPServer server_;

@@ -106,7 +106,7 @@ int runMake(const std::vector<std::string>& arguments) {
     std::string archive = parsed.required("--archive");
     std::string fileName = parsed.value("--archive-file-name").value_or(archive == "-" ? "" : platform::FileURL(archive).lastPathComponent());
     if (fileName.empty()) throw UsageError("--archive - needs --archive-file-name");
-    auto url = platform::WebURL::parse(parsed.required("--url"));
+    auto url = autoupdatekit::URL::parse(parsed.required("--url"));
     if (!url) throw UsageError("--url is not an absolute URL");
     if (url->scheme() != "http" && url->scheme() != "https") throw UsageError("--url must be an http or https URL");
     auto releaseDate = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());

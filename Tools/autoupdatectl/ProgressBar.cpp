@@ -5,23 +5,19 @@
 
 namespace updatecommands {
 
-platform::ProgressObserver ProgressBar::observer() {
+autoupdatekit::AutoUpdateProgressObserver ProgressBar::observer() {
     if (!enabled_) return {};
-    return [this](std::uint64_t received, std::optional<std::uint64_t> expected) { draw(received, expected); };
+    return [this](const autoupdatekit::AutoUpdateProgress& progress) { draw(progress); };
 }
 
-void ProgressBar::draw(std::uint64_t received, std::optional<std::uint64_t> expected) {
-    auto now = std::chrono::steady_clock::now();
-    bool complete = expected && received >= *expected;
-    if (!complete && now - lastDraw_ < std::chrono::milliseconds(100)) return;
-    lastDraw_ = now;
-    double seconds = std::chrono::duration<double>(now - start_).count();
-    double mebibytes = static_cast<double>(received) / (1024.0 * 1024.0);
-    double rate = seconds > 0 ? mebibytes / seconds : 0;
+void ProgressBar::draw(const autoupdatekit::AutoUpdateProgress& progress) {
+    double mebibytes = static_cast<double>(progress.receivedBytes) / (1024.0 * 1024.0);
+    double rate = progress.bytesPerSecond / (1024.0 * 1024.0);
+    const auto& expected = progress.totalBytes;
     // "\r" starts the line again and "\033[K" clears what a longer line left behind.
     if (expected && *expected > 0) {
         double total = static_cast<double>(*expected) / (1024.0 * 1024.0);
-        double fraction = std::min(1.0, static_cast<double>(received) / static_cast<double>(*expected));
+        double fraction = std::min(1.0, static_cast<double>(progress.receivedBytes) / static_cast<double>(*expected));
         int filled = static_cast<int>(fraction * 30);
         std::fprintf(stderr, "\r[%-30.*s] %3d%% %.1f / %.1f MiB  %.1f MiB/s  %s left\033[K", filled,
                      "##############################", static_cast<int>(fraction * 100), mebibytes, total, rate,

@@ -3,6 +3,8 @@
 #include "CommandLine.hpp"
 #include "ProgressBar.hpp"
 
+#include "Platform/Bundle.hpp"
+
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
 #include "AutoUpdateKit/AutoUpdateScheduler.hpp"
 #include "AutoUpdateKit/AutoUpdateStatus.hpp"
@@ -29,8 +31,9 @@ nlohmann::json jsonFor(const AutoUpdateCheckResult& result) {
                 {"remoteVersion", payload.version},
                 {"remoteBuild", payload.build},
                 {"updateIdentifier", updateIdentifier(payload)},
-                {"archivePath", ready->candidate.archiveURL.path()},
-                {"stagedAppPath", ready->candidate.extractedAppURL.path()}};
+                {"archivePath", ready->candidate.archivePath},
+                {"stagedAppPath", ready->candidate.extractedAppPath},
+                {"reusedDownload", ready->candidate.reusedDownload}};
     }
     return {{"status", "notConfigured"}};
 }
@@ -73,7 +76,10 @@ int exitingOnInterrupt(const std::string& command, Command run) {
     try {
         return run();
     } catch (const AutoUpdateError& error) {
-        if (error.errorCase() != AutoUpdateError::Case::cancelled || interruptingSignal == 0) throw;
+        // The command line prints what() alone; the underlying text belongs there too.
+        if (error.errorCase() != AutoUpdateError::Case::cancelled || interruptingSignal == 0) {
+            throw std::runtime_error(error.logDescription());
+        }
         std::cerr << "autoupdatectl " << command << ": " << error.what() << "\n";
         return 128 + interruptingSignal;
     }
@@ -105,7 +111,7 @@ AutoUpdateConfiguration configurationOf(const std::string& appPath) {
     if (!bundle || !bundle->bundleIdentifier()) {
         throw std::runtime_error(appPath + " is not an app bundle (no Contents/Info.plist with a CFBundleIdentifier)");
     }
-    auto configuration = AutoUpdateConfiguration::fromBundleOrUserDefaults(std::make_shared<const platform::Bundle>(*bundle));
+    auto configuration = AutoUpdateConfiguration::fromAppOrUserDefaults(appPath);
     if (!configuration) throw std::runtime_error("no manifest URL/public key configured for " + appPath);
     return *configuration;
 }
@@ -123,7 +129,7 @@ CheckOutcome runCheck(const std::string& appPath, bool scheduled = false, bool j
     CancelOnInterrupt cancelOnInterrupt(options.cancellation);
     std::optional<AutoUpdateCheckResult> result;
     if (scheduled) result = AutoUpdateScheduler::runScheduledCheck(configuration, options);
-    else result = AutoUpdateManager(configuration, platform::HTTPSession::shared()).checkForUpdate(options);
+    else result = AutoUpdateManager(configuration).checkForUpdate(options);
     progress.finish();
     if (result) std::cerr << "AutoUpdateKit: " << result->logDescription() << "\n";
     return {configuration, result};
@@ -170,12 +176,14 @@ int install(const std::vector<std::string>& arguments) {
         if (parsed.has("--privileged")) {
             std::cout << "Handing update " << update << " to the privileged helper "
                       << configuration.privilegedHelperMachServiceName << "\n" << std::flush;
-            AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(ready->candidate, configuration, std::nullopt, {},
-                                                                      logToStandardError);
+            AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(ready->candidate, configuration,
+                                                                      {.log = logToStandardError});
+        } else {
+            std::cout << "Handing update " << update << " to the deferred install script for " << configuration.appPath << "\n"
+                      << std::flush;
+            AutoUpdateManager::installAndRelaunch(ready->candidate, configuration, {.log = logToStandardError});
         }
-        std::cout << "Handing update " << update << " to the deferred install script for "
-                  << configuration.currentBundle->bundleURL().path() << "\n" << std::flush;
-        AutoUpdateManager::installAndRelaunch(ready->candidate, configuration, {}, logToStandardError);
+        return 0;
     });
 }
 

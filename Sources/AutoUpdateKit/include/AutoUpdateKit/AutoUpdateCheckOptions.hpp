@@ -1,10 +1,10 @@
 #pragma once
 // How one update check runs: who hears of its progress and log lines, the switch that
-// cancels it, and whether it is a scheduled check.
+// cancels it, and whether it is a scheduled check. A direct check calls these on the
+// thread that runs it.
 
+#include "AutoUpdateKit/AutoUpdateProgress.hpp"
 #include "AutoUpdateKit/CheckCancellation.hpp"
-
-#include "Platform/HTTPSession.hpp"
 
 #include <chrono>
 #include <functional>
@@ -12,11 +12,13 @@
 
 namespace autoupdatekit {
 
+// Receives one line of text.
+using AutoUpdateLog = std::function<void(const std::string& line)>;
+
 struct AutoUpdateCheckOptions {
-    // Sees the archive download's progress; resumed bytes are counted once.
-    platform::ProgressObserver progress = {};
-    // Receives one line of text; callable from any thread.
-    std::function<void(const std::string& line)> log = {};
+    // Sees the archive download's progress.
+    AutoUpdateProgressObserver progress = {};
+    AutoUpdateLog log = {};
     CheckCancellation cancellation = {};
     // A scheduled check passes over the release the user skipped and honours a phased
     // rollout; a manual check (the default) offers every newer release.

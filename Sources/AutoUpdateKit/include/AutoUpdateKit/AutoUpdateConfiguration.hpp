@@ -1,12 +1,10 @@
 #pragma once
 // The update client's configuration: where the signed manifest lives, the key that must
-// have signed it, the running application's bundle, the staging directory and the
-// privileged helper's service name.
+// have signed it, the installed app, the staging directory and the privileged helper's
+// service name.
 
 #include "AutoUpdateKit/Export.hpp"
-#include "Platform/Bundle.hpp"
-#include "Platform/FileURL.hpp"
-#include "Platform/WebURL.hpp"
+#include "AutoUpdateKit/URL.hpp"
 
 #include <memory>
 #include <optional>
@@ -14,27 +12,36 @@
 
 namespace autoupdatekit {
 
+class InstalledApp;
+
 struct AUTOUPDATEKIT_EXPORT AutoUpdateConfiguration {
-    platform::WebURL manifestURL;
+    URL manifestURL;
     std::string publicKeyBase64;
-    std::shared_ptr<const platform::Bundle> currentBundle;
-    platform::FileURL stagingDirectory;
+    // The installed app bundle the updates replace (the running app's own).
+    std::string appPath;
+    std::string stagingDirectory;
     std::string privilegedHelperMachServiceName;
 
     // Without a staging directory, the default one is used: the user's caches folder,
-    // the bundle identifier (or "AutoUpdateKit") and "AutoUpdateStaging". Only the
-    // caches folder itself may be created here; a failure is the platform's error.
-    AutoUpdateConfiguration(platform::WebURL manifestURL, std::string publicKeyBase64,
-                            std::shared_ptr<const platform::Bundle> currentBundle,
-                            std::optional<platform::FileURL> stagingDirectory, std::string privilegedHelperMachServiceName);
+    // the app's bundle identifier (or "AutoUpdateKit") and "AutoUpdateStaging". Only
+    // the caches folder itself may be created here; when it cannot be, this throws
+    // AutoUpdateError::stagingFailed.
+    AutoUpdateConfiguration(URL manifestURL, std::string publicKeyBase64, std::string appPath,
+                            std::optional<std::string> stagingDirectory, std::string privilegedHelperMachServiceName);
 
     // Reads "AutoUpdateManifestURL", "AutoUpdateManifestPublicKey" and
-    // "AutoUpdateMachServiceName" from the main bundle's user defaults, then its
-    // Info.plist. Nothing when the URL or key is missing, blank or does not parse.
+    // "AutoUpdateMachServiceName" from the running app's user defaults, then its
+    // Info.plist. Nothing when the URL or key is missing or blank; a URL that does not
+    // parse throws AutoUpdateError::invalidManifestURL.
     static std::optional<AutoUpdateConfiguration> fromMainBundleOrUserDefaults();
 
-    // The same for a given application bundle, with that bundle's defaults domain.
-    static std::optional<AutoUpdateConfiguration> fromBundleOrUserDefaults(std::shared_ptr<const platform::Bundle> bundle);
+    // The same for a given app bundle, with that bundle's defaults domain.
+    static std::optional<AutoUpdateConfiguration> fromAppOrUserDefaults(const std::string& appPath);
+
+private:
+    friend const InstalledApp& installedApp(const AutoUpdateConfiguration& configuration);
+    // The app as read when configured: its Info.plist, or the running executable's own.
+    std::shared_ptr<const InstalledApp> app_;
 };
 
 }  // namespace autoupdatekit

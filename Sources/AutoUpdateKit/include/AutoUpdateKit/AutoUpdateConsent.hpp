@@ -2,8 +2,8 @@
 // The app's say over a ready update. The decision callback sees the staged candidate:
 // its signed manifest carries the version, build, release notes, release date and
 // archive size. Skipping keeps the update identifier under "AutoUpdateSkippedVersion"
-// in the app's defaults; scheduled checks then pass over that release, manual checks
-// still offer it.
+// in the app's defaults; scheduled and start-up checks then pass over that release,
+// checks the user asks for still offer it.
 
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
 #include "AutoUpdateKit/Export.hpp"
@@ -12,9 +12,18 @@
 
 namespace autoupdatekit {
 
-enum class AutoUpdateDecision { installNow, later, skipThisVersion };
+enum class AutoUpdateDecision {
+    // Hand the install over, then ask the app to quit; it is relaunched as the new version.
+    installNow,
+    // Keep the update staged; it is reused by the next check.
+    later,
+    skipThisVersion,
+    // Keep the update staged and install it when the app ends normally, without
+    // relaunching it.
+    installOnQuit,
+};
 
-// "installNow", "later", "skipThisVersion".
+// "installNow", "later", "skipThisVersion", "installOnQuit".
 AUTOUPDATEKIT_EXPORT std::string rawValue(AutoUpdateDecision decision);
 
 using AutoUpdateConsent = std::function<AutoUpdateDecision(const AutoUpdateCandidate& candidate)>;

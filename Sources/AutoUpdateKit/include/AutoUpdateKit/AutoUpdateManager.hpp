@@ -1,91 +1,115 @@
 #pragma once
 // One update check from end to end: fetch and verify the signed manifest, compare
 // versions, honour a suppressed update, check the minimum system version, then
-// download, hash, unpack and validate the archive into the staging directory.
+// download (or reuse an earlier download), hash, unpack and validate the archive into
+// the staging directory. And the hand-over of a ready update to what installs it once
+// the app has quit.
+//
+// Every failure these calls report is an AutoUpdateError.
 
+#include "AutoUpdateKit/AutoUpdateAppCallbacks.hpp"
 #include "AutoUpdateKit/AutoUpdateCheckOptions.hpp"
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
 #include "AutoUpdateKit/AutoUpdateConsent.hpp"
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
 #include "AutoUpdateKit/Export.hpp"
 
-#include "Platform/HTTPSession.hpp"
-
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace autoupdatekit {
 
+class AutoUpdateBackgroundCheck;
+
 class AUTOUPDATEKIT_EXPORT AutoUpdateManager {
 public:
-    // Receives one line of text; callable from any thread.
-    using Log = std::function<void(const std::string& line)>;
+    using Log = AutoUpdateLog;
 
-    AutoUpdateManager(AutoUpdateConfiguration configuration, std::shared_ptr<const platform::HTTPSession> session);
+    explicit AutoUpdateManager(AutoUpdateConfiguration configuration);
+    ~AutoUpdateManager();
+    AutoUpdateManager(AutoUpdateManager&&) noexcept;
+    AutoUpdateManager& operator=(AutoUpdateManager&&) noexcept;
 
-    // Runs the check; failures are AutoUpdateError cases or platform errors passed
-    // through unchanged. The observer, when given, sees the archive download's progress;
-    // the log, when given, hears of a defaults file that could not be read (and was
-    // taken as holding no suppressed update). A newer release of an app that belongs to
-    // a package of the system's package manager (dpkg) is never fetched:
-    // AutoUpdateError::managedByPackageManager.
-    AutoUpdateCheckResult checkForUpdate(const platform::ProgressObserver& downloadObserver = {}, const Log& log = {}) const;
+    // Runs the check on the calling thread, which hears the options' callbacks. A
+    // cancelled check ends with AutoUpdateError::cancelled and leaves no partial
+    // download; a scheduled one may pass over a release the user skipped or one not yet
+    // rolled out to this machine (logged, then up to date). A newer release of an app
+    // that belongs to a package of the system's package manager (dpkg) is never
+    // fetched: AutoUpdateError::managedByPackageManager. When the server offers nothing
+    // newer, what the staging directory holds is removed.
+    AutoUpdateCheckResult checkForUpdate(const AutoUpdateCheckOptions& options = {}) const;
 
-    // The same with every option: a cancelled check ends with AutoUpdateError::cancelled
-    // and leaves no partial download; a scheduled one may pass over a release the user
-    // skipped or one not yet rolled out to this machine (logged, then up to date).
-    AutoUpdateCheckResult checkForUpdate(const AutoUpdateCheckOptions& options) const;
+    const AutoUpdateConfiguration& configuration() const noexcept;
 
-    // Configures from the main bundle, checks, and logs exactly one line. Never fails.
+    // The direct hand-over of a ready update. Each calls beforeInstall (with its grace
+    // period), hands the install over, then asks the app to quit through quit (none:
+    // the process exits with status 0); the install runs once the process has ended and
+    // then relaunches the app. They run the callbacks on the calling thread. A failure
+    // throws AutoUpdateError::installHandOverFailed (or privilegedHelperRequiresTeam-
+    // Identifier) and changes nothing.
+    //
+    // By the deferred install script, as the user who runs the app.
+    static void installAndRelaunch(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
+                                   const AutoUpdateAppCallbacks& callbacks = {});
+    // By the app's privileged helper, installed first (through the administrator
+    // prompt) when missing. The service name defaults to the configuration's.
+    static void installWithPrivilegedHelperAndRelaunch(const AutoUpdateCandidate& candidate,
+                                                       const AutoUpdateConfiguration& configuration,
+                                                       const AutoUpdateAppCallbacks& callbacks = {},
+                                                       const std::optional<std::string>& machServiceName = std::nullopt);
+    // Keeps the staged update and installs it by the deferred script when the process
+    // ends normally (returns from main or calls exit), without relaunching the app. A
+    // later call replaces the earlier one.
+    static void installOnQuit(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
+                              const Log& log = {});
+
+    // Asks the consent (none means install now) and acts on the answer as above:
+    // installNow hands over and asks to quit, installOnQuit waits for the app's end,
+    // skipThisVersion keeps the update identifier for scheduled and start-up checks to
+    // pass over, later keeps the staged update for the next check. Logs the decision
+    // and returns it. Runs every callback on the calling thread.
+    static AutoUpdateDecision decideAndAct(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
+                                           const AutoUpdateAppCallbacks& callbacks);
+
+    // Configures from the running app, checks, and logs exactly one line. Never throws.
     static void checkFromMainBundleIfConfigured(const Log& log);
 
-    // Called once per install, after planning; a positive number of seconds is a grace
-    // period (at most 3 s) before the hand-over.
-    using BeforeRelaunch = std::function<std::optional<double>()>;
-
-    // Plans, starts the deferred install script and ends the process with status 0.
-    // Returns only by throwing (planning or launch errors); nothing has changed then.
-    [[noreturn]] static void installAndRelaunch(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
-                                                const BeforeRelaunch& beforeRelaunch, const Log& log);
-
-    // Plans, installs the helper if it is missing, hands the request to it and ends the
-    // process with status 0. Returns only by throwing.
-    [[noreturn]] static void installWithPrivilegedHelperAndRelaunch(const AutoUpdateCandidate& candidate,
-                                                                    const AutoUpdateConfiguration& configuration,
-                                                                    const std::optional<std::string>& machServiceName,
-                                                                    const BeforeRelaunch& beforeRelaunch, const Log& log);
-
-    // Configures, checks and, for a ready update, installs through the deferred script.
-    // Returns when there is nothing to install or a step failed (logged, not thrown).
+    // The start-up check: configures from the running app, checks as a scheduled check
+    // does (a skipped release or one not yet rolled out is passed over; the time is
+    // kept), and hands a ready update to the consent and decideAndAct. Blocks its
+    // caller and runs every callback on the calling thread; returns when nothing is to
+    // be installed now or a step failed (logged, never thrown).
     static void checkInstallAndRelaunchFromMainBundleIfConfigured(const Log& log);
-    // The same with the download's progress, and the app's consent: without one, a ready
-    // update is installed at once.
-    static void checkInstallAndRelaunchFromMainBundleIfConfigured(const Log& log, const platform::ProgressObserver& progress,
-                                                                  const AutoUpdateConsent& consent = {});
-
-    // Asks the consent (none means install now) and acts on the answer: installNow
-    // installs through the deferred script and ends the process; skipThisVersion keeps
-    // the update identifier for scheduled checks to pass over; later does nothing. Logs
-    // the decision and returns it.
-    static AutoUpdateDecision decideAndAct(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
-                                           const AutoUpdateConsent& consent, const Log& log);
-
-    const AutoUpdateConfiguration& configuration() const noexcept { return configuration_; }
+    static void checkInstallAndRelaunchFromMainBundleIfConfigured(const AutoUpdateAppCallbacks& callbacks);
+    // The same on a thread of the library's: returns at once, runs the callbacks through
+    // the executor and ends with finished. Destroying or cancelling the handle stops it.
+    static AutoUpdateBackgroundCheck checkInstallAndRelaunchInBackground(AutoUpdateAppCallbacks callbacks);
 
 private:
-    // The main bundle's configuration; nothing (after logging why) when there is none.
-    static std::optional<AutoUpdateConfiguration> mainBundleConfiguration(const Log& log);
+    class Check;
+    std::unique_ptr<Check> check_;
+};
 
-    SignedUpdateManifest loadManifest(const CheckCancellation& cancellation) const;
-    platform::FileURL downloadArchive(const SignedUpdateManifest& manifest, const AutoUpdateCheckOptions& options) const;
-    void resetStagingDirectory() const;
-    platform::FileURL extractArchive(const platform::FileURL& archive, const std::string& expectedAppName) const;
-    void validateExtractedApp(const platform::FileURL& app, const SignedUpdateManifest& manifest) const;
+// A start-up check running in the background.
+class AUTOUPDATEKIT_EXPORT AutoUpdateBackgroundCheck {
+public:
+    // Cancels the check and waits for its thread.
+    ~AutoUpdateBackgroundCheck();
+    AutoUpdateBackgroundCheck(AutoUpdateBackgroundCheck&&) noexcept;
+    AutoUpdateBackgroundCheck& operator=(AutoUpdateBackgroundCheck&&) noexcept;
 
-    AutoUpdateConfiguration configuration_;
-    std::shared_ptr<const platform::HTTPSession> session_;
+    // Stops the check at its next step, or a wait for the consent; returns at once.
+    void cancel();
+    // Waits until the check has ended and its finished callback was handed over.
+    void wait();
+
+    class State;
+
+private:
+    friend class AutoUpdateManager;
+    explicit AutoUpdateBackgroundCheck(std::shared_ptr<State> state);
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace autoupdatekit

@@ -3,11 +3,7 @@
 // one-line log text, and the update client's errors with their fixed messages.
 
 #include "AutoUpdateKit/Export.hpp"
-#include "AutoUpdateKit/InstallationPlan.hpp"
 #include "AutoUpdateKit/UpdateManifest.hpp"
-
-#include "Platform/FileURL.hpp"
-#include "Platform/WebURL.hpp"
 
 #include <exception>
 #include <optional>
@@ -22,8 +18,11 @@ AUTOUPDATEKIT_EXPORT std::string updateIdentifier(const UpdateManifestPayload& p
 
 struct AUTOUPDATEKIT_EXPORT AutoUpdateCandidate {
     SignedUpdateManifest manifest;
-    platform::FileURL archiveURL;
-    platform::FileURL extractedAppURL;
+    // The verified archive and the app unpacked from it, in the staging directory.
+    std::string archivePath;
+    std::string extractedAppPath;
+    // True when an earlier check's download was checked again and used.
+    bool reusedDownload = false;
 
     bool operator==(const AutoUpdateCandidate&) const = default;
 };
@@ -57,6 +56,9 @@ struct AUTOUPDATEKIT_EXPORT AutoUpdateCheckResult {
     bool operator==(const AutoUpdateCheckResult&) const = default;
 };
 
+// Every failure the library's calls report to the app. description() is the fixed
+// message of the case; detail() keeps the underlying text (curl's, the file system's,
+// a tool's) when there is one.
 class AUTOUPDATEKIT_EXPORT AutoUpdateError : public std::exception {
 public:
     enum class Case {
@@ -72,14 +74,22 @@ public:
         privilegedHelperRequiresTeamIdentifier,
         cancelled,
         managedByPackageManager,
+        serverUnreachable,
+        secureConnectionFailed,
+        transferFailed,
+        invalidManifest,
+        invalidManifestURL,
+        invalidCodeSignature,
+        stagingFailed,
+        installHandOverFailed,
     };
 
-    static AutoUpdateError manifestRequestFailed(long statusCode, const platform::WebURL& url);
-    static AutoUpdateError archiveDownloadFailed(long statusCode, const platform::WebURL& url);
+    static AutoUpdateError manifestRequestFailed(long statusCode, const URL& url);
+    static AutoUpdateError archiveDownloadFailed(long statusCode, const URL& url);
     static AutoUpdateError archiveHashMismatch(const std::string& expected, const std::string& actual);
     static AutoUpdateError extractionFailed(const std::string& output);
     static AutoUpdateError bundleIdentifierMismatch(const std::string& expected, const std::optional<std::string>& actual);
-    static AutoUpdateError unsupportedAutomaticInstallStrategy(InstallStrategy strategy);
+    static AutoUpdateError unsupportedAutomaticInstallStrategy(const std::string& strategy);
     static AutoUpdateError unsupportedSystemVersion(const std::string& required, const std::string& current);
     static AutoUpdateError invalidManifestSignature();
     static AutoUpdateError extractedAppMissing();
@@ -89,17 +99,39 @@ public:
     // The installed app belongs to a package of the system's package manager, which
     // alone updates it.
     static AutoUpdateError managedByPackageManager(const std::string& appPath, const std::string& packages);
+    // No connection to the server: offline, a name that does not resolve, a refused
+    // connection.
+    static AutoUpdateError serverUnreachable(const URL& url, const std::string& detail);
+    // The TLS handshake or the server's certificate failed.
+    static AutoUpdateError secureConnectionFailed(const URL& url, const std::string& detail);
+    // A transfer that started and broke off, stalled, or passed its size or time limit.
+    static AutoUpdateError transferFailed(const URL& url, const std::string& detail);
+    // The manifest's bytes are not a manifest.
+    static AutoUpdateError invalidManifest(const std::string& detail);
+    // The configured manifest URL does not parse.
+    static AutoUpdateError invalidManifestURL(const std::string& text);
+    // The downloaded app's code signature does not verify.
+    static AutoUpdateError invalidCodeSignature(const std::string& detail);
+    // The staging directory could not be prepared, read or written.
+    static AutoUpdateError stagingFailed(const std::string& path, const std::string& detail);
+    // Planning the install, the helper or the install script failed; nothing changed.
+    static AutoUpdateError installHandOverFailed(const std::string& detail);
 
     Case errorCase() const noexcept { return case_; }
     const std::string& description() const noexcept { return description_; }
+    const std::string& detail() const noexcept { return detail_; }
     const char* what() const noexcept override { return description_.c_str(); }
+    // The description, then the detail in parentheses when there is one.
+    std::string logDescription() const;
     bool operator==(const AutoUpdateError& other) const { return case_ == other.case_ && description_ == other.description_; }
 
 private:
-    AutoUpdateError(Case errorCase, std::string description) : case_(errorCase), description_(std::move(description)) {}
+    AutoUpdateError(Case errorCase, std::string description, std::string detail = {})
+        : case_(errorCase), description_(std::move(description)), detail_(std::move(detail)) {}
 
     Case case_;
     std::string description_;
+    std::string detail_;
 };
 
 }  // namespace autoupdatekit

@@ -7,19 +7,15 @@
 // runs when "AutoUpdateAutomaticChecks" is false. Scheduled checks pass over a skipped
 // release and honour a phased rollout; a ready update goes to the app's consent.
 
+#include "AutoUpdateKit/AutoUpdateAppCallbacks.hpp"
 #include "AutoUpdateKit/AutoUpdateCheckOptions.hpp"
 #include "AutoUpdateKit/AutoUpdateConfiguration.hpp"
-#include "AutoUpdateKit/AutoUpdateConsent.hpp"
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
 #include "AutoUpdateKit/Export.hpp"
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
+#include <memory>
 #include <optional>
-#include <string>
-#include <thread>
 
 namespace autoupdatekit {
 
@@ -35,48 +31,39 @@ struct AutoUpdateCheckTiming {
 
 class AUTOUPDATEKIT_EXPORT AutoUpdateScheduler {
 public:
-    using Log = std::function<void(const std::string& line)>;
+    using Log = AutoUpdateLog;
 
-    // The consent decides over a ready update; without one it is installed at once,
-    // which ends the process (see AutoUpdateManager::decideAndAct).
-    AutoUpdateScheduler(AutoUpdateConfiguration configuration, Log log, AutoUpdateConsent consent = {},
-                        AutoUpdateCheckTiming timing = {});
+    // The callbacks run through their executor (none: on the scheduler's own thread).
+    // The consent decides over a ready update (see AutoUpdateManager::decideAndAct);
+    // without one it is installed at once, and quit (or, without it, exit) ends the app.
+    AutoUpdateScheduler(AutoUpdateConfiguration configuration, AutoUpdateAppCallbacks callbacks, AutoUpdateCheckTiming timing = {});
     // Stops.
     ~AutoUpdateScheduler();
     AutoUpdateScheduler(const AutoUpdateScheduler&) = delete;
     AutoUpdateScheduler& operator=(const AutoUpdateScheduler&) = delete;
 
-    // Starts the background thread; does nothing when it runs already.
+    // Removes a staged update that is not newer than the running app, then starts the
+    // background thread; does nothing when it runs already.
     void start();
-    // Cancels a check in flight and waits for the thread to end.
+    // Cancels a check in flight (or a wait for the consent) and waits for the thread to
+    // end. Callbacks already handed to the executor still run.
     void stop();
 
     // The interval the app's settings give: 86400 s when absent, at least 3600 s (and at
     // most a year).
     static std::chrono::seconds configuredInterval(const AutoUpdateConfiguration& configuration);
 
-    // One check as the scheduler runs it (options.scheduled is set): nothing, after a
-    // log line, when another check of the app holds the lock. The time of a check that
-    // ended, with a result or an error, is kept; a cancelled one keeps nothing.
+    // One check as the scheduler runs it (options.scheduled is set), on the calling
+    // thread: nothing, after a log line, when another check of the app holds the lock.
+    // The time of a check that ended, with a result or an error, is kept; a cancelled
+    // one keeps nothing. Throws AutoUpdateError.
     static std::optional<AutoUpdateCheckResult> runScheduledCheck(const AutoUpdateConfiguration& configuration,
                                                                   AutoUpdateCheckOptions options);
 
-private:
-    void run();
-    // When the next check is due: an interval from now, or for the first one an interval
-    // from the last check kept, but not before the delay.
-    std::chrono::system_clock::time_point nextCheck(bool first) const;
-    void checkOnce();
+    class State;
 
-    AutoUpdateConfiguration configuration_;
-    Log log_;
-    AutoUpdateConsent consent_;
-    AutoUpdateCheckTiming timing_;
-    std::mutex lock_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
-    CheckCancellation inFlight_;
-    std::thread worker_;
+private:
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace autoupdatekit

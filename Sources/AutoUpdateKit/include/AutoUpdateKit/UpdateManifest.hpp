@@ -2,7 +2,7 @@
 // The update manifest: the signed description of a release and its archive.
 
 #include "AutoUpdateKit/Export.hpp"
-#include "Platform/WebURL.hpp"
+#include "AutoUpdateKit/URL.hpp"
 
 #include <chrono>
 #include <cstdint>
@@ -18,7 +18,7 @@ struct AUTOUPDATEKIT_EXPORT UpdateManifestPayload {
     std::string version;
     std::string build;
     std::optional<std::string> minimumSystemVersion;
-    platform::WebURL archiveURL;
+    URL archiveURL;
     std::string archiveFileName;
     std::string archiveSHA256;
     std::int64_t archiveSize = 0;

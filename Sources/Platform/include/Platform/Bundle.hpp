@@ -28,8 +28,10 @@ public:
     const PropertyDictionary& infoDictionary() const noexcept { return info_; }
     std::optional<std::string> bundleIdentifier() const;
 
-private:
+    // A bundle with the given keys, as read elsewhere.
     Bundle(FileURL url, PropertyDictionary info) : url_(std::move(url)), info_(std::move(info)) {}
+
+private:
 
     FileURL url_;
     PropertyDictionary info_;

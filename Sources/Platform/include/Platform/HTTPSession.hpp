@@ -33,7 +33,16 @@ namespace platform {
 // limit.
 class PLATFORM_EXPORT TransportError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // No connection was made at all (a name that does not resolve, a refused or
+    // unreachable address), the TLS handshake or certificate failed, or anything else:
+    // a break, a limit, a refused redirect.
+    enum class Kind { unreachable, secureConnection, other };
+
+    explicit TransportError(const std::string& text, Kind kind = Kind::other) : std::runtime_error(text), kind_(kind) {}
+    Kind kind() const noexcept { return kind_; }
+
+private:
+    Kind kind_;
 };
 
 struct PLATFORM_EXPORT HTTPRequest {
