@@ -110,12 +110,29 @@ say "autoupdatectl check --scheduled passes over the skipped release; a manual c
 "$bin/autoupdatectl" check --scheduled "$deferred" 2>&1 | sed 's/^/   ctl> /' || true
 "$bin/autoupdatectl" status "$deferred" 2>&1 | sed 's/^/   ctl> /' || true
 
-step "Deferred path: Zorvane 1.0 in a folder its user owns"
+step "Install on quit: Zorvane 1.0 puts 2.0 off until its user quits it"
+say "the user changes their mind about 2.0 (defaults delete com.brackwell.Zorvane AutoUpdateSkippedVersion)"
+"$tools/defaults" delete com.brackwell.Zorvane AutoUpdateSkippedVersion
+mkdir -p "$HOME/OnQuit"
+on_quit=$(make_app "$HOME/OnQuit" 1.0 100)
 : > "$work/launched.txt"
-say "running $deferred"
-run_app "$deferred" deferred
+say "running $on_quit scheduled on-quit (it quits by itself after a few seconds)"
+run_app "$on_quit" scheduled on-quit
+if wait_for_line "$on_quit/Contents/Resources/about.txt" "2.0" 30; then
+  say "installed after the app quit, not relaunched: launches and saves were"
+  sed 's/^/   marker> /' "$work/launched.txt"
+  on_quit_result="updated to $(cat "$on_quit/Contents/Resources/about.txt")"
+else
+  on_quit_result="FAILED"
+fi
+
+step "Deferred path: Zorvane 1.0 in a folder its user owns saves its work, then is updated"
+: > "$work/launched.txt"
+say "running $deferred scheduled install: the consent and every callback run on the app's main loop"
+run_app "$deferred" scheduled install
 if wait_for_line "$work/launched.txt" "^2.0 " 30; then
-  say "the script installed 2.0 and reopened it: $(grep '^2.0 ' "$work/launched.txt" | head -1)"
+  say "the app saved before it quit; the script installed 2.0 and reopened it:"
+  sed 's/^/   marker> /' "$work/launched.txt"
   sed 's/^/   log> /' "$HOME/Library/Logs/AutoUpdateKit/com.brackwell.Zorvane.log" | grep -v '^   log> /' || true
   deferred_result="updated to $(cat "$deferred/Contents/Resources/about.txt")"
 else
@@ -142,6 +159,7 @@ else
 fi
 
 step "Summary"
+say "install on quit: $on_quit_result"
 say "deferred path:   $deferred_result"
 say "privileged path: $privileged_result"
-[ "$deferred_result" != FAILED ] && [ "$privileged_result" != FAILED ]
+[ "$on_quit_result" != FAILED ] && [ "$deferred_result" != FAILED ] && [ "$privileged_result" != FAILED ]

@@ -9,7 +9,7 @@
 
 set(AUTOUPDATEKIT_SOVERSION 0)
 set_target_properties(AutoUpdateKit Platform PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-set(public_include_dirs $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/AutoUpdateKit>)
+set(public_include_dirs $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
 add_library(autoupdatekit SHARED ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
 target_link_options(autoupdatekit PRIVATE
@@ -40,14 +40,9 @@ install(CODE "if(CMAKE_INSTALL_DO_STRIP)
   execute_process(COMMAND ${CMAKE_STRIP} --strip-debug \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libautoupdatekit.a\" COMMAND_ERROR_IS_FATAL ANY)
 endif()")
 
-# Public headers, and the platform headers they include, under include/AutoUpdateKit.
+# The public headers alone: they name no type of the platform layer's (the tests check).
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/Sources/AutoUpdateKit/include/AutoUpdateKit
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-foreach(header Export.hpp Bundle.hpp FileURL.hpp HTTPSession.hpp PropertyList.hpp WebURL.hpp IPC/KeyedArchive.hpp)
-  get_filename_component(folder ${header} DIRECTORY)
-  install(FILES ${PROJECT_SOURCE_DIR}/Sources/Platform/include/Platform/${header}
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/AutoUpdateKit/Platform/${folder})
-endforeach()
 
 include(CMakePackageConfigHelpers)
 set(config_folder ${CMAKE_INSTALL_LIBDIR}/cmake/AutoUpdateKit)

@@ -97,7 +97,7 @@ void log(const std::string& line) {
 
 // What an editor does before it quits: saves its documents, then leaves its main loop.
 void saveAndQuit() {
-    log("app> saving the open document, then quitting");
+    log("saving the open document, then quitting");
     appendToMarker("saved " + runningVersion);
     mainLoop.quit();
 }
@@ -164,7 +164,7 @@ int runScheduler(const std::string& answer) {
 int runInBackground(const std::string& answer) {
     AutoUpdateAppCallbacks callbacks = appCallbacks(answer);
     callbacks.finished = [](const AutoUpdateOutcome& outcome) {
-        log("app> the start-up check has ended" + std::string(outcome.error ? " with an error" : ""));
+        log("the start-up check has ended" + std::string(outcome.error ? " with an error" : ""));
         if (!outcome.decision || *outcome.decision != AutoUpdateDecision::installNow) saveAndQuit();
     };
     auto check = AutoUpdateManager::checkInstallAndRelaunchInBackground(callbacks);

@@ -16,18 +16,18 @@
 namespace {
 
 // Checks and, for a ready update, hands it to the helper; the process ends there.
-int updateWithPrivilegedHelper(const autoupdatekit::AutoUpdateManager::Log& log) {
-    auto configuration = autoupdatekit::AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
-    if (!configuration) return 1;
+int updateWithPrivilegedHelper(const autoupdatekit::AutoUpdateLog& log) {
     try {
-        auto result = autoupdatekit::AutoUpdateManager(*configuration, platform::HTTPSession::shared()).checkForUpdate();
+        auto configuration = autoupdatekit::AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
+        if (!configuration) return 1;
+        auto result = autoupdatekit::AutoUpdateManager(*configuration).checkForUpdate();
         log("AutoUpdateKit: " + result.logDescription());
         const auto* ready = std::get_if<autoupdatekit::AutoUpdateCheckResult::UpdateReady>(&result.value);
         if (ready == nullptr) return 0;
-        autoupdatekit::AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(
-            ready->candidate, *configuration, std::nullopt, {}, log);
-    } catch (const std::exception& error) {
-        log(std::string("AutoUpdateKit: ") + error.what());
+        autoupdatekit::AutoUpdateManager::installWithPrivilegedHelperAndRelaunch(ready->candidate, *configuration, {.log = log});
+        return 0;
+    } catch (const autoupdatekit::AutoUpdateError& error) {
+        log("AutoUpdateKit: " + error.logDescription());
         return 1;
     }
 }
@@ -36,7 +36,7 @@ int updateWithPrivilegedHelper(const autoupdatekit::AutoUpdateManager::Log& log)
 
 int main(int argc, char** argv) {
     std::cout << "Sample app running, version "
-              << autoupdatekit::AppVersion::of(platform::Bundle::main()).version << "\n" << std::flush;
+              << autoupdatekit::AppVersion::ofRunningApp().version << "\n" << std::flush;
     auto log = [](const std::string& line) { std::cerr << line << "\n"; };
     if (argc > 1 && std::string(argv[1]) == "privileged") return updateWithPrivilegedHelper(log);
     // Returns when there is nothing to install (or a step failed, which it logs);
