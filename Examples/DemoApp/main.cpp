@@ -20,6 +20,7 @@
 #include "Platform/Bundle.hpp"
 #include "Platform/Identifiers.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -45,10 +46,10 @@ public:
     }
     // Runs posted work until quit() or the time limit; true when quit() ended it.
     bool run(std::chrono::seconds limit) {
-        auto end = std::chrono::steady_clock::now() + limit;
         std::unique_lock<std::mutex> guard(lock_);
+        end_ = std::chrono::steady_clock::now() + limit;
         while (!quitting_) {
-            if (queue_.empty() && wake_.wait_until(guard, end) == std::cv_status::timeout) return false;
+            if (queue_.empty() && wake_.wait_until(guard, end_) == std::cv_status::timeout) return false;
             while (!queue_.empty()) {
                 auto work = std::move(queue_.front());
                 queue_.pop_front();
@@ -60,6 +61,8 @@ public:
         return true;
     }
     void quit() { quitting_ = true; }
+    // Brings the time limit forward; called from the loop's own work.
+    void stopAfter(std::chrono::seconds delay) { end_ = std::min(end_, std::chrono::steady_clock::now() + delay); }
     bool onThisThread() const { return std::this_thread::get_id() == thread_; }
 
 private:
@@ -67,6 +70,7 @@ private:
     std::condition_variable wake_;
     std::deque<std::function<void()>> queue_;
     bool quitting_ = false;
+    std::chrono::steady_clock::time_point end_;
     std::thread::id thread_ = std::this_thread::get_id();
 };
 
@@ -121,6 +125,8 @@ AutoUpdateAppCallbacks appCallbacks(const std::string& answer) {
         log("consent> notes: " + payload.releaseNotes.value_or("(none)"));
         AutoUpdateDecision decision = decisionFor(answer);
         log("consent> the user answers " + rawValue(decision));
+        // The user goes on working a little (one more scheduled check), then quits.
+        if (decision != AutoUpdateDecision::installNow) mainLoop.stopAfter(std::chrono::seconds(3));
         return decision;
     };
     callbacks.beforeInstall = [] { return std::optional<double>(0.2); };
@@ -148,14 +154,14 @@ int updatePrivileged() {
     }
 }
 
-// The scheduler checks every 2 s (a demo cannot wait an hour); the app runs its loop for
-// a few checks, or until it is asked to quit.
+// The scheduler checks every 2 s (a demo cannot wait an hour); the app runs its loop
+// until it is asked to quit, or a few seconds after the user answered.
 int runScheduler(const std::string& answer) {
     auto configuration = AutoUpdateConfiguration::fromMainBundleOrUserDefaults();
     if (!configuration) return 1;
     AutoUpdateScheduler scheduler(*configuration, appCallbacks(answer), {std::chrono::seconds(2), std::chrono::seconds(0)});
     scheduler.start();
-    bool quit = mainLoop.run(std::chrono::seconds(7));
+    bool quit = mainLoop.run(std::chrono::seconds(60));
     scheduler.stop();
     if (!quit) saveAndQuit();
     return 0;
