@@ -8,6 +8,7 @@
 #include <cstring>
 #include <curl/curl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -246,7 +247,11 @@ bool placeBody(FileSink& sink) {
     }
     sink.base = 0;
     sink.received = 0;
-    if (::ftruncate(sink.fd, 0) != 0 || ::lseek(sink.fd, 0, SEEK_SET) != 0) {
+    // Only a file that holds bytes is cut: on ext4 a cut marks the file as replaced, and
+    // closing it then pushes the whole download to the disk before close returns.
+    struct stat file {};
+    if (::fstat(sink.fd, &file) != 0 || (file.st_size > 0 && ::ftruncate(sink.fd, 0) != 0) ||
+        ::lseek(sink.fd, 0, SEEK_SET) != 0) {
         sink.error = errno;
         return false;
     }
@@ -308,6 +313,10 @@ bool pauseUnlessCancelled(std::chrono::milliseconds pause, const std::function<b
 
 constexpr std::chrono::milliseconds firstResumePause{250};
 
+// A download reads the socket in blocks of up to this size rather than curl's 16 KiB,
+// so a fast link costs far fewer reads and polls per byte.
+constexpr long downloadBufferBytes = 512 * 1024;
+
 }  // namespace
 
 std::shared_ptr<HTTPSession> HTTPSession::shared() {
@@ -345,6 +354,7 @@ HTTPResponse HTTPSession::download(const HTTPRequest& request, int fileDescripto
         Transfer transfer = prepare(attempted);
         sink.handle = transfer.handle.get();
         sink.placed = false;
+        set(transfer.handle.get(), CURLOPT_BUFFERSIZE, downloadBufferBytes);
         set(transfer.handle.get(), CURLOPT_WRITEFUNCTION, writeToFile);
         set(transfer.handle.get(), CURLOPT_WRITEDATA, static_cast<void*>(&sink));
         set(transfer.handle.get(), CURLOPT_HEADERFUNCTION, recordHeader);

@@ -1,3 +1,4 @@
+#include "Files.hpp"
 #include "LocalHTTPServer.hpp"
 #include "PrivateSystemPaths.hpp"
 #include "TemporaryDirectory.hpp"
@@ -94,6 +95,21 @@ TEST(HTTPSession, ATricklingOrEndlessBodyIsCutOffByItsLimits) {
     auto [over, overSize] = download(request("/exact", 0), 999);
     EXPECT_EQ(over, "The response body is larger than 999 bytes.");
     EXPECT_LE(overSize, 999);
+}
+
+// A break followed by a whole answer (the file changed, so If-Range no longer matches)
+// starts the file over: a shorter new body leaves none of the longer old bytes behind.
+TEST(HTTPSession, AWholeAnswerAfterABreakLeavesNoneOfTheBytesBeforeIt) {
+    LocalHTTPServer server;
+    server.routeInTurn("/file", {{200, std::string(4000, 'o'), HTTPReply::Mode::closeMidBody, {}, "\"old\"", {}, true},
+                                 {200, std::string(1000, 'n'), HTTPReply::Mode::normal, {}, "\"new\"", {}, true}});
+    platform::HTTPRequest request{*platform::WebURL::parse(server.url("/file"))};
+    request.downloadAttempts = 2;
+    TemporaryDirectory folder;
+    platform::FileDescriptor fd(::open((folder / "body").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    EXPECT_EQ(platform::HTTPSession::shared()->download(request, fd.get(), {}).statusCode, 200);
+    EXPECT_EQ(server.requestCount("/file"), 2u);
+    EXPECT_EQ(readFile(folder / "body"), std::string(1000, 'n'));
 }
 
 // An https transfer stays private to its end: a redirect to plain http fails before the

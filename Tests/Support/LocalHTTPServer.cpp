@@ -197,42 +197,46 @@ void LocalHTTPServer::serve(int fd) {
         }
         if (matched != nullptr) found = matched->replies[std::min(matched->served++, matched->replies.size() - 1)];
     }
-    HTTPReply reply = *found;
+    // Served from the shared reply, never copied: a body may be a 1 GiB archive whose
+    // copy would be timed with every download of it.
+    const HTTPReply& reply = *found;
+    std::string_view body = reply.body;
+    int status = reply.status;
     std::string extra;
     if (auto from = rangeStart(received, reply)) {
         extra = "Content-Range: bytes " + std::to_string(*from) + "-" + std::to_string(reply.body.size() - 1) + "/" +
                 std::to_string(reply.body.size()) + "\r\n";
-        reply.status = 206;
-        reply.body = reply.body.substr(*from);
+        status = 206;
+        body = body.substr(*from);
     }
-    std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonFor(reply.status) + "\r\nConnection: close\r\n" + extra;
+    std::string response = "HTTP/1.1 " + std::to_string(status) + " " + reasonFor(status) + "\r\nConnection: close\r\n" + extra;
     if (!reply.location.empty()) response += "Location: " + reply.location + "\r\n";
     if (!reply.entityTag.empty()) response += "ETag: " + reply.entityTag + "\r\n";
     if (!reply.lastModified.empty()) response += "Last-Modified: " + reply.lastModified + "\r\n";
     if (reply.mode == HTTPReply::Mode::endless) {
         client.send(response + "\r\n");
-        sendEndlessly(client, reply.body);
+        sendEndlessly(client, body);
     } else if (reply.mode == HTTPReply::Mode::chunked) {
         client.send(response + "Transfer-Encoding: chunked\r\n\r\n");
         constexpr std::size_t chunk = 65536;
-        for (std::size_t at = 0; at < reply.body.size(); at += chunk) {
-            std::string piece = reply.body.substr(at, chunk);
+        for (std::size_t at = 0; at < body.size(); at += chunk) {
+            std::string_view piece = body.substr(at, chunk);
             char size[32];
             std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
-            client.send(size + piece + "\r\n");
+            client.send(size + std::string(piece) + "\r\n");
         }
         client.send("0\r\n\r\n");
     } else {
-        response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n\r\n";
+        response += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
         bool half = reply.mode == HTTPReply::Mode::closeMidBody || reply.mode == HTTPReply::Mode::stallMidBody;
-        std::size_t sent = half ? reply.body.size() / 2 : reply.body.size();
+        std::size_t sent = half ? body.size() / 2 : body.size();
         client.send(response);
         bool byteASecond = reply.mode == HTTPReply::Mode::byteASecond;
         std::size_t piece = reply.mode == HTTPReply::Mode::trickle ? sent / 16 + 1 : byteASecond ? 1 : sent;
         auto pause = std::chrono::milliseconds(byteASecond ? 1000 : 100);
         for (std::size_t at = 0; at < sent; at += piece) {
             if (at > 0) std::this_thread::sleep_for(pause);
-            if (!client.send(std::string_view(reply.body).substr(at, std::min(piece, sent - at)))) break;
+            if (!client.send(body.substr(at, std::min(piece, sent - at)))) break;
         }
         if (reply.mode == HTTPReply::Mode::stallMidBody) waitForHangUp(client);
     }
