@@ -162,11 +162,11 @@ TEST_F(PrivilegedInstall, ASetIDFileIsRefusedAndChangesNothing) {
     EXPECT_FALSE(exists(folder_ / "markers/launched"));
 }
 
-// The helper (with its tool run in flight) is killed as each step of an install starts:
-// the checks of the request, the copy, the checks of the copy and of the result. The
-// destination always holds the old or the new app, whole, verifying and root-owned, and
-// what the killed installs left beside it is gone once an install has run: only what
-// the helper made, never a folder of another owner or a link under the same names.
+// The helper is killed as each of its tool runs starts: the checks of the request, of
+// the copy and of the result. The destination always holds the old or the new app,
+// whole, verifying and root-owned, and what the killed installs left beside it is gone
+// once an install has run: only what the helper made, never a folder of another owner
+// or a link under the same names.
 TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp) {
     signedApp("/Applications", "1.0");
     std::string staged = signedApp(folder_ / "staged", "2.0");
@@ -178,16 +178,18 @@ TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp)
     platform::giveTreeToOwner(foreignFolder, nobodyIdentifier, nobodyIdentifier);
     ASSERT_EQ(::symlink((folder_ / "staged").c_str(), linkName.c_str()), 0);
     std::string plantedOnly = listTree("/Applications");
+    StepKiller killer({platform::paths::codesign()});
     int step = 1;
     bool finished = false;
     for (; step <= 30 && !finished; ++step) {
         HelperProcess helper;
         std::string installed = "installed update 2.0-" + std::to_string(step) + "\n";
+        killer.arm(step);
         auto killing = std::async(std::launch::async, [&] {
-            return killGroupAtStep(helper.pid(), step, [&] { return helperLogMessages().find(installed) != std::string::npos; });
+            return killer.killAtChosenStep(helper.pid(), [&] { return helperLogMessages().find(installed) != std::string::npos; });
         });
         scheduleInstallOnce(requestFor(staged, "2.0-" + std::to_string(step)));  // cut off when the kill comes first
-        finished = !killing.get().killed;
+        finished = !killing.get();
         ASSERT_TRUE(exists(destination)) << "nothing installed after a kill at step " << step;
         EXPECT_EQ(verifyOutput(destination), "valid") << "after a kill at step " << step;
         EXPECT_EQ(lstatOf(destination).st_uid, 0u);
@@ -195,7 +197,7 @@ TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp)
         EXPECT_TRUE(version == (finished ? "2.0" : "1.0") || version == "2.0") << version << " after a kill at step " << step;
     }
     EXPECT_TRUE(finished) << "the install never finished between kills";
-    EXPECT_GE(step, 5) << "the install should take at least four steps";
+    EXPECT_EQ(step, 6) << "an install checks the staged app, the installed one, the copy and the result";
     EXPECT_EQ(listTree("/Applications"), plantedOnly);
     EXPECT_TRUE(exists(folder_ / "staged/Sample.app"));
 }
