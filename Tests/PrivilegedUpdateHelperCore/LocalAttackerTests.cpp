@@ -83,8 +83,8 @@ protected:
     std::string attackerFolder() const { return folder_ / "attacker"; }
 
     // A signed app at version, owned by the attacker.
-    std::string attackersApp(const std::string& name, const std::string& version) {
-        std::string app = signedApp(attackerFolder() + "/" + name, version);
+    std::string attackersApp(const std::string& name, const std::string& version, SampleBundle sample = {}) {
+        std::string app = signedApp(attackerFolder() + "/" + name, version, sample);
         platform::giveTreeToOwner(attackerFolder() + "/" + name, nobodyIdentifier, nobodyIdentifier);
         return app;
     }
@@ -311,15 +311,18 @@ TEST_F(LocalAttacker, NothingInstalledIsWritableByGroupOrOthers) {
 }
 
 // Root reads a staged Info.plist only as a regular file of bounded size, never through
-// a link: a link to an endless device or to a secret, an oversized list, or a Contents
-// folder that is a link all read as no bundle identifier, and at once; a FIFO is
-// refused before anything is read.
+// a link: a link to an endless device, to a secret or to the installed app's own valid
+// list, an oversized list, or a Contents folder that is a link all read as no bundle
+// identifier, and at once; a FIFO is refused before anything is read.
 TEST_F(LocalAttacker, StagedInfoPlistsThatAreNotPlainSmallFilesReadAsNone) {
     std::string replies = runAsNobody([&] {
         const std::pair<std::string, std::function<void(const std::string&)>> plants[] = {
             {"fifo", [](const std::string& contents) { ::mkfifo((contents + "/Info.plist").c_str(), 0644); }},
             {"zero", [](const std::string& contents) { ::symlink("/dev/zero", (contents + "/Info.plist").c_str()); }},
             {"shadow", [](const std::string& contents) { ::symlink("/etc/shadow", (contents + "/Info.plist").c_str()); }},
+            {"installed", [](const std::string& contents) {
+                 ::symlink((std::string(destination) + "/Contents/Info.plist").c_str(), (contents + "/Info.plist").c_str());
+             }},
             {"large", [](const std::string& contents) { writeFile(contents + "/Info.plist", std::string(2 * 1024 * 1024, ' ')); }},
             {"linked", [&](const std::string& contents) {
                  platform::removeRecursively(contents);
@@ -337,7 +340,7 @@ TEST_F(LocalAttacker, StagedInfoPlistsThatAreNotPlainSmallFilesReadAsNone) {
     });
     std::string none = "Bundle identifier mismatch. Expected com.example.sample, got nil.\n";
     EXPECT_EQ(replies, "fifo: Signature check failed: " + attackerFolder() + "/fifo/Sample.app/Contents/Info.plist is a special file.\n" +
-                           "zero: " + none + "shadow: " + none + "large: " + none + "linked: " + none);
+                           "zero: " + none + "shadow: " + none + "installed: " + none + "large: " + none + "linked: " + none);
     expectInstalledAppIntact("unreadable Info.plists");
 }
 
@@ -426,11 +429,23 @@ TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
 }
 
 // Any old release signed by the team is still a signed app of the allowed identity:
-// the helper refuses to put it over a newer one, naming both versions.
+// the helper refuses to put an older version, or the same version of an older build,
+// over a newer one, naming both.
 TEST_F(LocalAttacker, AnOlderSignedReleaseIsNeverInstalledOverANewerOne) {
-    std::string old = attackersApp("old", "0.9");
-    std::string reply = runAsNobody([&] { return scheduleInstallReply(requestFor(old, "0.9-old")); });
-    EXPECT_EQ(reply, "Staged version 0.9 (0) is older than the installed version 1.0 (0).");
+    auto withBuild = [](const char* build) {
+        SampleBundle sample;
+        sample.extraInfo["CFBundleVersion"] = build;
+        return sample;
+    };
+    platform::removeRecursively(destination);
+    signedApp("/Applications", "1.0", withBuild("5"));
+    const std::pair<std::string, std::string> cases[] = {
+        {attackersApp("old", "0.9", withBuild("7")), "Staged version 0.9 (7) is older than the installed version 1.0 (5)."},
+        {attackersApp("build", "1.0", withBuild("3")), "Staged version 1.0 (3) is older than the installed version 1.0 (5)."},
+    };
+    for (const auto& [staged, refusal] : cases) {
+        EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(staged, "older")); }), refusal);
+    }
     expectInstalledAppIntact("an older release");
     EXPECT_EQ(versionAt(destination), "1.0");
 }
