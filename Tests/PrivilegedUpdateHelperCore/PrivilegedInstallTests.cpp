@@ -109,19 +109,24 @@ TEST_F(PrivilegedInstall, RelaunchRunsAsTheRequestingUserIntoAnEmptyDestination)
 }
 
 // Policy refusals (other destinations, identifiers, teams) and staged apps changed
-// during the install are in LocalAttackerTests.
+// during the install are in LocalAttackerTests. A refused request never relaunches.
 TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothing) {
     TeamKey other = makeTeamKey(folder_.path(), "TEAMB2");
     trustKeyForTeam(other.key, "TEAMB2");
     std::string foreign = buildBundle(folder_ / "foreign", "Sample");
     signWithTeam(foreign, other);
     std::string unsignedApp = buildBundle(folder_ / "unsigned", "Sample");
+    // A staged app that verifies but carries a set-user-ID file.
+    std::string setID = buildBundle(folder_ / "setid", "Sample");
+    writeFile(setID + "/Contents/MacOS/tool", "#!/bin/sh\n", 0755);
+    ::chmod((setID + "/Contents/MacOS/tool").c_str(), 04755);
+    signWithTeam(setID, *team_);
     signedApp("/Applications", "1.0");
     std::string before = listTree("/Applications");
     HelperProcess helper;
 
     auto request = [&](std::string current, std::string path) {
-        return PrivilegedUpdateRequest(current, path, "com.example.sample", "TEAMA1", "2.0-2", 0, false);
+        return PrivilegedUpdateRequest(current, path, "com.example.sample", "TEAMA1", "2.0-2", 0, true);
     };
     std::string missing = folder_ / "missing/Sample.app";
     const std::pair<PrivilegedUpdateRequest, std::string> cases[] = {
@@ -130,6 +135,7 @@ TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothi
         {request("/Applications/Sub/../Sample.app", missing), "App bundle does not exist at " + missing + "."},
         {request(destination, unsignedApp), "Signature check failed: " + unsignedApp + ": code object is not signed at all\n"},
         {request(destination, foreign), "Team identifier mismatch. Expected TEAMA1, got TEAMB2."},
+        {request(destination, setID), "Signature check failed: set-ID file " + setID + "/Contents/MacOS/tool"},
     };
     for (const auto& [input, message] : cases) {
         auto outcome = scheduleInstallOnce(input);
@@ -138,28 +144,14 @@ TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothi
         EXPECT_EQ(outcome.reply->message(), message);
     }
     EXPECT_EQ(listTree("/Applications"), before);
+    EXPECT_EQ(verifyOutput(destination), "valid");
+    EXPECT_FALSE(exists(folder_ / "markers/launched"));
 
     // An unsigned installed app refuses every request, however good the staged one is.
     platform::removeRecursively(destination);
     buildBundle("/Applications", "Sample");
     auto refused = scheduleInstallOnce(request(destination, signedApp(folder_ / "staged", "2.0")));
     EXPECT_EQ(refused.reply->message(), "Signature check failed: /Applications/Sample.app: code object is not signed at all\n");
-}
-
-// A staged app that verifies but carries a set-user-ID file is refused at the check.
-TEST_F(PrivilegedInstall, ASetIDFileIsRefusedAndChangesNothing) {
-    signedApp("/Applications", "1.0");
-    std::string before = listTree("/Applications");
-    HelperProcess helper;
-    std::string staged = buildBundle(folder_ / "setid", "Sample");
-    writeFile(staged + "/Contents/MacOS/tool", "#!/bin/sh\n", 0755);
-    ::chmod((staged + "/Contents/MacOS/tool").c_str(), 04755);
-    signWithTeam(staged, *team_);
-    ASSERT_EQ(scheduleInstallReply(requestFor(staged, "2.0-1", 0, true)), "Signature check failed: set-ID file " + staged + "/Contents/MacOS/tool");
-    EXPECT_EQ(installedVersion(), "1.0");
-    EXPECT_EQ(listTree("/Applications"), before);
-    EXPECT_EQ(verifyOutput(destination), "valid");
-    EXPECT_FALSE(exists(folder_ / "markers/launched"));
 }
 
 // The helper is killed as each of its tool runs starts: the checks of the request, of
