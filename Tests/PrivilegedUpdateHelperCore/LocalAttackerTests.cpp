@@ -97,20 +97,9 @@ protected:
     // The system folders the helper may write to, with the install's own files and the
     // helper's log and its folder left out.
     static std::string systemState() {
-        std::string state;
-        for (const char* folder : {"/Applications", "/Library", "/etc/autoupdatekit"}) {
-            state += std::string(folder) + ":\n" + listTree(folder);
-        }
-        std::string withoutLog;
-        std::size_t start = 0;
-        while (start < state.size()) {
-            std::size_t end = state.find('\n', start);
-            std::string line = state.substr(start, end - start + 1);
-            bool ours = line.rfind("Sample.app/", 0) == 0 || line == "Logs\n" || line.find("SamplePrivilegedUpdater.log") != std::string::npos;
-            if (!ours) withoutLog += line;
-            start = end + 1;
-        }
-        return withoutLog;
+        return platform::runCapturingOutput("/bin/sh", {"-c", "find /Applications /Library /etc/autoupdatekit ! -path '/Applications/Sample.app/*' "
+                                                              "! -path /Library/Logs ! -path '/Library/Logs/SamplePrivilegedUpdater.log*' | sort"})
+            .bytes;
     }
 
     // Waits (bounded: 30 s) until the helper has logged how the update ended.
@@ -143,7 +132,7 @@ protected:
 }  // namespace
 
 // Requests that name something else than the allowed app are refused before any file
-// is read: links, "..", other teams, other identifiers, and text meant to forge log lines.
+// is read: links, "..", other teams, other identifiers.
 TEST_F(LocalAttacker, RequestsForAnythingButTheAllowedAppAreRefused) {
     std::string staged = attackersApp("staged", "2.0");
     std::string link = attackerFolder() + "/link.app";
@@ -186,16 +175,6 @@ TEST_F(LocalAttacker, RequestsForAnythingButTheAllowedAppAreRefused) {
                                attackerFolder() + "/none.\n" + "The staged app at " + destination +
                                " does not belong to the requesting user.");
 
-    // Line breaks in the fields the helper logs never make a line of their own.
-    std::string forged = "2.0\n2026-01-01T00:00:00Z installed update forged";
-    std::string reply = runAsNobody([&] { return scheduleInstallReply(requestFor(staged + "\n/forged", forged)); });
-    EXPECT_EQ(reply, "App bundle does not exist at " + staged + "\n/forged.");
-    ASSERT_TRUE(waitForLogLine("/forged.")) << helperLogMessages();
-    std::string log = readFile(testHelperLogPath);
-    EXPECT_EQ(log.find("\n2026-01-01T00:00:00Z installed update forged"), std::string::npos) << log;
-    for (std::size_t start = 0; start < log.size(); start = log.find('\n', start) + 1) {
-        EXPECT_EQ(log.substr(start + 19, 2), "Z ") << log.substr(start, 80);
-    }
     expectInstalledAppIntact("refused requests");
 }
 
@@ -452,12 +431,13 @@ TEST_F(LocalAttacker, AnOlderSignedReleaseIsNeverInstalledOverANewerOne) {
 
 // Client text reaches the log cut to a bounded length and with every control character
 // and backslash escaped: huge paths cannot grow a line without bound, and escape
-// sequences or a literal "\n" cannot pass for anything but the client's own text. A
+// sequences, line breaks or a literal "\n" cannot pass for anything but the client's
+// own text, nor start a line of their own. A
 // flood of refusals adds 20 lines a minute and a count of the rest; every client still
 // gets its refusal.
 TEST_F(LocalAttacker, RefusalsReachTheLogBoundedEscapedAndTwentyAMinute) {
     std::string huge = attackerFolder() + "/" + std::string(1000000, 'x');
-    std::string tricky = attackerFolder() + "/\x1b[2J\\n\xc2\x85" + "end";
+    std::string tricky = attackerFolder() + "/\x1b[2J\\n\xc2\x85\n2026-01-01T00:00:00Z forged " + "end";
     constexpr int flood = 2000;
     std::string replies = runAsNobody([&] {
         std::string all = scheduleInstallReply(requestFor(tricky, "tricky")) + "\n";
@@ -472,9 +452,12 @@ TEST_F(LocalAttacker, RefusalsReachTheLogBoundedEscapedAndTwentyAMinute) {
 
     ASSERT_TRUE(waitForLogLine("end.")) << helperLogMessages();
     std::string log = readFile(testHelperLogPath);
-    EXPECT_NE(log.find("/\\x1B[2J\\\\n\\xC2\\x85end."), std::string::npos) << log.substr(0, 400);
+    EXPECT_NE(log.find("/\\x1B[2J\\\\n\\xC2\\x85\\n2026-01-01T00:00:00Z forged end."), std::string::npos) << log.substr(0, 400);
     EXPECT_NE(log.find("bytes]"), std::string::npos);
     for (char c : log) ASSERT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
+    for (std::size_t start = 0; start < log.size(); start = log.find('\n', start) + 1) {
+        ASSERT_EQ(log.substr(start + 19, 2), "Z ") << log.substr(start, 80);
+    }
     // Every minute's window holds at most 20 refusals, each window after the first
     // opening with a count of those left out before it.
     std::size_t refusals = 0, counts = 0;
