@@ -177,7 +177,8 @@ TEST_F(DeferredInstall, AScriptKilledAtAnyStepNeverLosesTheInstalledApp) {
         }
         return false;
     };
-    // Every program the script runs is a step (the shell's built-ins are not).
+    // The programs the script runs, each run a step (the shell's built-ins are none); a
+    // program the script comes to use must be added here to be killed at.
     std::vector<std::string> programs = {platform::paths::codesign(), platform::paths::ditto(), platform::paths::defaults(),
                                          platform::paths::open()};
     for (const char* utility : {"date", "mkdir", "mv", "rm"}) programs.push_back(std::string("/bin/") + utility);
