@@ -177,6 +177,12 @@ TEST_F(DeferredInstall, AScriptKilledAtAnyStepNeverLosesTheInstalledApp) {
         }
         return false;
     };
+    // The programs the script runs, each run a step (the shell's built-ins are none); a
+    // program the script comes to use must be added here to be killed at.
+    std::vector<std::string> programs = {platform::paths::codesign(), platform::paths::ditto(), platform::paths::defaults(),
+                                         platform::paths::open()};
+    for (const char* utility : {"date", "mkdir", "mv", "rm"}) programs.push_back(std::string("/bin/") + utility);
+    StepKiller killer(programs);
     for (const std::string strategy : {"replaceWholeBundle", "replaceBundleContents", "replaceWithoutBackup"}) {
         bool finished = false;
         int step = 1;
@@ -186,38 +192,17 @@ TEST_F(DeferredInstall, AScriptKilledAtAnyStepNeverLosesTheInstalledApp) {
                 platform::createDirectories(folder_ / folder);
             }
             ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto(), {pristine, current_}).status, 0);
+            killer.arm(step);
             pid_t script = startScript(strategy, endedProcess());
-            finished = !killGroupAtStep(script, step).killed;
+            finished = !killer.killAtChosenStep(script);
             ::waitpid(script, nullptr, 0);
             EXPECT_TRUE(appSurvives()) << strategy << " killed at step " << step << ":\n" << listTree(folder_ / "apps");
         }
         EXPECT_TRUE(finished) << strategy << " never finished between kills";
-        // Kills did land part-way (a busy machine's polling may miss the shortest steps).
-        EXPECT_GE(step, 3) << strategy;
+        EXPECT_GE(step, 10) << strategy << ": kills should have landed at every command of the install";
         EXPECT_EQ(versionAt(current_), "2.0") << strategy;
         EXPECT_EQ(listTree(folder_ / "tmp"), "") << strategy;  // the finished run leaves nothing over
         EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos) << strategy;
-    }
-}
-
-TEST_F(DeferredInstall, AFailedInstallRestoresSuppressesAndReopensTheOldApp) {
-    writeFile(staged_ + "/Contents/Resources/readme.txt", "tampered");
-    for (const std::string strategy : {"replaceWholeBundle", "replaceBundleContents", "replaceWithoutBackup", "unknownStrategy"}) {
-        ::unlink((folder_ / "opened").c_str());
-        std::string before = listTree(folder_ / "apps");
-        auto result = runScript(strategy, endedProcess());
-        EXPECT_EQ(result.status, 1) << strategy;
-        EXPECT_EQ(versionAt(current_), "1.0") << strategy;
-        EXPECT_EQ(listTree(folder_ / "apps"), before) << strategy;
-        EXPECT_EQ(listTree(folder_ / "tmp"), "") << strategy;
-        EXPECT_FALSE(exists(folder_ / "home/Applications/Sample.app")) << strategy;
-        EXPECT_EQ(defaults().string(key), "2.0-2") << strategy;
-        EXPECT_EQ(opened(), "1.0 " + current_ + "/Contents/MacOS/Sample\n") << strategy;
-        std::string log = logMessages();
-        EXPECT_NE(log.find("suppressed failed update 2.0-2 for com.example.sample\n"), std::string::npos) << strategy;
-        if (strategy == "unknownStrategy") EXPECT_NE(log.find("unknown install strategy: unknownStrategy\n"), std::string::npos);
-        else EXPECT_NE(log.find("fallback relocateToUserApplications failed\n"), std::string::npos) << strategy;
-        platform::removeRecursively(folder_ / "home/Library/Logs");
     }
 }
 
@@ -339,44 +324,65 @@ TEST_F(DeferredInstall, AContentsMoveAcrossFileSystemsThatStopsPartWayNeverLoses
     }
 }
 
-// Someone makes a folder at the whole-bundle backup's name between the script's look and
-// its move: the move must fail rather than put the app inside that folder, where the
-// rollback would take that folder for the app.
-TEST_F(DeferredInstall, AFolderPlantedAtTheBackupNameIsNeverTakenForTheApp) {
-    writeFile(staged_ + "/Contents/Resources/readme.txt", "tampered");
-    wrapMove("case $last in *.autoupdate-backup-*) mkdir -p \"$last\" && echo planted >\"$last/planted\";; esac", "");
-    auto result = runScript("replaceWholeBundle", endedProcess());
-    EXPECT_EQ(result.status, 1) << result.bytes;
-    EXPECT_TRUE(verifies(current_));
-    EXPECT_EQ(versionAt(current_), "1.0");
-    std::vector<std::string> planted;
-    for (const auto& name : platform::directoryEntries(folder_ / "apps")) {
-        if (name.find(".autoupdate-backup-") != std::string::npos) planted.push_back(name);
-    }
-    ASSERT_EQ(planted.size(), 1u) << listTree(folder_ / "apps");
-    EXPECT_EQ(listTree(folder_ / "apps/" + planted.front()), "planted\n");
-    EXPECT_EQ(defaults().string(key), "2.0-2");
-}
-
-// A folder the script cannot make (the contents backup, the user's Applications folder)
-// fails like every other step: logged, suppressed, and the old app reopened.
-TEST_F(DeferredInstall, AFolderThatCannotBeMadeIsLoggedSuppressedAndTheOldAppReopened) {
-    writeFile(folder_ / "home/Applications", "a file, not a folder");
-    writeFile(folder_ / "not-a-folder", "");
-    ::setenv("TMPDIR", (folder_ / "not-a-folder").c_str(), 1);
+// A failed install in place is logged, rolled back, suppressed, and the old app
+// reopened whole: a staged app that fails its check (under each strategy, and an
+// unknown one), a folder the script cannot make (the contents backup, the user's
+// Applications folder), and a folder someone makes at the whole-bundle backup's name
+// between the script's look and its move, which must fail the move rather than put the
+// app inside that folder, where the rollback would take that folder for the app.
+TEST_F(DeferredInstall, AFailedInstallRestoresSuppressesAndReopensTheOldApp) {
+    auto tamper = [&] { writeFile(staged_ + "/Contents/Resources/readme.txt", "tampered"); };
+    auto noFolders = [&] {
+        writeFile(folder_ / "home/Applications", "a file, not a folder");
+        writeFile(folder_ / "not-a-folder", "");
+        ::setenv("TMPDIR", (folder_ / "not-a-folder").c_str(), 1);
+    };
+    auto plantAtBackup = [&] {
+        tamper();
+        wrapMove("case $last in *.autoupdate-backup-*) mkdir -p \"$last\" && echo planted >\"$last/planted\";; esac", "");
+    };
+    const std::string fallbackFailed = "fallback relocateToUserApplications failed\n";
+    const struct {
+        std::string strategy;
+        std::function<void()> setUp;
+        std::string logged;
+        bool plants = false;
+    } cases[] = {
+        {"replaceWholeBundle", tamper, fallbackFailed},
+        {"replaceBundleContents", tamper, fallbackFailed},
+        {"replaceWithoutBackup", tamper, fallbackFailed},
+        {"unknownStrategy", tamper, "unknown install strategy: unknownStrategy\n"},
+        {"replaceBundleContents", noFolders, "replaceBundleContents failed; rolling back\n" + fallbackFailed},
+        {"relocateToUserApplications", noFolders, "relocateToUserApplications failed\n"},
+        {"replaceWholeBundle", plantAtBackup, "replaceWholeBundle failed; rolling back\n" + fallbackFailed, true},
+    };
     std::string before = listTree(folder_ / "apps");
-    const std::pair<std::string, std::string> cases[] = {
-        {"replaceBundleContents", "replaceBundleContents failed; rolling back\nfallback relocateToUserApplications failed\n"},
-        {"relocateToUserApplications", "relocateToUserApplications failed\n"}};
-    for (const auto& [strategy, failure] : cases) {
-        ::unlink((folder_ / "opened").c_str());
-        platform::removeRecursively(folder_ / "home/Library");
-        auto result = runScript(strategy, endedProcess());
-        EXPECT_EQ(result.status, 1) << strategy;
-        EXPECT_EQ(logMessages(), "install start strategy=" + strategy + " current=" + current_ + " staged=" + staged_ +
-                                     " update=2.0-2\n" + failure + "suppressed failed update 2.0-2 for com.example.sample\n");
-        EXPECT_EQ(defaults().string(key), "2.0-2") << strategy;
-        EXPECT_EQ(opened(), "1.0 " + current_ + "/Contents/MacOS/Sample\n") << strategy;
-        EXPECT_EQ(listTree(folder_ / "apps"), before) << strategy;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.strategy);
+        for (const char* leftover : {"opened", "home", "not-a-folder", "bin"}) platform::removeRecursively(folder_ / leftover);
+        ::setenv("TMPDIR", (folder_ / "tmp").c_str(), 1);
+        ::setenv("PATH", savedPath_.c_str(), 1);
+        staged_ = app(folder_ / "staged", "2.0");
+        c.setUp();
+        EXPECT_EQ(runScript(c.strategy, endedProcess()).status, 1);
+        EXPECT_TRUE(verifies(current_));
+        EXPECT_EQ(versionAt(current_), "1.0");
+        EXPECT_EQ(listTree(folder_ / "tmp"), "");
+        EXPECT_FALSE(exists(folder_ / "home/Applications/Sample.app"));
+        EXPECT_EQ(defaults().string(key), "2.0-2");
+        EXPECT_EQ(opened(), "1.0 " + current_ + "/Contents/MacOS/Sample\n");
+        std::string log = logMessages();
+        EXPECT_EQ(log.rfind("install start strategy=" + c.strategy + " current=" + current_ + " staged=" + staged_ + " update=2.0-2\n", 0), 0u) << log;
+        EXPECT_NE(log.find(c.logged + "suppressed failed update 2.0-2 for com.example.sample\n"), std::string::npos) << log;
+        // What was planted stays as it was, and nothing else is left beside the app.
+        int planted = 0;
+        for (const auto& name : platform::directoryEntries(folder_ / "apps")) {
+            if (name.find(".autoupdate-backup-") == std::string::npos) continue;
+            ++planted;
+            EXPECT_EQ(listTree(folder_ / "apps/" + name), "planted\n");
+            platform::removeRecursively(folder_ / "apps/" + name);
+        }
+        EXPECT_EQ(planted, c.plants ? 1 : 0);
+        EXPECT_EQ(listTree(folder_ / "apps"), before);
     }
 }

@@ -48,7 +48,6 @@ TEST_F(HelperProcessTest, GarbageEndsOnlyItsOwnConnection) {
     std::string withNul = platform::PropertyList::binary(platform::PropertyDictionary{{"selector", "caf\xC3\xA9Q"}});
     withNul[withNul.find('Q')] = '\0';
     const std::string garbage[] = {
-        std::string("\xff\xff\xff\xff", 4),                                      // oversized length
         std::string("\x00\x00\x00", 3) + static_cast<char>(withNul.size()) + withNul,
         std::string("\x00\x00\x00\x08", 4) + "notplist",                        // malformed body
         std::string("\x00\x00\x00\x00", 4),                                      // empty message
@@ -59,6 +58,12 @@ TEST_F(HelperProcessTest, GarbageEndsOnlyItsOwnConnection) {
         char buffer[16];
         EXPECT_EQ(::recv(connection.get(), buffer, sizeof buffer, 0), 0) << "the helper should close this connection";
     }
+    // A length over the cap closes the connection at its header, before any of the body
+    // is buffered: the 8 MiB that follow find the connection closed. (Buffering it, the
+    // helper would take them all and close only at the message's deadline.)
+    auto oversized = rawConnection();
+    std::string announced = std::string("\xff\xff\xff\xff", 4) + std::string(8 << 20, 'x');
+    EXPECT_FALSE(testsupport::sendAll(oversized.get(), announced)) << "the helper read on past an oversized length";
     testsupport::HelperOutcome outcome = testsupport::scheduleInstallOnce(request());
     EXPECT_TRUE(outcome.reply) << outcome.error;
     EXPECT_TRUE(helper.running());

@@ -109,19 +109,24 @@ TEST_F(PrivilegedInstall, RelaunchRunsAsTheRequestingUserIntoAnEmptyDestination)
 }
 
 // Policy refusals (other destinations, identifiers, teams) and staged apps changed
-// during the install are in LocalAttackerTests.
+// during the install are in LocalAttackerTests. A refused request never relaunches.
 TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothing) {
     TeamKey other = makeTeamKey(folder_.path(), "TEAMB2");
     trustKeyForTeam(other.key, "TEAMB2");
     std::string foreign = buildBundle(folder_ / "foreign", "Sample");
     signWithTeam(foreign, other);
     std::string unsignedApp = buildBundle(folder_ / "unsigned", "Sample");
+    // A staged app that verifies but carries a set-user-ID file.
+    std::string setID = buildBundle(folder_ / "setid", "Sample");
+    writeFile(setID + "/Contents/MacOS/tool", "#!/bin/sh\n", 0755);
+    ::chmod((setID + "/Contents/MacOS/tool").c_str(), 04755);
+    signWithTeam(setID, *team_);
     signedApp("/Applications", "1.0");
     std::string before = listTree("/Applications");
     HelperProcess helper;
 
     auto request = [&](std::string current, std::string path) {
-        return PrivilegedUpdateRequest(current, path, "com.example.sample", "TEAMA1", "2.0-2", 0, false);
+        return PrivilegedUpdateRequest(current, path, "com.example.sample", "TEAMA1", "2.0-2", 0, true);
     };
     std::string missing = folder_ / "missing/Sample.app";
     const std::pair<PrivilegedUpdateRequest, std::string> cases[] = {
@@ -130,6 +135,7 @@ TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothi
         {request("/Applications/Sub/../Sample.app", missing), "App bundle does not exist at " + missing + "."},
         {request(destination, unsignedApp), "Signature check failed: " + unsignedApp + ": code object is not signed at all\n"},
         {request(destination, foreign), "Team identifier mismatch. Expected TEAMA1, got TEAMB2."},
+        {request(destination, setID), "Signature check failed: set-ID file " + setID + "/Contents/MacOS/tool"},
     };
     for (const auto& [input, message] : cases) {
         auto outcome = scheduleInstallOnce(input);
@@ -138,6 +144,8 @@ TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothi
         EXPECT_EQ(outcome.reply->message(), message);
     }
     EXPECT_EQ(listTree("/Applications"), before);
+    EXPECT_EQ(verifyOutput(destination), "valid");
+    EXPECT_FALSE(exists(folder_ / "markers/launched"));
 
     // An unsigned installed app refuses every request, however good the staged one is.
     platform::removeRecursively(destination);
@@ -146,27 +154,11 @@ TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothi
     EXPECT_EQ(refused.reply->message(), "Signature check failed: /Applications/Sample.app: code object is not signed at all\n");
 }
 
-// A staged app that verifies but carries a set-user-ID file is refused at the check.
-TEST_F(PrivilegedInstall, ASetIDFileIsRefusedAndChangesNothing) {
-    signedApp("/Applications", "1.0");
-    std::string before = listTree("/Applications");
-    HelperProcess helper;
-    std::string staged = buildBundle(folder_ / "setid", "Sample");
-    writeFile(staged + "/Contents/MacOS/tool", "#!/bin/sh\n", 0755);
-    ::chmod((staged + "/Contents/MacOS/tool").c_str(), 04755);
-    signWithTeam(staged, *team_);
-    ASSERT_EQ(scheduleInstallReply(requestFor(staged, "2.0-1", 0, true)), "Signature check failed: set-ID file " + staged + "/Contents/MacOS/tool");
-    EXPECT_EQ(installedVersion(), "1.0");
-    EXPECT_EQ(listTree("/Applications"), before);
-    EXPECT_EQ(verifyOutput(destination), "valid");
-    EXPECT_FALSE(exists(folder_ / "markers/launched"));
-}
-
-// The helper (with its tool run in flight) is killed as each step of an install starts:
-// the checks of the request, the copy, the checks of the copy and of the result. The
-// destination always holds the old or the new app, whole, verifying and root-owned, and
-// what the killed installs left beside it is gone once an install has run: only what
-// the helper made, never a folder of another owner or a link under the same names.
+// The helper is killed as each of its tool runs starts: the checks of the request, of
+// the copy and of the result. The destination always holds the old or the new app,
+// whole, verifying and root-owned, and what the killed installs left beside it is gone
+// once an install has run: only what the helper made, never a folder of another owner
+// or a link under the same names.
 TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp) {
     signedApp("/Applications", "1.0");
     std::string staged = signedApp(folder_ / "staged", "2.0");
@@ -178,16 +170,18 @@ TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp)
     platform::giveTreeToOwner(foreignFolder, nobodyIdentifier, nobodyIdentifier);
     ASSERT_EQ(::symlink((folder_ / "staged").c_str(), linkName.c_str()), 0);
     std::string plantedOnly = listTree("/Applications");
+    StepKiller killer({platform::paths::codesign()});
     int step = 1;
     bool finished = false;
     for (; step <= 30 && !finished; ++step) {
         HelperProcess helper;
         std::string installed = "installed update 2.0-" + std::to_string(step) + "\n";
+        killer.arm(step);
         auto killing = std::async(std::launch::async, [&] {
-            return killGroupAtStep(helper.pid(), step, [&] { return helperLogMessages().find(installed) != std::string::npos; });
+            return killer.killAtChosenStep(helper.pid(), [&] { return helperLogMessages().find(installed) != std::string::npos; });
         });
         scheduleInstallOnce(requestFor(staged, "2.0-" + std::to_string(step)));  // cut off when the kill comes first
-        finished = !killing.get().killed;
+        finished = !killing.get();
         ASSERT_TRUE(exists(destination)) << "nothing installed after a kill at step " << step;
         EXPECT_EQ(verifyOutput(destination), "valid") << "after a kill at step " << step;
         EXPECT_EQ(lstatOf(destination).st_uid, 0u);
@@ -195,7 +189,7 @@ TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp)
         EXPECT_TRUE(version == (finished ? "2.0" : "1.0") || version == "2.0") << version << " after a kill at step " << step;
     }
     EXPECT_TRUE(finished) << "the install never finished between kills";
-    EXPECT_GE(step, 5) << "the install should take at least four steps";
+    EXPECT_EQ(step, 6) << "an install checks the staged app, the installed one, the copy and the result";
     EXPECT_EQ(listTree("/Applications"), plantedOnly);
     EXPECT_TRUE(exists(folder_ / "staged/Sample.app"));
 }

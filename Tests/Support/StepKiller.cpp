@@ -1,79 +1,56 @@
 #include "StepKiller.hpp"
 
+#include "Files.hpp"
 #include "WaitUntil.hpp"
 
-#include <chrono>
+#include "Platform/FileSystem.hpp"
+
 #include <csignal>
-#include <cstdlib>
-#include <dirent.h>
-#include <fstream>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace testsupport {
 namespace {
 
-struct ProcessStatus {
-    char state = 0;
-    pid_t parent = 0;
-    pid_t group = 0;
-};
-
-// From /proc/<pid>/stat; the command name may hold spaces, so fields follow its last ')'.
-bool readStatus(pid_t pid, ProcessStatus& status) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(file, line)) return false;
-    std::size_t end = line.rfind(')');
-    if (end == std::string::npos || end + 2 >= line.size()) return false;
-    char* cursor = line.data() + end + 2;
-    status.state = *cursor;
-    status.parent = static_cast<pid_t>(std::strtol(cursor + 1, &cursor, 10));
-    status.group = static_cast<pid_t>(std::strtol(cursor, &cursor, 10));
-    return true;
-}
-
-// Living members of the group other than the leader, and the leader's own children.
-std::set<pid_t> startedBy(pid_t leader) {
-    std::set<pid_t> found;
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) return found;
-    while (dirent* entry = ::readdir(proc)) {
-        pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        ProcessStatus status;
-        if (pid <= 0 || pid == leader || !readStatus(pid, status) || status.state == 'Z') continue;
-        if (status.group == leader || status.parent == leader) found.insert(pid);
-    }
-    ::closedir(proc);
-    return found;
-}
-
-bool leaderEnded(pid_t leader) {
-    ProcessStatus status;
-    return !readStatus(leader, status) || status.state == 'Z';
+// Without reaping it: the test waits for its own child.
+bool ended(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid;
 }
 
 }  // namespace
 
-StepKill killGroupAtStep(pid_t leader, int step, const std::function<bool()>& finished) {
-    StepKill result;
-    std::set<pid_t> seen;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!leaderEnded(leader) && !(finished && finished()) && std::chrono::steady_clock::now() < deadline) {
-        for (pid_t pid : startedBy(leader)) seen.insert(pid);
-        if (static_cast<int>(seen.size()) >= step) {
-            ::kill(-leader, SIGKILL);
-            result.killed = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    result.stepsSeen = static_cast<int>(seen.size());
-    // Members outlive the leader only briefly once killed; wait for them (bounded).
-    if (result.killed) waitUntil([&] { return startedBy(leader).empty(); }, std::chrono::seconds(30), std::chrono::milliseconds(10));
-    return result;
+StepKiller::StepKiller(const std::vector<std::string>& programs) {
+    // A step number is taken by creating its file exclusively (set -C), so two runs never
+    // share one. Only shell built-ins and /bin/sleep run here.
+    std::string folder = folder_.path();
+    std::string count = "if [ -e '" + folder + "/armed' ]; then\n"
+                        "  read -r chosen < '" + folder + "/armed'\n"
+                        "  n=1\n"
+                        "  while [ $n -le 1000 ] && ! (set -C; : > '" + folder + "/runs/'$n) 2>/dev/null; do n=$((n + 1)); done\n"
+                        "  if [ \"$n\" = \"$chosen\" ]; then\n"
+                        "    : > '" + folder + "/reached'\n"
+                        "    i=0\n"
+                        "    while [ $i -lt 600 ]; do /bin/sleep 0.1; i=$((i + 1)); done\n"
+                        "  fi\n"
+                        "fi";
+    for (const auto& program : programs) covers_.emplace_back(program, folder, count);
+}
+
+void StepKiller::arm(int step) {
+    platform::removeRecursively(folder_ / "runs");
+    platform::createDirectories(folder_ / "runs");
+    ::unlink((folder_ / "reached").c_str());
+    writeFile(folder_ / "armed", std::to_string(step) + "\n");
+}
+
+bool StepKiller::killAtChosenStep(pid_t leader, const std::function<bool()>& finished) {
+    bool reached = false;
+    waitUntil([&] { return (reached = exists(folder_ / "reached")) || ended(leader) || (finished && finished()); },
+              std::chrono::seconds(60), std::chrono::milliseconds(5));
+    ::unlink((folder_ / "armed").c_str());
+    if (reached) ::kill(-leader, SIGKILL);
+    return reached;
 }
 
 }  // namespace testsupport

@@ -216,27 +216,6 @@ TEST_F(Codesign, DeepVerificationChecksNestedCode) {
         << verify(app);
 }
 
-TEST_F(Codesign, SigningTakesPemOrTheOlderBase64KeyAndRefusesAPublicKey) {
-    // The older form: the base64 text of the key's 32-byte seed.
-    std::string legacy = folder_ / "legacy.key";
-    writeFile(legacy, platform::base64Encode(team_->key.seed()) + "\n", 0600);
-    std::string app = buildBundle(folder_.path(), "Legacy");
-    signWithTeam(app, TeamKey{team_->key, "TEAMA1", legacy});
-    EXPECT_EQ(verify(app), "");
-
-    // A public key where the private key belongs: base64 in a .pub file, or PEM.
-    writeFile(folder_ / "TEAMA1.pub", platform::base64Encode(team_->key.publicKey().raw()) + "\n");
-    openssl({"pkey", "-in", team_->privateKeyFile, "-pubout", "-out", folder_ / "team-public.pem"});
-    for (const auto& publicKey : {folder_ / "TEAMA1.pub", folder_ / "team-public.pem"}) {
-        std::string refused = buildBundle(folder_.path(), "Refused");
-        auto result = codesign({"--sign", publicKey, "--team", "TEAMA1", refused});
-        EXPECT_EQ(result.status, 1) << publicKey;
-        EXPECT_NE(result.output.find("public key; signing needs the private key"), std::string::npos) << result.output;
-        EXPECT_FALSE(exists(refused + "/Contents/_CodeSignature")) << publicKey;
-        platform::removeRecursively(refused);
-    }
-}
-
 TEST_F(Codesign, TrustedKeyOptionTrustsThatKeyForOneRunWithoutTouchingTheTrustStore) {
     TeamKey stranger = makeTeamKey(folder_.path(), "TEAMC3");
     std::string app = buildBundle(folder_.path(), "Stranger");
