@@ -4,6 +4,7 @@
 
 #include "AutoUpdateKit/AppVersion.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
+#include "AutoUpdateKit/ManifestExtension.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
 #include "Platform/Crypto.hpp"
 #include "Platform/FileDescriptor.hpp"
@@ -25,6 +26,7 @@ namespace {
 using autoupdatekit::ManifestCoding::canonicalPayloadData;
 using autoupdatekit::ManifestCoding::makeDecoder;
 using autoupdatekit::ManifestCoding::manifestData;
+using autoupdatekit::ManifestExtensionCoding::decodeExtension;
 using commandline::UsageError;
 
 void writeNewFile(const std::string& path, const std::string& bytes, mode_t mode) {
@@ -144,9 +146,20 @@ int runSign(const std::vector<std::string>& arguments) {
     if (parsed.positionals.size() != 1) throw UsageError("sign takes one payload file");
     std::string keyFile = parsed.required("--key");
     auto key = platform::privateKeyFromText(commandline::readInput(keyFile), keyFile);
-    auto payload = makeDecoder().decodePayload(commandline::readInput(parsed.positionals[0]));
-    std::string signature = autoupdatekit::ManifestSignature::sign(payload, platform::base64Encode(key.seed()));
-    std::cout << manifestData({payload, signature});
+    std::string privateKey = platform::base64Encode(key.seed());
+    std::string input = commandline::readInput(parsed.positionals[0]);
+    // A document with an extension (as make writes it with deltas) is signed whole:
+    // the payload and the extension, each with its own signature.
+    auto extension = decodeExtension(input);
+    if (!extension) {
+        auto payload = makeDecoder().decodePayload(input);
+        std::cout << manifestData({payload, autoupdatekit::ManifestSignature::sign(payload, privateKey)});
+        return 0;
+    }
+    auto payload = makeDecoder().decodeManifest(input).payload;
+    extension->signatures = {autoupdatekit::ManifestExtensionCoding::sign(payload, *extension, privateKey)};
+    autoupdatekit::SignedUpdateManifest manifest{payload, autoupdatekit::ManifestSignature::sign(payload, privateKey)};
+    std::cout << autoupdatekit::ManifestExtensionCoding::manifestData(manifest, *extension);
     return 0;
 }
 
@@ -155,19 +168,28 @@ int runVerify(const std::vector<std::string>& arguments) {
     if (parsed.positionals.size() != 1) throw UsageError("verify takes one manifest file");
     std::string keyFile = parsed.required("--public-key");
     auto key = platform::publicKeyFromText(commandline::readInput(keyFile), keyFile);
-    auto manifest = makeDecoder().decodeManifest(commandline::readInput(parsed.positionals[0]));
-    if (!autoupdatekit::ManifestSignature::verify(manifest, platform::base64Encode(key.raw()))) {
+    std::string document = commandline::readInput(parsed.positionals[0]);
+    auto manifest = makeDecoder().decodeManifest(document);
+    auto extension = decodeExtension(document);
+    std::string publicKey = platform::base64Encode(key.raw());
+    if (!autoupdatekit::ManifestSignature::verify(manifest, publicKey)) {
         std::cout << "signature does not verify\n";
         return 1;
     }
-    std::cout << "signature verifies\n";
+    if (extension && !autoupdatekit::ManifestExtensionCoding::verify(manifest.payload, *extension, publicKey)) {
+        std::cout << "extension signature does not verify\n";
+        return 1;
+    }
+    std::cout << (extension ? "signature and extension signature verify\n" : "signature verifies\n");
     return 0;
 }
 
 int runPrint(const std::vector<std::string>& arguments) {
     auto parsed = commandline::parse(arguments, {}, {"--canonical"});
     if (parsed.positionals.size() != 1) throw UsageError("print takes one manifest file");
-    auto manifest = makeDecoder().decodeManifest(commandline::readInput(parsed.positionals[0]));
+    std::string document = commandline::readInput(parsed.positionals[0]);
+    auto manifest = makeDecoder().decodeManifest(document);
+    auto extension = decodeExtension(document);
     const auto& payload = manifest.payload;
     if (parsed.has("--canonical")) {
         std::cout << canonicalPayloadData(payload);
@@ -185,6 +207,10 @@ int runPrint(const std::vector<std::string>& arguments) {
               << "Release date:           " << platform::iso8601UTC(payload.releaseDate) << "\n"
               << "Schema version:         " << payload.schemaVersion << "\n"
               << "Signature:              " << manifest.signature << "\n";
+    for (const auto& delta : extension ? extension->deltas : std::vector<autoupdatekit::DeltaUpdate>{}) {
+        std::cout << "Delta from:             " << delta.fromVersion << " (build " << delta.fromBuild << "), "
+                  << delta.size << " bytes, " << delta.url << "\n";
+    }
     if (payload.releaseNotes) std::cout << "Release notes:\n" << *payload.releaseNotes << "\n";
     return 0;
 }
@@ -214,15 +240,16 @@ const Command make{
 const Command sign{
     "usage: autoupdate-manifest sign --key <keyfile> <payload.json>\n"
     "Signs the payload with the private key (PKCS#8 PEM, or the older base64 form) and\n"
-    "writes the manifest document (payload and signature) to standard output. A public\n"
+    "writes the manifest document (payload and signature) to standard output. Given the\n"
+    "document that make writes with deltas, signs its payload and its extension. A public\n"
     "key given as --key is refused.\n",
     runSign, 1};
 
 const Command verify{
     "usage: autoupdate-manifest verify --public-key <pubfile> <manifest.json>\n"
     "The public key is base64 (as keygen writes it) or PEM. Exits 0 when the signature\n"
-    "verifies, 1 when it does not, and 2 with the reason when the manifest or the key\n"
-    "cannot be read.\n",
+    "(and the extension's, when there is one) verifies, 1 when one does not, and 2\n"
+    "with the reason when the manifest or the key cannot be read.\n",
     runVerify, 2};
 
 const Command print{

@@ -13,6 +13,7 @@
 #include "AutoUpdateKit/InstallationPlan.hpp"
 #include "AutoUpdateKit/Installers.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
+#include "AutoUpdateKit/ManifestExtension.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
 #include "AutoUpdateKit/PrivilegedHelperBlesser.hpp"
 #include "AutoUpdateKit/PrivilegedUpdateClient.hpp"
