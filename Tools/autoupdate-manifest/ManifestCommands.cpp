@@ -1,11 +1,13 @@
 #include "ManifestCommands.hpp"
 
 #include "CommandLine.hpp"
+#include "DeltaWriter.hpp"
 
 #include "AutoUpdateKit/AppVersion.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
 #include "AutoUpdateKit/ManifestExtension.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
+#include "DeltaFormat.hpp"
 #include "Platform/Crypto.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileURL.hpp"
@@ -98,7 +100,49 @@ std::int64_t parseInteger(const std::string& text, const std::string& option) {
     return value;
 }
 
-int runMake(const std::vector<std::string>& arguments) {
+// The deltas' entries for the extension: each patch's size and digest measured, its
+// trees, version and build read from its header, its URL beside the archive's.
+std::vector<autoupdatekit::DeltaUpdate> describeDeltas(const std::vector<std::string>& options, const platform::WebURL& archiveURL) {
+    std::string folder = archiveURL.absoluteString().substr(0, archiveURL.absoluteString().rfind('/') + 1);
+    std::vector<autoupdatekit::DeltaUpdate> deltas;
+    for (const auto& option : options) {
+        auto equals = option.find('=');
+        if (equals == std::string::npos || equals == 0) throw UsageError("--delta takes FROM_VERSION=PATCH");
+        std::string version = option.substr(0, equals);
+        std::string path = option.substr(equals + 1);
+        platform::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd.valid()) platform::throwSystemError("open " + path);
+        auto header = autoupdatekit::DeltaFormat::Decoder(fd.get(), 1 << 20).header(1024);
+        if (header.fromVersion != version || header.fromBuild.empty()) {
+            throw std::runtime_error(path + " was made from version " + header.fromVersion + " (build " + header.fromBuild +
+                                     "), not from " + version + " with a build");
+        }
+        ArchiveFacts facts = measureArchive(path);
+        deltas.push_back({version, header.fromBuild, folder + platform::FileURL(path).lastPathComponent(), facts.size,
+                          facts.sha256, platform::hexLowercase(header.fromTree.data(), header.fromTree.size()),
+                          platform::hexLowercase(header.toTree.data(), header.toTree.size())});
+    }
+    return deltas;
+}
+
+// Takes every "--delta VALUE" out of the arguments, since the option repeats.
+std::vector<std::string> takeRepeatedOption(std::vector<std::string>& arguments, const std::string& name) {
+    std::vector<std::string> values;
+    for (auto argument = arguments.begin(); argument != arguments.end();) {
+        if (*argument != name) {
+            ++argument;
+            continue;
+        }
+        if (argument + 1 == arguments.end()) throw UsageError(name + " needs a value");
+        values.push_back(*(argument + 1));
+        argument = arguments.erase(argument, argument + 2);
+    }
+    return values;
+}
+
+int runMake(const std::vector<std::string>& givenArguments) {
+    std::vector<std::string> arguments = givenArguments;
+    auto deltaOptions = takeRepeatedOption(arguments, "--delta");
     auto parsed = commandline::parse(arguments,
                                      {"--archive", "--url", "--app-name", "--bundle-id", "--version", "--build",
                                       "--minimum-system-version", "--release-date", "--release-notes-file",
@@ -137,7 +181,31 @@ int runMake(const std::vector<std::string>& arguments) {
     };
     warnAboutNonNumericComponents("--version", payload.version);
     warnAboutNonNumericComponents("--build", payload.build);
-    std::cout << canonicalPayloadData(payload);
+    if (deltaOptions.empty()) {
+        std::cout << canonicalPayloadData(payload);
+        return 0;
+    }
+    autoupdatekit::ManifestExtension extension;
+    extension.deltas = describeDeltas(deltaOptions, *url);
+    std::cout << autoupdatekit::ManifestExtensionCoding::manifestData({payload, ""}, extension);
+    return 0;
+}
+
+int runDelta(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {"--from", "--to", "--output", "--level"}, {});
+    if (!parsed.positionals.empty()) throw UsageError("unexpected argument " + parsed.positionals[0]);
+    int level = 19;
+    if (auto text = parsed.value("--level")) {
+        auto value = parseInteger(*text, "--level");
+        if (value < 1 || value > 22) throw UsageError("--level takes 1 to 22");
+        level = static_cast<int>(value);
+    }
+    std::string output = parsed.required("--output");
+    auto summary = deltawriter::write(parsed.required("--from"), parsed.required("--to"), output, level);
+    std::cout << "Wrote " << output << ": " << summary.bytes << " bytes; " << summary.copies << " copied, "
+              << summary.patches << " patched, " << summary.wholeFiles << " whole, " << summary.removals << " removed\n"
+              << "From tree: " << summary.fromTreeSHA256 << "\n"
+              << "To tree:   " << summary.toTreeSHA256 << "\n";
     return 0;
 }
 
@@ -229,13 +297,25 @@ const Command make{
     "         --bundle-id <id> --version <version> --build <build>\n"
     "         [--minimum-system-version <version>] [--release-date <iso8601>]\n"
     "         [--release-notes-file <file>] [--schema-version <n>]\n"
-    "         [--archive-file-name <name>]\n"
+    "         [--archive-file-name <name>] [--delta <from-version>=<patch>]...\n"
     "Writes the release's payload as JSON to standard output. The archive's SHA-256 and\n"
     "size are computed from the file, its file name taken from its path (give\n"
     "--archive-file-name when the archive is '-'); the date defaults to now. The URL\n"
     "must be http or https; a version or build component that is not a number (it\n"
-    "compares as 0) is warned about on standard error.\n",
+    "compares as 0) is warned about on standard error. Each --delta (made by the delta\n"
+    "command from that version's bundle) is listed in the manifest's extension with its\n"
+    "size, SHA-256, tree digests and a URL in the archive URL's folder; the output is\n"
+    "then the manifest document with empty signatures, for sign to fill.\n",
     runMake, 1};
+
+const Command delta{
+    "usage: autoupdate-manifest delta --from <old.app> --to <new.app> --output <patch>\n"
+    "         [--level <1-22>]\n"
+    "Writes the delta that rebuilds the new bundle from the old one: each file copied\n"
+    "from the old bundle (under any path), patched against an old file or compressed\n"
+    "alone, with folders, links, modes and removals, and the digests of both trees.\n"
+    "The output must not exist; zstd's level defaults to 19.\n",
+    runDelta, 1};
 
 const Command sign{
     "usage: autoupdate-manifest sign --key <keyfile> <payload.json>\n"
