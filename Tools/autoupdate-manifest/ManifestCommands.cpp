@@ -110,14 +110,14 @@ std::vector<autoupdatekit::DeltaUpdate> describeDeltas(const std::vector<std::st
         if (equals == std::string::npos || equals == 0) throw UsageError("--delta takes FROM_VERSION=PATCH");
         std::string version = option.substr(0, equals);
         std::string path = option.substr(equals + 1);
+        ArchiveFacts facts = measureArchive(path);
         platform::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd.valid()) platform::throwSystemError("open " + path);
-        auto header = autoupdatekit::DeltaFormat::Decoder(fd.get(), 1 << 20).header(1024);
+        auto header = autoupdatekit::DeltaFormat::Decoder(fd.get(), static_cast<std::uint64_t>(facts.size)).header(1024);
         if (header.fromVersion != version || header.fromBuild.empty()) {
             throw std::runtime_error(path + " was made from version " + header.fromVersion + " (build " + header.fromBuild +
                                      "), not from " + version + " with a build");
         }
-        ArchiveFacts facts = measureArchive(path);
         deltas.push_back({version, header.fromBuild, folder + platform::FileURL(path).lastPathComponent(), facts.size,
                           facts.sha256, platform::hexLowercase(header.fromTree.data(), header.fromTree.size()),
                           platform::hexLowercase(header.toTree.data(), header.toTree.size())});
