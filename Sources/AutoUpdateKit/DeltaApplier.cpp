@@ -2,6 +2,7 @@
 
 #include "DeltaCompression.hpp"
 #include "DeltaFormat.hpp"
+#include "DifferencePatch.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileSystem.hpp"
 #include "Platform/ReadBuffer.hpp"
@@ -200,12 +201,23 @@ private:
             writeFile(record, [&](const auto& sink) { platform::readInBlocks(source.get(), buffer, record.path, sink); });
             return;
         }
-        case Operation::patch: {
+        case Operation::patch:
+        case Operation::difference: {
             FileRecord record = fileRecord(decoder);
             std::uint64_t size = 0;
             auto source = oldFile(decoder.text(limits_.tree.pathLength), size);
-            MappedFile reference(source.get(), static_cast<std::size_t>(size));
-            decodeFrame(decoder, reference.bytes(), record);
+            MappedFile old(source.get(), static_cast<std::size_t>(size));
+            if (operation == Operation::patch) {
+                decodeFrame(decoder, old.bytes(), record);
+                return;
+            }
+            writeFile(record, [&](const auto& sink) {
+                DifferencePatch::Decoder difference(old.bytes(), sink);
+                DeltaCompression::FrameDecoder frame({}, record.size, [&](const char* bytes, std::size_t length) { difference.feed(bytes, length); });
+                decoder.data([&](const char* bytes, std::size_t length) { frame.feed(bytes, length); });
+                frame.finish();
+                difference.finish();
+            });
             return;
         }
         case Operation::whole: decodeFrame(decoder, {}, fileRecord(decoder)); return;

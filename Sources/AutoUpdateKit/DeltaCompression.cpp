@@ -24,13 +24,13 @@ int windowLogFor(std::uint64_t size) {
 
 }  // namespace
 
-std::string compress(std::string_view content, std::string_view reference, int level) {
+std::string compress(std::string_view content, std::string_view reference, int level, std::uint64_t windowContent) {
     std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
     if (!context) throw std::bad_alloc();
     check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, level), "zstd level");
     check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 0), "zstd checksum");  // the record's digest checks
+    check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, windowLogFor(reference.size() + windowContent)), "zstd window");
     if (!reference.empty()) {
-        check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, windowLogFor(reference.size() + content.size())), "zstd window");
         check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_enableLongDistanceMatching, 1), "zstd long matching");
         check(ZSTD_CCtx_refPrefix(context.get(), reference.data(), reference.size()), "zstd reference");
     }
@@ -45,12 +45,12 @@ struct FrameDecoder::Context {
     std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> handle{ZSTD_createDCtx(), ZSTD_freeDCtx};
 };
 
-FrameDecoder::FrameDecoder(std::string_view reference, std::uint64_t expectedSize,
+FrameDecoder::FrameDecoder(std::string_view reference, std::uint64_t windowContent,
                            std::function<void(const char* bytes, std::size_t size)> consume)
     : context_(std::make_unique<Context>()), consume_(std::move(consume)), output_(ZSTD_DStreamOutSize(), '\0') {
     ZSTD_DCtx* handle = context_->handle.get();
     if (!handle) throw std::bad_alloc();
-    check(ZSTD_DCtx_setParameter(handle, ZSTD_d_windowLogMax, windowLogFor(reference.size() + expectedSize)), "zstd window");
+    check(ZSTD_DCtx_setParameter(handle, ZSTD_d_windowLogMax, windowLogFor(reference.size() + windowContent)), "zstd window");
     if (!reference.empty()) check(ZSTD_DCtx_refPrefix(handle, reference.data(), reference.size()), "zstd reference");
 }
 

@@ -10,15 +10,17 @@
 
 namespace autoupdatekit::DeltaCompression {
 
-// One frame holding content, matched against reference when it is not empty.
-std::string compress(std::string_view content, std::string_view reference, int level);
+// One frame holding content, matched against reference when it is not empty, with a
+// window that covers the reference and windowContent bytes (the content's size, or the
+// size of the file a difference patch rebuilds): what the decoder allows.
+std::string compress(std::string_view content, std::string_view reference, int level, std::uint64_t windowContent);
 
 // Decodes one frame fed in blocks, handing the output to consume in blocks. The window
-// the frame may ask for is bounded by the reference and the expected output, so a
-// frame cannot make the decoder take more memory than those files need.
+// the frame may ask for is bounded by the reference and windowContent, so a frame cannot
+// make the decoder take more memory than those files need.
 class FrameDecoder {
 public:
-    FrameDecoder(std::string_view reference, std::uint64_t expectedSize,
+    FrameDecoder(std::string_view reference, std::uint64_t windowContent,
                  std::function<void(const char* bytes, std::size_t size)> consume);
     ~FrameDecoder();
     FrameDecoder(const FrameDecoder&) = delete;

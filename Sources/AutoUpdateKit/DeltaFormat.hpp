@@ -15,6 +15,8 @@
 //   whole   u8 5, text path, u32 mode, u64 size, digest, data
 //   remove  u8 6, text path (an old entry the new bundle lacks; nothing to do, since
 //           the new bundle is built from nothing, but it keeps the delta self-describing)
+//   difference  u8 7, as patch, but the frame holds a difference patch against the old
+//           file (DifferencePatch.hpp), for native code
 //   end     u8 0
 
 #include "Platform/Crypto.hpp"
@@ -31,7 +33,7 @@ namespace autoupdatekit::DeltaFormat {
 constexpr std::string_view magic = "AUKDELTA";
 constexpr std::uint32_t version = 1;
 
-enum class Operation : std::uint8_t { end = 0, folder = 1, link = 2, copy = 3, patch = 4, whole = 5, remove = 6 };
+enum class Operation : std::uint8_t { end = 0, folder = 1, link = 2, copy = 3, patch = 4, whole = 5, remove = 6, difference = 7 };
 
 struct Header {
     platform::Sha256Digest fromTree{};

@@ -41,7 +41,7 @@ protected:
         sample.extraInfo["CFBundleShortVersionString"] = std::string("1.0");
         sample.extraInfo["CFBundleVersion"] = std::string("10");
         oldApp_ = testsupport::buildBundle(folder_ / "old", "Sample", sample);
-        executable_ = readFile(toolPath());
+        executable_ = readFile("/usr/bin/ls");  // native code, small enough for a debug build's suffix array
         writeFile(oldApp_ + "/Contents/MacOS/tool", executable_, 0755);
         writeFile(oldApp_ + "/Contents/Resources/same.txt", "unchanged\n");
         writeFile(oldApp_ + "/Contents/Resources/picture.dat", std::string(50000, 'p') + "old");
@@ -52,8 +52,9 @@ protected:
         sample.extraInfo["CFBundleShortVersionString"] = std::string("2.0");
         newApp_ = testsupport::buildBundle(folder_ / "new", "Sample", sample);
         std::string rebuilt = executable_;
+        // As after a rebuild: code inserted, and the addresses after it shifted.
         rebuilt.insert(rebuilt.size() / 2, "a few instructions more");
-        rebuilt[rebuilt.size() / 3] ^= 0x5a;
+        for (std::size_t index = rebuilt.size() / 2 + 64; index < rebuilt.size(); index += 64) ++rebuilt[index];
         writeFile(newApp_ + "/Contents/MacOS/tool", rebuilt, 0755);
         writeFile(newApp_ + "/Contents/Resources/same.txt", "unchanged\n", 0600);
         platform::runCapturingOutput("/bin/mkdir", {"-m", "0750", newApp_ + "/Contents/Resources/moved"});
@@ -96,9 +97,9 @@ TEST_F(Delta, RebuildsTheNewBundleFromCopiesPatchesAndWholeFilesWithoutTouchingT
     auto written = writeDelta(folder_ / "Sample.delta");
     ASSERT_EQ(written.status, 0) << written.bytes;
     // same.txt (a new mode), picture.dat under its new path and the script executable are
-    // copies; the executable and Info.plist are patched; fresh.bin is whole; gone.txt and
-    // picture.dat's old path are removed.
-    EXPECT_NE(written.bytes.find("copied, 2 patched, 1 whole"), std::string::npos) << written.bytes;
+    // copies; Info.plist is patched, the native executable differenced; fresh.bin is
+    // whole; gone.txt and picture.dat's old path are removed.
+    EXPECT_NE(written.bytes.find("copied, 1 patched, 1 differenced, 1 whole"), std::string::npos) << written.bytes;
     EXPECT_NE(written.bytes.find(" 2 removed"), std::string::npos) << written.bytes;
     // A patch of the rebuilt executable costs a small part of the file.
     EXPECT_LT(readFile(folder_ / "Sample.delta").size(), executable_.size() / 50);
@@ -150,7 +151,7 @@ TEST_F(Delta, RefusesCorruptTruncatedOrSwollenDeltasAndLeavesNothing) {
 
 TEST_F(Delta, RefusesHostileRecordsAndResultsThatDifferFromTheToTree) {
     std::string fromTree = treeDigest(oldApp_);
-    std::string frame = DeltaCompression::compress(std::string(100, 'x'), {}, 3);
+    std::string frame = DeltaCompression::compress(std::string(100, 'x'), {}, 3, 100);
     auto xDigest = platform::sha256(std::string(100, 'x'));
     using Records = std::function<void(DeltaFormat::Encoder&)>;
     auto folderRecord = [](const std::string& path) {
@@ -161,6 +162,18 @@ TEST_F(Delta, RefusesHostileRecordsAndResultsThatDifferFromTheToTree) {
     };
     auto wholeRecord = [&](const std::string& path, std::uint64_t size, std::uint32_t mode = 0644) {
         return [=](DeltaFormat::Encoder& out) { out.u8(5), out.text(path), out.u32(mode), out.u64(size), out.digest(xDigest), out.data(frame); };
+    };
+    // A difference patch against the old bundle's 10-byte same.txt.
+    auto differenceRecord = [](std::int64_t differenceLength, std::int64_t seek, std::size_t streamLength) {
+        std::string stream;
+        for (std::int64_t value : {differenceLength, std::int64_t{0}, seek}) {
+            for (int byte = 0; byte < 8; ++byte) stream.push_back(static_cast<char>(static_cast<std::uint64_t>(value) >> (8 * byte) & 0xff));
+        }
+        stream = (stream + std::string(static_cast<std::size_t>(std::max<std::int64_t>(differenceLength, 0)), '\0')).substr(0, streamLength);
+        std::string patch = DeltaCompression::compress(stream, {}, 3, 100);
+        return [patch](DeltaFormat::Encoder& out) {
+            out.u8(7), out.text("a"), out.u32(0644), out.u64(100), out.digest({}), out.text("Contents/Resources/same.txt"), out.data(patch);
+        };
     };
     struct Case {
         std::vector<Records> records;
@@ -185,6 +198,10 @@ TEST_F(Delta, RefusesHostileRecordsAndResultsThatDifferFromTheToTree) {
         {{[](DeltaFormat::Encoder& out) { out.u8(9); }}, "unknown record type 9", {}},
         {{[](DeltaFormat::Encoder& out) { out.u8(3), out.text("a"), out.u32(0644), out.u64(1), out.digest({}), out.text("../../etc/passwd"); }},
          "no file of the installed bundle", {}},
+        {{differenceRecord(11, -11, 100)}, "reaches outside the old file", {}},
+        {{differenceRecord(0, -1, 100)}, "reaches outside the old file", {}},
+        {{differenceRecord(10, 1, 100)}, "reaches outside the old file", {}},
+        {{differenceRecord(10, 0, 12)}, "ends inside a block", {}},
         {{wholeRecord("a", 100)}, "the rebuilt bundle's tree digest", {}},
     };
     for (std::size_t index = 0; index < cases.size(); ++index) {

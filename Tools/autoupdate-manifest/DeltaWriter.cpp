@@ -3,6 +3,7 @@
 #include "BundleTree.hpp"
 #include "DeltaCompression.hpp"
 #include "DeltaFormat.hpp"
+#include "DifferenceWriter.hpp"
 #include "Platform/Bundle.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileSystem.hpp"
@@ -20,6 +21,11 @@ using autoupdatekit::BundleTree::EntryType;
 using autoupdatekit::DeltaFormat::Operation;
 
 std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// Native code is where difference patches beat zstd's matching, which finds shifted
+// addresses no match; on text and data the two come out alike, so only executables pay
+// for the suffix array.
+bool isExecutable(std::string_view bytes) { return bytes.substr(0, 4) == "\x7f" "ELF"; }
 
 // The version and build the old bundle's Info.plist names, for the delta's header.
 std::pair<std::string, std::string> versionOf(const std::string& bundle) {
@@ -104,21 +110,24 @@ private:
             return;
         }
         std::string content = platform::readWholeFile(newBundle_ + "/" + entry.path);
-        std::string whole = autoupdatekit::DeltaCompression::compress(content, {}, level_);
-        if (reference) {
-            std::string old = platform::readWholeFile(oldBundle_ + "/" + reference->path);
-            std::string patch = autoupdatekit::DeltaCompression::compress(content, old, level_);
-            if (patch.size() < whole.size()) {
-                fileHeader(Operation::patch, entry);
-                encoder_.text(reference->path);
-                encoder_.data(patch);
-                ++summary_.patches;
-                return;
-            }
+        std::string whole = autoupdatekit::DeltaCompression::compress(content, {}, level_, content.size());
+        std::string smallest = whole;
+        Operation operation = Operation::whole;
+        std::string old = reference ? platform::readWholeFile(oldBundle_ + "/" + reference->path) : "";
+        auto consider = [&](Operation candidate, std::string frame) {
+            if (frame.size() < smallest.size()) smallest = std::move(frame), operation = candidate;
+        };
+        if (!old.empty()) {
+            consider(Operation::patch, autoupdatekit::DeltaCompression::compress(content, old, level_, content.size()));
         }
-        fileHeader(Operation::whole, entry);
-        encoder_.data(whole);
-        ++summary_.wholeFiles;
+        if (isExecutable(old) && isExecutable(content)) {
+            consider(Operation::difference,
+                     autoupdatekit::DeltaCompression::compress(differencewriter::write(old, content), {}, level_, content.size()));
+        }
+        fileHeader(operation, entry);
+        if (operation != Operation::whole) encoder_.text(reference->path);
+        encoder_.data(smallest);
+        ++(operation == Operation::whole ? summary_.wholeFiles : operation == Operation::patch ? summary_.patches : summary_.differences);
     }
 
     void writeEntry(const Entry& entry) {

@@ -2,7 +2,8 @@
 // Writes the delta that rebuilds one bundle from another, file by file: a file whose
 // content the old bundle holds under any path is copied, one that changed is patched
 // against the old file at its path (else one of the same name elsewhere) when that is
-// smaller than compressing it alone, and every other file is compressed alone.
+// smaller than compressing it alone (with zstd's matching, and for executables also as
+// a difference patch), and every other file is compressed alone.
 
 #include <cstdint>
 #include <string>
@@ -12,6 +13,7 @@ namespace deltawriter {
 struct Summary {
     std::uint64_t copies = 0;
     std::uint64_t patches = 0;
+    std::uint64_t differences = 0;
     std::uint64_t wholeFiles = 0;
     std::uint64_t removals = 0;
     std::uint64_t bytes = 0;

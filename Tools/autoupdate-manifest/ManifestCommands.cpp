@@ -203,7 +203,7 @@ int runDelta(const std::vector<std::string>& arguments) {
     std::string output = parsed.required("--output");
     auto summary = deltawriter::write(parsed.required("--from"), parsed.required("--to"), output, level);
     std::cout << "Wrote " << output << ": " << summary.bytes << " bytes; " << summary.copies << " copied, "
-              << summary.patches << " patched, " << summary.wholeFiles << " whole, " << summary.removals << " removed\n"
+              << summary.patches << " patched, " << summary.differences << " differenced, " << summary.wholeFiles << " whole, " << summary.removals << " removed\n"
               << "From tree: " << summary.fromTreeSHA256 << "\n"
               << "To tree:   " << summary.toTreeSHA256 << "\n";
     return 0;
@@ -312,7 +312,8 @@ const Command delta{
     "usage: autoupdate-manifest delta --from <old.app> --to <new.app> --output <patch>\n"
     "         [--level <1-22>]\n"
     "Writes the delta that rebuilds the new bundle from the old one: each file copied\n"
-    "from the old bundle (under any path), patched against an old file or compressed\n"
+    "from the old bundle (under any path), patched against an old file (zstd's matching,\n"
+    "or for executables byte-wise differences, whichever is smaller) or compressed\n"
     "alone, with folders, links, modes and removals, and the digests of both trees.\n"
     "The output must not exist; zstd's level defaults to 19.\n",
     runDelta, 1};
