@@ -126,6 +126,10 @@ private:
         record.mode = checkedMode(decoder.u32(), record.path);
         record.size = decoder.u64();
         record.digest = decoder.digest();
+        return counted(record);
+    }
+
+    FileRecord counted(const FileRecord& record) {
         if (record.size > limits_.tree.fileSize) fail("it makes \"" + record.path + "\" larger than the file size limit");
         totalSize_ += record.size;
         if (totalSize_ > limits_.totalSize) fail("its files together exceed the size limit");
@@ -193,10 +197,24 @@ private:
             if (::symlinkat(target.c_str(), folder.get(), name.c_str()) != 0) platform::throwSystemError("create link " + path);
             return;
         }
-        case Operation::copy: {
-            FileRecord record = fileRecord(decoder);
+        case Operation::copy:
+        case Operation::same: {
+            FileRecord record;
+            std::string sourcePath;
+            if (operation == Operation::copy) {
+                record = fileRecord(decoder);
+                sourcePath = decoder.text(limits_.tree.pathLength);
+            } else {
+                sourcePath = record.path = checkedPath(decoder.text(limits_.tree.pathLength), false);
+                record.mode = checkedMode(decoder.u32(), record.path);
+            }
             std::uint64_t size = 0;
-            auto source = oldFile(decoder.text(limits_.tree.pathLength), size);
+            auto source = oldFile(sourcePath, size);
+            if (operation == Operation::same) {
+                const auto& old = oldEntries_.at(sourcePath);
+                record.size = old.size, record.digest = old.digest;
+                counted(record);
+            }
             platform::ReadBuffer buffer(1024 * 1024);
             writeFile(record, [&](const auto& sink) { platform::readInBlocks(source.get(), buffer, record.path, sink); });
             return;

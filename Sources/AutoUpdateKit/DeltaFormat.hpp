@@ -17,6 +17,9 @@
 //           the new bundle is built from nothing, but it keeps the delta self-describing)
 //   difference  u8 7, as patch, but the frame holds a difference patch against the old
 //           file (DifferencePatch.hpp), for native code
+//   same    u8 8, text path, u32 mode (a file whose content is the old file's at the
+//           same path: its size and digest are those of the checked installed tree,
+//           so most records of a minor release cost a path and a mode)
 //   end     u8 0
 
 #include "Platform/Crypto.hpp"
@@ -33,7 +36,7 @@ namespace autoupdatekit::DeltaFormat {
 constexpr std::string_view magic = "AUKDELTA";
 constexpr std::uint32_t version = 1;
 
-enum class Operation : std::uint8_t { end = 0, folder = 1, link = 2, copy = 3, patch = 4, whole = 5, remove = 6, difference = 7 };
+enum class Operation : std::uint8_t { end = 0, folder = 1, link = 2, copy = 3, patch = 4, whole = 5, remove = 6, difference = 7, same = 8 };
 
 struct Header {
     platform::Sha256Digest fromTree{};

@@ -101,6 +101,13 @@ private:
 
     void writeFile(const Entry& entry) {
         const Entry* reference = referenceFor(entry);
+        if (reference && reference->path == entry.path && reference->digest == entry.digest) {
+            encoder_.u8(static_cast<std::uint8_t>(Operation::same));
+            encoder_.text(entry.path);
+            encoder_.u32(entry.mode);
+            ++summary_.copies;
+            return;
+        }
         const Entry* source = reference && reference->digest == entry.digest ? reference : nullptr;
         if (auto copy = byDigest_.find(entry.digest); !source && copy != byDigest_.end()) source = copy->second;
         if (source) {
