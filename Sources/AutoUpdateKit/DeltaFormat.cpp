@@ -84,7 +84,9 @@ std::uint8_t Decoder::u8() {
 std::uint32_t Decoder::u32() {
     unsigned char bytes[4];
     read(reinterpret_cast<char*>(bytes), sizeof bytes);
-    return static_cast<std::uint32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24);
+    std::uint32_t value = 0;
+    for (int index = 3; index >= 0; --index) value = value << 8 | bytes[index];
+    return value;
 }
 
 std::uint64_t Decoder::u64() {
