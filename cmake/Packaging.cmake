@@ -16,7 +16,7 @@ target_link_options(autoupdatekit PRIVATE
   -Wl,--whole-archive $<TARGET_FILE:AutoUpdateKit> $<TARGET_FILE:Platform> -Wl,--no-whole-archive)
 set_property(TARGET autoupdatekit APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:AutoUpdateKit> $<TARGET_FILE:Platform>)
 add_dependencies(autoupdatekit AutoUpdateKit Platform)
-target_link_libraries(autoupdatekit PRIVATE OpenSSL::Crypto CURL::libcurl PkgConfig::PLIST PkgConfig::UUID PkgConfig::ICU Threads::Threads)
+target_link_libraries(autoupdatekit PRIVATE OpenSSL::Crypto CURL::libcurl PkgConfig::PLIST PkgConfig::UUID PkgConfig::ICU PkgConfig::ZSTD Threads::Threads)
 target_include_directories(autoupdatekit INTERFACE ${public_include_dirs})
 target_compile_features(autoupdatekit INTERFACE cxx_std_20)
 set_target_properties(autoupdatekit PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${AUTOUPDATEKIT_SOVERSION}
@@ -24,7 +24,7 @@ set_target_properties(autoupdatekit PROPERTIES VERSION ${PROJECT_VERSION} SOVERS
 
 # The static library's users link its dependencies themselves; the package config
 # finds them under the same names.
-pkg_check_modules(AutoUpdateKitDependencies REQUIRED IMPORTED_TARGET libplist-2.0 icu-uc uuid)
+pkg_check_modules(AutoUpdateKitDependencies REQUIRED IMPORTED_TARGET libplist-2.0 icu-uc uuid libzstd)
 add_library(autoupdatekit_static STATIC $<TARGET_OBJECTS:AutoUpdateKit> $<TARGET_OBJECTS:Platform>)
 target_link_libraries(autoupdatekit_static PRIVATE
   OpenSSL::Crypto CURL::libcurl PkgConfig::AutoUpdateKitDependencies Threads::Threads)

@@ -3,11 +3,12 @@
 #include "AutoUpdateKit/ManifestCoding.hpp"
 #include "Platform/TextEncoding.hpp"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace autoupdatekit {
 namespace {
+
+using Json = nlohmann::json;
 
 std::string quoted(const std::string& text) {
     if (!platform::isValidUTF8(text)) throw EncodingError("Text to encode is not valid UTF-8.");
@@ -32,35 +33,49 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
+std::string render(const Json& value, int level);
+
+// Objects and arrays: the opening bracket, one line per element indented one level
+// deeper, and the closing bracket at the container's own indentation. The library
+// keeps object members sorted by key, byte by byte.
+std::string renderContainer(const Json& container, int level, char open, char close) {
+    std::string indentation(static_cast<std::size_t>(level) * 2 + 2, ' ');
+    std::string out = std::string(1, open) + "\n";
+    std::size_t index = 0;
+    for (auto element = container.begin(); element != container.end(); ++element, ++index) {
+        out += indentation;
+        if (container.is_object()) out += quoted(element.key()) + " : ";
+        out += render(element.value(), level + 1);
+        out += index + 1 < container.size() ? ",\n" : "\n";
+    }
+    return out + std::string(static_cast<std::size_t>(level) * 2, ' ') + close;
+}
+
+std::string render(const Json& value, int level) {
+    switch (value.type()) {
+    case Json::value_t::object: return renderContainer(value, level, '{', '}');
+    case Json::value_t::array: return renderContainer(value, level, '[', ']');
+    case Json::value_t::string: return quoted(value.get_ref<const std::string&>());
+    case Json::value_t::boolean: return value.get<bool>() ? "true" : "false";
+    case Json::value_t::number_integer: return std::to_string(value.get<std::int64_t>());
+    case Json::value_t::number_unsigned: return std::to_string(value.get<std::uint64_t>());
+    default: throw EncodingError("A null or fractional JSON value has no canonical text.");
+    }
+}
+
 }  // namespace
 
+std::string canonicalJSONText(const Json& value) { return render(value, 0); }
+
 void JSONObjectWriter::addString(const std::string& key, const std::string& value) {
-    members_.push_back({key, quoted(value), {}});
+    quoted(value);  // refuses text that is not UTF-8 now, not when the text is written
+    object_[key] = value;
 }
 
-void JSONObjectWriter::addInteger(const std::string& key, std::int64_t value) {
-    members_.push_back({key, std::to_string(value), {}});
-}
+void JSONObjectWriter::addInteger(const std::string& key, std::int64_t value) { object_[key] = value; }
 
-void JSONObjectWriter::addObject(const std::string& key, const JSONObjectWriter& object) {
-    members_.push_back({key, {}, {object}});
-}
+void JSONObjectWriter::addObject(const std::string& key, const JSONObjectWriter& object) { object_[key] = object.object_; }
 
-std::string JSONObjectWriter::render(int level) const {
-    std::vector<const Member*> sorted;
-    for (const auto& member : members_) sorted.push_back(&member);
-    std::sort(sorted.begin(), sorted.end(), [](const Member* a, const Member* b) { return a->key < b->key; });
-
-    std::string indentation(static_cast<std::size_t>(level) * 2 + 2, ' ');
-    std::string out = "{\n";
-    for (std::size_t index = 0; index < sorted.size(); ++index) {
-        const Member& member = *sorted[index];
-        out += indentation + quoted(member.key) + " : ";
-        out += member.object.empty() ? member.value : member.object.front().render(level + 1);
-        out += index + 1 < sorted.size() ? ",\n" : "\n";
-    }
-    out += std::string(static_cast<std::size_t>(level) * 2, ' ') + "}";
-    return out;
-}
+void JSONObjectWriter::addValue(const std::string& key, Json value) { object_[key] = std::move(value); }
 
 }  // namespace autoupdatekit

@@ -1,8 +1,10 @@
+#include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "SeparatedOutput.hpp"
 #include "SigningKeys.hpp"
 #include "TemporaryDirectory.hpp"
 
+#include "AutoUpdateKit/ManifestExtension.hpp"
 #include "Platform/Crypto.hpp"
 #include "Platform/Process.hpp"
 
@@ -142,4 +144,43 @@ TEST_F(ManifestTool, MakeWarnsAboutVersionsThatCompareAsZeroAndRefusesNonWebURLs
         EXPECT_EQ(refused.standardOutput, "") << url;
         EXPECT_NE(refused.standardError.find("--url must be an http or https URL"), std::string::npos) << refused.standardError;
     }
+}
+
+TEST_F(ManifestTool, MakeListsDeltasInTheSignedExtensionAndRefusesOneFromAnotherVersion) {
+    testsupport::SampleBundle sample;
+    sample.extraInfo["CFBundleShortVersionString"] = std::string("1.0");
+    sample.extraInfo["CFBundleVersion"] = std::string("10");
+    std::string oldApp = testsupport::buildBundle(folder_ / "old", "Sample", sample);
+    sample.executableScript = "#!/bin/sh\nexit 1\n";
+    std::string newApp = testsupport::buildBundle(folder_ / "new", "Sample", sample);
+    auto delta = tool({"delta", "--from", oldApp, "--to", newApp, "--output", folder_ / "Sample-1.0.delta"});
+    ASSERT_EQ(delta.status, 0) << delta.bytes;
+
+    auto arguments = makeArguments();
+    arguments.insert(arguments.end(), {"--delta", "1.0=" + folder_ / "Sample-1.0.delta"});
+    auto made = tool(arguments);
+    ASSERT_EQ(made.status, 0) << made.bytes;
+    writeFile(folder_ / "draft.json", made.bytes);
+    auto signed_ = tool({"sign", "--key", folder_ / "publisher.key", folder_ / "draft.json"});
+    ASSERT_EQ(signed_.status, 0) << signed_.bytes;
+    writeFile(folder_ / "manifest.json", signed_.bytes);
+    auto verified = tool({"verify", "--public-key", folder_ / "publisher.pub", folder_ / "manifest.json"});
+    EXPECT_EQ(verified.bytes, "signature and extension signature verify\n");
+
+    auto extension = autoupdatekit::ManifestExtensionCoding::decodeExtension(signed_.bytes);
+    ASSERT_TRUE(extension && extension->deltas.size() == 1);
+    const auto& listed = extension->deltas[0];
+    std::string patch = readFile(folder_ / "Sample-1.0.delta");
+    EXPECT_EQ(listed.url, "https://updates.example.com/Sample-1.0.delta");
+    EXPECT_EQ(listed.fromBuild, "10");
+    EXPECT_EQ(listed.size, static_cast<std::int64_t>(patch.size()));
+    auto digest = platform::sha256(patch);
+    EXPECT_EQ(listed.sha256, platform::hexLowercase(digest.data(), digest.size()));
+    EXPECT_NE(delta.bytes.find("From tree: " + listed.fromTreeSHA256 + "\nTo tree:   " + listed.toTreeSHA256), std::string::npos);
+    EXPECT_NE(tool({"print", folder_ / "manifest.json"}).bytes.find("Delta from:             1.0 (build 10), "), std::string::npos);
+
+    arguments.back() = "1.1=" + folder_ / "Sample-1.0.delta";
+    auto refused = runSeparatingOutput(toolPath(), arguments);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.standardError.find("was made from version 1.0 (build 10), not from 1.1"), std::string::npos) << refused.standardError;
 }

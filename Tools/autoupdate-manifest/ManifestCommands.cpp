@@ -1,10 +1,13 @@
 #include "ManifestCommands.hpp"
 
 #include "CommandLine.hpp"
+#include "DeltaWriter.hpp"
 
 #include "AutoUpdateKit/AppVersion.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
+#include "AutoUpdateKit/ManifestExtension.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
+#include "DeltaFormat.hpp"
 #include "Platform/Crypto.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FileURL.hpp"
@@ -25,6 +28,7 @@ namespace {
 using autoupdatekit::ManifestCoding::canonicalPayloadData;
 using autoupdatekit::ManifestCoding::makeDecoder;
 using autoupdatekit::ManifestCoding::manifestData;
+using autoupdatekit::ManifestExtensionCoding::decodeExtension;
 using commandline::UsageError;
 
 void writeNewFile(const std::string& path, const std::string& bytes, mode_t mode) {
@@ -96,7 +100,49 @@ std::int64_t parseInteger(const std::string& text, const std::string& option) {
     return value;
 }
 
-int runMake(const std::vector<std::string>& arguments) {
+// The deltas' entries for the extension: each patch's size and digest measured, its
+// trees, version and build read from its header, its URL beside the archive's.
+std::vector<autoupdatekit::DeltaUpdate> describeDeltas(const std::vector<std::string>& options, const platform::WebURL& archiveURL) {
+    std::string folder = archiveURL.absoluteString().substr(0, archiveURL.absoluteString().rfind('/') + 1);
+    std::vector<autoupdatekit::DeltaUpdate> deltas;
+    for (const auto& option : options) {
+        auto equals = option.find('=');
+        if (equals == std::string::npos || equals == 0) throw UsageError("--delta takes FROM_VERSION=PATCH");
+        std::string version = option.substr(0, equals);
+        std::string path = option.substr(equals + 1);
+        ArchiveFacts facts = measureArchive(path);
+        platform::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd.valid()) platform::throwSystemError("open " + path);
+        auto header = autoupdatekit::DeltaFormat::Decoder(fd.get(), static_cast<std::uint64_t>(facts.size)).header(1024);
+        if (header.fromVersion != version || header.fromBuild.empty()) {
+            throw std::runtime_error(path + " was made from version " + header.fromVersion + " (build " + header.fromBuild +
+                                     "), not from " + version + " with a build");
+        }
+        deltas.push_back({version, header.fromBuild, folder + platform::FileURL(path).lastPathComponent(), facts.size,
+                          facts.sha256, platform::hexLowercase(header.fromTree.data(), header.fromTree.size()),
+                          platform::hexLowercase(header.toTree.data(), header.toTree.size())});
+    }
+    return deltas;
+}
+
+// Takes every "--delta VALUE" out of the arguments, since the option repeats.
+std::vector<std::string> takeRepeatedOption(std::vector<std::string>& arguments, const std::string& name) {
+    std::vector<std::string> values;
+    for (auto argument = arguments.begin(); argument != arguments.end();) {
+        if (*argument != name) {
+            ++argument;
+            continue;
+        }
+        if (argument + 1 == arguments.end()) throw UsageError(name + " needs a value");
+        values.push_back(*(argument + 1));
+        argument = arguments.erase(argument, argument + 2);
+    }
+    return values;
+}
+
+int runMake(const std::vector<std::string>& givenArguments) {
+    std::vector<std::string> arguments = givenArguments;
+    auto deltaOptions = takeRepeatedOption(arguments, "--delta");
     auto parsed = commandline::parse(arguments,
                                      {"--archive", "--url", "--app-name", "--bundle-id", "--version", "--build",
                                       "--minimum-system-version", "--release-date", "--release-notes-file",
@@ -135,7 +181,31 @@ int runMake(const std::vector<std::string>& arguments) {
     };
     warnAboutNonNumericComponents("--version", payload.version);
     warnAboutNonNumericComponents("--build", payload.build);
-    std::cout << canonicalPayloadData(payload);
+    if (deltaOptions.empty()) {
+        std::cout << canonicalPayloadData(payload);
+        return 0;
+    }
+    autoupdatekit::ManifestExtension extension;
+    extension.deltas = describeDeltas(deltaOptions, *url);
+    std::cout << autoupdatekit::ManifestExtensionCoding::manifestData({payload, ""}, extension);
+    return 0;
+}
+
+int runDelta(const std::vector<std::string>& arguments) {
+    auto parsed = commandline::parse(arguments, {"--from", "--to", "--output", "--level"}, {});
+    if (!parsed.positionals.empty()) throw UsageError("unexpected argument " + parsed.positionals[0]);
+    int level = 19;
+    if (auto text = parsed.value("--level")) {
+        auto value = parseInteger(*text, "--level");
+        if (value < 1 || value > 22) throw UsageError("--level takes 1 to 22");
+        level = static_cast<int>(value);
+    }
+    std::string output = parsed.required("--output");
+    auto summary = deltawriter::write(parsed.required("--from"), parsed.required("--to"), output, level);
+    std::cout << "Wrote " << output << ": " << summary.bytes << " bytes; " << summary.copies << " copied, "
+              << summary.patches << " patched, " << summary.differences << " differenced, " << summary.wholeFiles << " whole, " << summary.removals << " removed\n"
+              << "From tree: " << summary.fromTreeSHA256 << "\n"
+              << "To tree:   " << summary.toTreeSHA256 << "\n";
     return 0;
 }
 
@@ -144,9 +214,20 @@ int runSign(const std::vector<std::string>& arguments) {
     if (parsed.positionals.size() != 1) throw UsageError("sign takes one payload file");
     std::string keyFile = parsed.required("--key");
     auto key = platform::privateKeyFromText(commandline::readInput(keyFile), keyFile);
-    auto payload = makeDecoder().decodePayload(commandline::readInput(parsed.positionals[0]));
-    std::string signature = autoupdatekit::ManifestSignature::sign(payload, platform::base64Encode(key.seed()));
-    std::cout << manifestData({payload, signature});
+    std::string privateKey = platform::base64Encode(key.seed());
+    std::string input = commandline::readInput(parsed.positionals[0]);
+    // A document with an extension (as make writes it with deltas) is signed whole:
+    // the payload and the extension, each with its own signature.
+    auto extension = decodeExtension(input);
+    if (!extension) {
+        auto payload = makeDecoder().decodePayload(input);
+        std::cout << manifestData({payload, autoupdatekit::ManifestSignature::sign(payload, privateKey)});
+        return 0;
+    }
+    auto payload = makeDecoder().decodeManifest(input).payload;
+    extension->signatures = {autoupdatekit::ManifestExtensionCoding::sign(payload, *extension, privateKey)};
+    autoupdatekit::SignedUpdateManifest manifest{payload, autoupdatekit::ManifestSignature::sign(payload, privateKey)};
+    std::cout << autoupdatekit::ManifestExtensionCoding::manifestData(manifest, *extension);
     return 0;
 }
 
@@ -155,19 +236,28 @@ int runVerify(const std::vector<std::string>& arguments) {
     if (parsed.positionals.size() != 1) throw UsageError("verify takes one manifest file");
     std::string keyFile = parsed.required("--public-key");
     auto key = platform::publicKeyFromText(commandline::readInput(keyFile), keyFile);
-    auto manifest = makeDecoder().decodeManifest(commandline::readInput(parsed.positionals[0]));
-    if (!autoupdatekit::ManifestSignature::verify(manifest, platform::base64Encode(key.raw()))) {
+    std::string document = commandline::readInput(parsed.positionals[0]);
+    auto manifest = makeDecoder().decodeManifest(document);
+    auto extension = decodeExtension(document);
+    std::string publicKey = platform::base64Encode(key.raw());
+    if (!autoupdatekit::ManifestSignature::verify(manifest, publicKey)) {
         std::cout << "signature does not verify\n";
         return 1;
     }
-    std::cout << "signature verifies\n";
+    if (extension && !autoupdatekit::ManifestExtensionCoding::verify(manifest.payload, *extension, publicKey)) {
+        std::cout << "extension signature does not verify\n";
+        return 1;
+    }
+    std::cout << (extension ? "signature and extension signature verify\n" : "signature verifies\n");
     return 0;
 }
 
 int runPrint(const std::vector<std::string>& arguments) {
     auto parsed = commandline::parse(arguments, {}, {"--canonical"});
     if (parsed.positionals.size() != 1) throw UsageError("print takes one manifest file");
-    auto manifest = makeDecoder().decodeManifest(commandline::readInput(parsed.positionals[0]));
+    std::string document = commandline::readInput(parsed.positionals[0]);
+    auto manifest = makeDecoder().decodeManifest(document);
+    auto extension = decodeExtension(document);
     const auto& payload = manifest.payload;
     if (parsed.has("--canonical")) {
         std::cout << canonicalPayloadData(payload);
@@ -185,6 +275,10 @@ int runPrint(const std::vector<std::string>& arguments) {
               << "Release date:           " << platform::iso8601UTC(payload.releaseDate) << "\n"
               << "Schema version:         " << payload.schemaVersion << "\n"
               << "Signature:              " << manifest.signature << "\n";
+    for (const auto& delta : extension ? extension->deltas : std::vector<autoupdatekit::DeltaUpdate>{}) {
+        std::cout << "Delta from:             " << delta.fromVersion << " (build " << delta.fromBuild << "), "
+                  << delta.size << " bytes, " << delta.url << "\n";
+    }
     if (payload.releaseNotes) std::cout << "Release notes:\n" << *payload.releaseNotes << "\n";
     return 0;
 }
@@ -203,26 +297,40 @@ const Command make{
     "         --bundle-id <id> --version <version> --build <build>\n"
     "         [--minimum-system-version <version>] [--release-date <iso8601>]\n"
     "         [--release-notes-file <file>] [--schema-version <n>]\n"
-    "         [--archive-file-name <name>]\n"
+    "         [--archive-file-name <name>] [--delta <from-version>=<patch>]...\n"
     "Writes the release's payload as JSON to standard output. The archive's SHA-256 and\n"
     "size are computed from the file, its file name taken from its path (give\n"
     "--archive-file-name when the archive is '-'); the date defaults to now. The URL\n"
     "must be http or https; a version or build component that is not a number (it\n"
-    "compares as 0) is warned about on standard error.\n",
+    "compares as 0) is warned about on standard error. Each --delta (made by the delta\n"
+    "command from that version's bundle) is listed in the manifest's extension with its\n"
+    "size, SHA-256, tree digests and a URL in the archive URL's folder; the output is\n"
+    "then the manifest document with empty signatures, for sign to fill.\n",
     runMake, 1};
+
+const Command delta{
+    "usage: autoupdate-manifest delta --from <old.app> --to <new.app> --output <patch>\n"
+    "         [--level <1-22>]\n"
+    "Writes the delta that rebuilds the new bundle from the old one: each file copied\n"
+    "from the old bundle (under any path), patched against an old file (zstd's matching,\n"
+    "or for executables byte-wise differences, whichever is smaller) or compressed\n"
+    "alone, with folders, links, modes and removals, and the digests of both trees.\n"
+    "The output must not exist; zstd's level defaults to 19.\n",
+    runDelta, 1};
 
 const Command sign{
     "usage: autoupdate-manifest sign --key <keyfile> <payload.json>\n"
     "Signs the payload with the private key (PKCS#8 PEM, or the older base64 form) and\n"
-    "writes the manifest document (payload and signature) to standard output. A public\n"
+    "writes the manifest document (payload and signature) to standard output. Given the\n"
+    "document that make writes with deltas, signs its payload and its extension. A public\n"
     "key given as --key is refused.\n",
     runSign, 1};
 
 const Command verify{
     "usage: autoupdate-manifest verify --public-key <pubfile> <manifest.json>\n"
     "The public key is base64 (as keygen writes it) or PEM. Exits 0 when the signature\n"
-    "verifies, 1 when it does not, and 2 with the reason when the manifest or the key\n"
-    "cannot be read.\n",
+    "(and the extension's, when there is one) verifies, 1 when one does not, and 2\n"
+    "with the reason when the manifest or the key cannot be read.\n",
     runVerify, 2};
 
 const Command print{

@@ -9,6 +9,7 @@ using commandline::Command;
 
 extern const Command keygen;
 extern const Command make;
+extern const Command delta;
 extern const Command sign;
 extern const Command verify;
 extern const Command print;

@@ -2,6 +2,7 @@
 //
 //   keygen <prefix>                 a key pair: <prefix>.key (0600) and <prefix>.pub
 //   make --archive <zip> ...        the payload JSON of a release, to standard output
+//   delta --from <old> --to <new> --output <patch>
 //   sign --key <keyfile> <payload>  the signed manifest document, to standard output
 //   verify --public-key <pub> <manifest>
 //   print [--canonical] <manifest>
@@ -20,6 +21,7 @@ constexpr const char* overview =
     "Commands:\n"
     "  keygen   make an Ed25519 key pair for signing manifests\n"
     "  make     write the payload of a release, computed from its archive\n"
+    "  delta    write the patch that rebuilds a release from an older one\n"
     "  sign     sign a payload and write the manifest document\n"
     "  verify   check a manifest's signature with a public key\n"
     "  print    show a manifest, or its canonical payload bytes\n"
@@ -32,6 +34,7 @@ int main(int argc, char** argv) {
     return commandline::runCommand("autoupdate-manifest", overview,
                                    {{"keygen", manifestcommands::keygen},
                                     {"make", manifestcommands::make},
+                                    {"delta", manifestcommands::delta},
                                     {"sign", manifestcommands::sign},
                                     {"verify", manifestcommands::verify},
                                     {"print", manifestcommands::print}},

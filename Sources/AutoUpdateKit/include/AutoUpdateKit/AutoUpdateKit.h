@@ -13,6 +13,7 @@
 #include "AutoUpdateKit/AutoUpdateStatus.hpp"
 #include "AutoUpdateKit/CheckCancellation.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
+#include "AutoUpdateKit/ManifestExtension.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
 #include "AutoUpdateKit/URL.hpp"
 #include "AutoUpdateKit/UpdateManifest.hpp"
