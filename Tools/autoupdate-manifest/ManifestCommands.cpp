@@ -102,7 +102,7 @@ std::int64_t parseInteger(const std::string& text, const std::string& option) {
 
 // The deltas' entries for the extension: each patch's size and digest measured, its
 // trees, version and build read from its header, its URL beside the archive's.
-std::vector<autoupdatekit::DeltaUpdate> describeDeltas(const std::vector<std::string>& options, const platform::WebURL& archiveURL) {
+std::vector<autoupdatekit::DeltaUpdate> describeDeltas(const std::vector<std::string>& options, const autoupdatekit::URL& archiveURL) {
     std::string folder = archiveURL.absoluteString().substr(0, archiveURL.absoluteString().rfind('/') + 1);
     std::vector<autoupdatekit::DeltaUpdate> deltas;
     for (const auto& option : options) {
