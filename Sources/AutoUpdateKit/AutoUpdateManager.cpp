@@ -60,7 +60,7 @@ AutoUpdateCheckResult AutoUpdateManager::checkForUpdate(const AutoUpdateCheckOpt
     }
 }
 
-SignedUpdateManifest AutoUpdateManager::Check::loadManifest(const CheckCancellation& cancellation) const {
+AutoUpdateManager::Check::Manifest AutoUpdateManager::Check::loadManifest(const CheckCancellation& cancellation) const {
     platform::HTTPRequest request{cacheBustingURL(configuration_.manifestURL), {{"Cache-Control", "no-cache"}, {"Pragma", "no-cache"}}};
     request.transferTimeoutSeconds = manifestTransferSeconds;
     request.cancelled = [cancellation] { return cancellation.isCancelled(); };
@@ -74,7 +74,9 @@ SignedUpdateManifest AutoUpdateManager::Check::loadManifest(const CheckCancellat
     if (response.isHTTP && (response.statusCode < 200 || response.statusCode > 299)) {
         throw AutoUpdateError::manifestRequestFailed(response.statusCode, configuration_.manifestURL);
     }
-    return ManifestCoding::makeDecoder().decodeManifest(body);
+    // An extension that breaks its rules makes the whole manifest invalid here, though
+    // older clients never read it.
+    return {ManifestCoding::makeDecoder().decodeManifest(body), ManifestExtensionCoding::decodeExtension(body)};
 }
 
 AutoUpdateCheckResult AutoUpdateManager::Check::run(const AutoUpdateCheckOptions& options) const {
@@ -83,8 +85,11 @@ AutoUpdateCheckResult AutoUpdateManager::Check::run(const AutoUpdateCheckOptions
         if (cancellation.isCancelled()) throw AutoUpdateError::cancelled();
     };
     stopIfCancelled();
-    SignedUpdateManifest manifest = loadManifest(cancellation);
+    auto [manifest, extension] = loadManifest(cancellation);
     if (!ManifestSignature::verify(manifest, configuration_.publicKeyBase64)) throw AutoUpdateError::invalidManifestSignature();
+    if (extension && !ManifestExtensionCoding::verify(manifest.payload, *extension, configuration_.publicKeyBase64)) {
+        throw AutoUpdateError::invalidManifestSignature();
+    }
     const auto& payload = manifest.payload;
 
     const platform::Bundle& app = installedApp(configuration_).bundle();
@@ -122,13 +127,26 @@ AutoUpdateCheckResult AutoUpdateManager::Check::run(const AutoUpdateCheckOptions
     if (auto packages = PackageOwnership::owningPackage(appPath)) throw AutoUpdateError::managedByPackageManager(appPath, *packages);
     validateMinimumSystemVersion(payload.minimumSystemVersion);
     stopIfCancelled();
-    bool reused = false;
-    std::string archive = stagedArchive(payload, options, reused);
+    // An archive kept from before costs nothing; a delta, when one is listed for this
+    // version, costs a fraction of the archive; the archive is the fallback for both.
+    AutoUpdateCandidate candidate{manifest, "", "", false, std::nullopt};
+    if (auto kept = keptArchive(payload, options)) {
+        candidate.archivePath = *kept;
+        candidate.reusedDownload = true;
+    } else if (std::int64_t deltaSize = 0; extension) {
+        if (auto rebuilt = rebuiltFromDelta(manifest, *extension, options, deltaSize)) {
+            candidate.extractedAppPath = *rebuilt;
+            candidate.deltaSize = deltaSize;
+        }
+    }
+    if (candidate.extractedAppPath.empty()) {
+        if (candidate.archivePath.empty()) candidate.archivePath = downloadedArchive(payload, options);
+        stopIfCancelled();
+        candidate.extractedAppPath = extractArchive(candidate.archivePath, payload.appName);
+        validateExtractedApp(candidate.extractedAppPath, manifest);
+    }
     stopIfCancelled();
-    std::string extracted = extractArchive(archive, payload.appName);
-    validateExtractedApp(extracted, manifest);
-    stopIfCancelled();
-    return AutoUpdateCheckResult::updateReady({std::move(manifest), archive, extracted, reused});
+    return AutoUpdateCheckResult::updateReady(std::move(candidate));
 }
 
 void AutoUpdateManager::checkFromMainBundleIfConfigured(const Log& log) {

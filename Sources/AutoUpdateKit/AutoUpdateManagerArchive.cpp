@@ -41,23 +41,18 @@ constexpr long shortestTransferSeconds = 10 * 60;
 // the one whole-transfer limit.
 constexpr int archiveDownloadAttempts = 5;
 
-platform::HTTPRequest archiveRequest(const UpdateManifestPayload& payload, const CheckCancellation& cancellation) {
-    platform::HTTPRequest request{webURL(payload.archiveURL)};
+platform::HTTPRequest downloadRequest(const URL& url, std::int64_t size, const CheckCancellation& cancellation) {
+    platform::HTTPRequest request{webURL(url)};
     request.downloadAttempts = archiveDownloadAttempts;
     request.cancelled = [cancellation] { return cancellation.isCancelled(); };
-    std::int64_t signedSize = std::max<std::int64_t>(payload.archiveSize, 0);
+    std::int64_t signedSize = std::max<std::int64_t>(size, 0);
     request.transferTimeoutSeconds = std::max<long>(shortestTransferSeconds, signedSize / slowestBytesPerSecond + 1);
     return request;
 }
 
-std::optional<std::uint64_t> archiveSizeLimit(const UpdateManifestPayload& payload) {
-    if (payload.archiveSize <= 0) return std::nullopt;
-    return static_cast<std::uint64_t>(payload.archiveSize);
-}
-
-bool isPlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
+std::optional<std::uint64_t> sizeLimit(std::int64_t signedSize) {
+    if (signedSize <= 0) return std::nullopt;
+    return static_cast<std::uint64_t>(signedSize);
 }
 
 std::string runDitto(const std::vector<std::string>& arguments) {
@@ -84,45 +79,50 @@ std::optional<std::string> digestMismatch(const UpdateManifestPayload& payload, 
 
 }  // namespace
 
-std::string AutoUpdateManager::Check::stagedArchive(const UpdateManifestPayload& payload, const AutoUpdateCheckOptions& options,
-                                                    bool& reused) const {
+std::optional<std::string> AutoUpdateManager::Check::keptArchive(const UpdateManifestPayload& payload,
+                                                                 const AutoUpdateCheckOptions& options) const {
     // Checked before anything is removed: the name must stay inside the staging directory.
-    if (!isPlainName(payload.archiveFileName) || payload.archiveFileName == StagingDirectory::extractedFolderName) {
+    if (!StagingDirectory::isPlainName(payload.archiveFileName) || payload.archiveFileName == StagingDirectory::extractedFolderName) {
         throw platform::SystemError("invalid archive file name \"" + payload.archiveFileName + "\"", EINVAL);
     }
     // An archive an earlier check left (the user said later) is taken again only when
     // its bytes still hash to the signed digest.
-    if (auto kept = staging_.keptArchive(payload.archiveFileName, payload.archiveSize)) {
-        if (!digestMismatch(payload, *kept)) {
-            if (options.log) options.log("AutoUpdateKit: using the update " + updateIdentifier(payload) + " downloaded before");
-            reused = true;
-            return *kept;
-        }
+    auto kept = staging_.keptArchive(payload.archiveFileName, payload.archiveSize);
+    if (!kept) return std::nullopt;
+    if (digestMismatch(payload, *kept)) {
         staging_.reset();
+        return std::nullopt;
     }
-    std::string archive = downloadArchive(payload, options);
+    if (options.log) options.log("AutoUpdateKit: using the update " + updateIdentifier(payload) + " downloaded before");
+    return kept;
+}
+
+std::string AutoUpdateManager::Check::downloadedArchive(const UpdateManifestPayload& payload,
+                                                        const AutoUpdateCheckOptions& options) const {
+    std::string archive = download(payload.archiveURL, payload.archiveSize, payload.archiveFileName, options);
     if (auto digest = digestMismatch(payload, archive)) throw AutoUpdateError::archiveHashMismatch(payload.archiveSHA256, *digest);
     return archive;
 }
 
-std::string AutoUpdateManager::Check::downloadArchive(const UpdateManifestPayload& payload,
-                                                      const AutoUpdateCheckOptions& options) const {
-    std::string destination = staging_.path() + "/" + payload.archiveFileName;
+std::string AutoUpdateManager::Check::download(const URL& url, std::int64_t signedSize, const std::string& fileName,
+                                               const AutoUpdateCheckOptions& options) const {
+    staging_.reset();
+    std::string destination = staging_.path() + "/" + fileName;
     std::string partial = staging_.path() + "/" + StagingDirectory::partialDownloadPrefix + "XXXXXX";
     platform::FileDescriptor fd(::mkostemp(partial.data(), O_CLOEXEC));
     if (!fd.valid()) platform::throwSystemError("create " + partial);
-    ProgressThrottle progress(options.progress, archiveSizeLimit(payload));
+    ProgressThrottle progress(options.progress, sizeLimit(signedSize));
     try {
         platform::HTTPResponse response = platform::HTTPSession::shared()->download(
-            archiveRequest(payload, options.cancellation), fd.get(), progress.observer(), archiveSizeLimit(payload));
+            downloadRequest(url, signedSize, options.cancellation), fd.get(), progress.observer(), sizeLimit(signedSize));
         fd.reset();
         if (response.isHTTP && (response.statusCode < 200 || response.statusCode > 299)) {
-            throw AutoUpdateError::archiveDownloadFailed(response.statusCode, payload.archiveURL);
+            throw AutoUpdateError::archiveDownloadFailed(response.statusCode, url);
         }
         if (::rename(partial.c_str(), destination.c_str()) != 0) platform::throwSystemError("move " + partial);
     } catch (const platform::TransportError& error) {
         ::unlink(partial.c_str());
-        throwTransportFailure(error, payload.archiveURL);
+        throwTransportFailure(error, url);
     } catch (...) {
         ::unlink(partial.c_str());
         throw;
@@ -140,7 +140,7 @@ std::string AutoUpdateManager::Check::extractArchive(const std::string& archive,
     // The expected name counts only as one plain name, and never through a link. A
     // regular file of that name is still the app the archive offers, and fails
     // validation as a bundle without an identifier.
-    if (isPlainName(expectedAppName)) {
+    if (StagingDirectory::isPlainName(expectedAppName)) {
         std::string expected = extracted + "/" + expectedAppName + ".app";
         mode_t type = fileTypeAt(expected);
         if (type == S_IFDIR || type == S_IFREG) return expected;

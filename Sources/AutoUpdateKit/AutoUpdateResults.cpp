@@ -24,7 +24,10 @@ std::string AutoUpdateCheckResult::logDescription() const {
     }
     if (const auto* ready = std::get_if<UpdateReady>(&value)) {
         const auto& payload = ready->candidate.manifest.payload;
-        return "update " + payload.version + " (" + payload.build + ") staged at " + ready->candidate.extractedAppPath;
+        std::string staged = "update " + payload.version + " (" + payload.build + ") staged at " + ready->candidate.extractedAppPath;
+        if (!ready->candidate.deltaSize) return staged;
+        return staged + " from a delta of " + std::to_string(*ready->candidate.deltaSize) + " bytes (" +
+               std::to_string(payload.archiveSize - *ready->candidate.deltaSize) + " bytes less than the archive)";
     }
     return "not configured";
 }

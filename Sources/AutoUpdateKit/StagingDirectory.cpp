@@ -23,6 +23,11 @@ std::optional<struct stat> statusOf(const std::string& path) {
 
 }  // namespace
 
+bool StagingDirectory::isPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
 void StagingDirectory::checkOnlyOursIsThere() const {
     std::size_t regularFiles = 0;
     for (const auto& name : platform::directoryEntries(path_)) {

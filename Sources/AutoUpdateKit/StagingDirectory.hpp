@@ -19,6 +19,9 @@ public:
 
     explicit StagingDirectory(std::string path) : path_(std::move(path)) {}
 
+    // A name that stays one entry inside a folder: not empty, ".", ".." or with a "/".
+    static bool isPlainName(const std::string& name);
+
     const std::string& path() const noexcept { return path_; }
     std::string extractedFolder() const { return path_ + "/" + extractedFolderName; }
 

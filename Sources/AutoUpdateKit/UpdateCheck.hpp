@@ -2,8 +2,11 @@
 // The steps of one check, behind AutoUpdateManager's public face.
 
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
+#include "AutoUpdateKit/ManifestExtension.hpp"
 #include "StagingDirectory.hpp"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace autoupdatekit {
@@ -19,10 +22,23 @@ public:
     AutoUpdateCheckResult run(const AutoUpdateCheckOptions& options) const;
 
 private:
-    SignedUpdateManifest loadManifest(const CheckCancellation& cancellation) const;
-    // The archive, downloaded or kept from an earlier check, its digest checked.
-    std::string stagedArchive(const UpdateManifestPayload& payload, const AutoUpdateCheckOptions& options, bool& reused) const;
-    std::string downloadArchive(const UpdateManifestPayload& payload, const AutoUpdateCheckOptions& options) const;
+    struct Manifest {
+        SignedUpdateManifest signedManifest;
+        std::optional<ManifestExtension> extension;
+    };
+    Manifest loadManifest(const CheckCancellation& cancellation) const;
+    // The archive kept from an earlier check when its digest still matches.
+    std::optional<std::string> keptArchive(const UpdateManifestPayload& payload, const AutoUpdateCheckOptions& options) const;
+    // The archive downloaded, its digest checked.
+    std::string downloadedArchive(const UpdateManifestPayload& payload, const AutoUpdateCheckOptions& options) const;
+    // Into a new partial file, then renamed to the name: at most the signed size.
+    std::string download(const URL& url, std::int64_t signedSize, const std::string& fileName,
+                         const AutoUpdateCheckOptions& options) const;
+    // The new app rebuilt from the installed one by the delta listed for its version and
+    // build, and validated; nothing (after a log line, with the staging folder emptied)
+    // when there is none or it fails in any way, so the archive is downloaded instead.
+    std::optional<std::string> rebuiltFromDelta(const SignedUpdateManifest& manifest, const ManifestExtension& extension,
+                                                const AutoUpdateCheckOptions& options, std::int64_t& deltaSize) const;
     std::string extractArchive(const std::string& archive, const std::string& expectedAppName) const;
     void validateExtractedApp(const std::string& app, const SignedUpdateManifest& manifest) const;
 

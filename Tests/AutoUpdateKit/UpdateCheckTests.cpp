@@ -1,13 +1,18 @@
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
+#include "AutoUpdateKit/ManifestExtension.hpp"
+#include "AutoUpdateKit/ManifestSignature.hpp"
+#include "BundleTree.hpp"
 
 #include "Files.hpp"
 #include "LocalHTTPServer.hpp"
 #include "ReleaseBuilder.hpp"
+#include "SigningKeys.hpp"
 #include "TmpfsMount.hpp"
 #include "TrustedCertificate.hpp"
 #include "UpdateCheckFixture.hpp"
 #include "ZipMaker.hpp"
 
+#include "Platform/Crypto.hpp"
 #include "Platform/FileSystem.hpp"
 #include "Platform/Process.hpp"
 #include "Platform/UserDefaults.hpp"
@@ -399,4 +404,57 @@ TEST_F(UpdateCheck, AnAppThePackageManagerOwnsIsNeverUpdated) {
     TmpfsMount withoutDpkg("/usr/bin", "mode=0755");
     ASSERT_TRUE(withoutDpkg.mounted());
     EXPECT_EQ(outcome(manager()), stagedOutcome());
+}
+
+// A release that lists a delta from the installed version is rebuilt from it, and the
+// archive is never fetched; a delta that no longer fits the installed app, or fails its
+// own checks, falls back to the archive in the same check, leaving nothing of itself.
+TEST_F(UpdateCheck, AnUpdateIsRebuiltFromADeltaOrFallsBackToTheArchive) {
+    Release release = publish();
+    std::string deltaFile = folder_ / "Sample.delta";
+    auto made = platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdate-manifest",
+                                             {"delta", "--from", installed_, "--to", release.app, "--output", deltaFile});
+    ASSERT_EQ(made.status, 0) << made.bytes;
+    const std::string delta = readFile(deltaFile);
+    auto hex = [](const platform::Sha256Digest& digest) { return platform::hexLowercase(digest.data(), digest.size()); };
+    auto treeOf = [&](const std::string& app) { return hex(BundleTree::digest(BundleTree::scan(app))); };
+    ManifestExtension extension;
+    extension.deltas = {{"1.0", "1", server_.url("/Sample.delta"), static_cast<std::int64_t>(delta.size()),
+                         hex(platform::sha256(delta)), treeOf(installed_), treeOf(release.app)}};
+    extension.signatures = {ManifestExtensionCoding::sign(release.payload, extension, privateKey_)};
+    SignedUpdateManifest manifest{release.payload, ManifestSignature::sign(release.payload, privateKey_)};
+    server_.route("/manifest.json", {200, ManifestExtensionCoding::manifestData(manifest, extension)});
+
+    std::string corrupt = delta;
+    corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 1);
+    struct Row {
+        std::string name;
+        std::string served;
+        std::string installedExtra;  // a file the user added to the installed app
+        bool fromDelta;
+    };
+    const Row rows[] = {
+        {"fits", delta, "", true},
+        {"installed app changed", delta, "Contents/Resources/notes.txt", false},
+        {"corrupt delta", corrupt, "", false},
+    };
+    for (const auto& row : rows) {
+        platform::removeRecursively(staging());
+        server_.route("/Sample.delta", {200, row.served});
+        if (!row.installedExtra.empty()) writeFile(installed_ + "/" + row.installedExtra, "mine");
+        std::size_t archives = server_.requestCount("/Sample.zip");
+        std::string logged;
+        AutoUpdateCheckOptions options;
+        options.log = [&](const std::string& line) { logged += line + "\n"; };
+        std::string result = outcome(manager(), options);
+        std::string fromDelta = " from a delta of " + std::to_string(delta.size()) + " bytes (" +
+                                std::to_string(release.payload.archiveSize - static_cast<std::int64_t>(delta.size())) +
+                                " bytes less than the archive)";
+        EXPECT_EQ(result, stagedOutcome() + (row.fromDelta ? fromDelta : "")) << row.name;
+        EXPECT_EQ(server_.requestCount("/Sample.zip"), archives + (row.fromDelta ? 0 : 1)) << row.name;
+        EXPECT_EQ(logged.find("could not be used") != std::string::npos, !row.fromDelta) << row.name << "\n" << logged;
+        EXPECT_EQ(readFileIfAny(staging() + "/update.delta").empty(), !row.fromDelta) << row.name;
+        EXPECT_EQ(codesign({"--verify", "--deep", "--strict", staging() + "/Extracted/Sample.app"}).status, 0) << row.name;
+        if (!row.installedExtra.empty()) platform::removeRecursively(installed_ + "/" + row.installedExtra);
+    }
 }

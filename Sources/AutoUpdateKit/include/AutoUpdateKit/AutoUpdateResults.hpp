@@ -5,6 +5,7 @@
 #include "AutoUpdateKit/Export.hpp"
 #include "AutoUpdateKit/UpdateManifest.hpp"
 
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ struct AUTOUPDATEKIT_EXPORT AutoUpdateCandidate {
     std::string extractedAppPath;
     // True when an earlier check's download was checked again and used.
     bool reusedDownload = false;
+    // The size of the delta the app was rebuilt from instead of the archive, when one
+    // was; archivePath is then empty.
+    std::optional<std::int64_t> deltaSize = std::nullopt;
 
     bool operator==(const AutoUpdateCandidate&) const = default;
 };

@@ -1,0 +1,52 @@
+// The delta step of the check: when the manifest lists a delta from the installed
+// version and build, download it and rebuild the new app from the installed one into
+// the staging folder, then validate it as an unpacked archive is validated. Anything
+// that fails falls back to the archive in the same check.
+
+#include "DeltaApplier.hpp"
+#include "UpdateCheck.hpp"
+
+#include "InstalledApp.hpp"
+
+#include "Platform/FileSystem.hpp"
+#include "Platform/FileURL.hpp"
+
+namespace autoupdatekit {
+
+std::optional<std::string> AutoUpdateManager::Check::rebuiltFromDelta(const SignedUpdateManifest& manifest,
+                                                                      const ManifestExtension& extension,
+                                                                      const AutoUpdateCheckOptions& options,
+                                                                      std::int64_t& deltaSize) const {
+    const platform::Bundle& installed = installedApp(configuration_).bundle();
+    AppVersion current = bundleVersion(installed);
+    const DeltaUpdate* delta = nullptr;
+    for (const auto& listed : extension.deltas) {
+        if (listed.fromVersion == current.version && listed.fromBuild == current.build) delta = &listed;
+    }
+    auto url = delta ? URL::parse(delta->url) : std::nullopt;
+    if (!url || !StagingDirectory::isPlainName(manifest.payload.appName)) return std::nullopt;
+    auto say = [&](const std::string& line) {
+        if (options.log) options.log("AutoUpdateKit: " + line);
+    };
+    const auto& payload = manifest.payload;
+    std::string app = staging_.extractedFolder() + "/" + payload.appName + ".app";
+    try {
+        std::string file = download(*url, delta->size, "update.delta", options);
+        platform::createDirectories(app);
+        DeltaApplier::apply(*delta, file, installed.bundleURL().path(), app);
+        validateExtractedApp(app, manifest);
+    } catch (const std::exception& error) {
+        const auto* failure = dynamic_cast<const AutoUpdateError*>(&error);
+        if (failure && failure->errorCase() == AutoUpdateError::Case::cancelled) throw;
+        say("the delta from " + current.version + " (" + current.build + ") could not be used (" +
+            (failure ? failure->logDescription() : std::string(error.what())) + "); downloading the whole archive");
+        staging_.reset();
+        return std::nullopt;
+    }
+    say("rebuilt update " + updateIdentifier(payload) + " from a delta of " + std::to_string(delta->size) + " bytes instead of the " +
+        std::to_string(payload.archiveSize) + "-byte archive");
+    deltaSize = delta->size;
+    return app;
+}
+
+}  // namespace autoupdatekit
