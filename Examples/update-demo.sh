@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The end-to-end demo: an app updates itself from 1.0 to 2.0, once through the deferred
-# install script and once through the privileged helper. Runs as root inside a private
+# The end-to-end demo: an app updates itself from 1.0 to 2.0: installed when its user
+# quits it, through the deferred install script after it saved its work, and through the
+# privileged helper; then from 2.0 to 3.0 by a delta of the one file that changed. Runs as root inside a private
 # mount namespace (unshare --mount) whose /Applications, /Library, /etc/autoupdatekit
 # and /run/autoupdatekit are fresh tmpfs mounts, so the machine's own folders and trust
 # store are never touched. Usage: update-demo.sh <build folder with bin/ and libexec/autoupdatekit/>
@@ -158,8 +159,29 @@ else
   privileged_result="FAILED"
 fi
 
+step "A second update, by a delta: Zorvane 3.0 changes one file of 2.0"
+mkdir -p "$work/v3"
+v3=$(make_app "$work/v3" 3.0 300)
+"$tools/ditto" -c -k --keepParent "$v3" "$work/site/Zorvane-3.0.zip"
+"$bin/autoupdate-manifest" delta --from "$v2" --to "$v3" --output "$work/site/Zorvane-2.0-3.0.delta" | sed 's/^/   /'
+"$bin/autoupdate-manifest" make --archive "$work/site/Zorvane-3.0.zip" --url "$feed/Zorvane-3.0.zip" \
+  --app-name Zorvane --bundle-id com.brackwell.Zorvane --version 3.0 --build 300 \
+  --delta "2.0=$work/site/Zorvane-2.0-3.0.delta" > "$work/payload3.json"
+"$bin/autoupdate-manifest" sign --key "$work/publisher.key" "$work/payload3.json" > "$work/site/manifest.json"
+say "archive $(stat -c %s "$work/site/Zorvane-3.0.zip") bytes, delta from 2.0 $(stat -c %s "$work/site/Zorvane-2.0-3.0.delta") bytes"
+: > "$work/launched.txt"
+say "running $deferred start-up (now at 2.0)"
+run_app "$deferred" start-up
+if wait_for_line "$work/launched.txt" "^3.0 " 30; then
+  delta_result="updated to $(cat "$deferred/Contents/Resources/about.txt") from a delta"
+else
+  delta_result="FAILED"
+fi
+
 step "Summary"
 say "install on quit: $on_quit_result"
 say "deferred path:   $deferred_result"
+say "second update:   $delta_result"
 say "privileged path: $privileged_result"
-[ "$on_quit_result" != FAILED ] && [ "$deferred_result" != FAILED ] && [ "$privileged_result" != FAILED ]
+[ "$on_quit_result" != FAILED ] && [ "$deferred_result" != FAILED ] && [ "$delta_result" != FAILED ] &&
+  [ "$privileged_result" != FAILED ]
