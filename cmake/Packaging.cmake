@@ -8,14 +8,22 @@
 # mark (AUTOUPDATEKIT_EXPORT, PLATFORM_EXPORT).
 
 set(AUTOUPDATEKIT_SOVERSION 0)
-set_target_properties(AutoUpdateKit Platform PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+# The platform layer's libraries are what its INTERFACE target links.
+get_target_property(platform_layers Platform INTERFACE_LINK_LIBRARIES)
+set_target_properties(AutoUpdateKit ${platform_layers} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+set(module_archives $<TARGET_FILE:AutoUpdateKit>)
+set(module_objects $<TARGET_OBJECTS:AutoUpdateKit>)
+foreach(layer ${platform_layers})
+  list(APPEND module_archives $<TARGET_FILE:${layer}>)
+  list(APPEND module_objects $<TARGET_OBJECTS:${layer}>)
+endforeach()
 set(public_include_dirs $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
 add_library(autoupdatekit SHARED ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
 target_link_options(autoupdatekit PRIVATE
-  -Wl,--whole-archive $<TARGET_FILE:AutoUpdateKit> $<TARGET_FILE:Platform> -Wl,--no-whole-archive)
-set_property(TARGET autoupdatekit APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:AutoUpdateKit> $<TARGET_FILE:Platform>)
-add_dependencies(autoupdatekit AutoUpdateKit Platform)
+  -Wl,--whole-archive ${module_archives} -Wl,--no-whole-archive)
+set_property(TARGET autoupdatekit APPEND PROPERTY LINK_DEPENDS ${module_archives})
+add_dependencies(autoupdatekit AutoUpdateKit ${platform_layers})
 target_link_libraries(autoupdatekit PRIVATE OpenSSL::Crypto CURL::libcurl PkgConfig::PLIST PkgConfig::UUID PkgConfig::ICU PkgConfig::ZSTD Threads::Threads)
 target_include_directories(autoupdatekit INTERFACE ${public_include_dirs})
 target_compile_features(autoupdatekit INTERFACE cxx_std_20)
@@ -25,7 +33,7 @@ set_target_properties(autoupdatekit PROPERTIES VERSION ${PROJECT_VERSION} SOVERS
 # The static library's users link its dependencies themselves; the package config
 # finds them under the same names.
 pkg_check_modules(AutoUpdateKitDependencies REQUIRED IMPORTED_TARGET libplist-2.0 icu-uc uuid libzstd)
-add_library(autoupdatekit_static STATIC $<TARGET_OBJECTS:AutoUpdateKit> $<TARGET_OBJECTS:Platform>)
+add_library(autoupdatekit_static STATIC ${module_objects})
 target_link_libraries(autoupdatekit_static PRIVATE
   OpenSSL::Crypto CURL::libcurl PkgConfig::AutoUpdateKitDependencies Threads::Threads)
 target_include_directories(autoupdatekit_static INTERFACE ${public_include_dirs})
