@@ -112,6 +112,23 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles)
         EXPECT_GT(progress.reports.back().bytesPerSecond, 0);
         EXPECT_TRUE(progress.rateLimited()) << progress.reports.size();
     }
+
+    // A fast download of many pieces is reported about ten times a second, not per piece.
+    const std::string many(std::size_t{4} << 20, 'x');
+    publish({}, [&](UpdateManifestPayload& payload) {
+        auto digest = platform::sha256(many);
+        payload.archiveSHA256 = platform::hexLowercase(digest.data(), digest.size());
+        payload.archiveSize = static_cast<std::int64_t>(many.size());
+    });
+    server_.route("/Sample.zip", {200, many});
+    ProgressLog fast;
+    AutoUpdateCheckOptions options;
+    options.progress = fast.observer();
+    outcome(manager(), options);
+    ASSERT_FALSE(fast.reports.empty());
+    EXPECT_TRUE(fast.rateLimited()) << fast.reports.size();
+    EXPECT_TRUE(fast.reports.back().finished);
+    EXPECT_EQ(fast.reports.back().receivedBytes, many.size());
 }
 
 // However the transfer breaks, the attempts stop at five, the file never grows past the
