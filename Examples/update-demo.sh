@@ -174,6 +174,7 @@ say "running $deferred start-up (now at 2.0)"
 run_app "$deferred" start-up
 if wait_for_line "$work/launched.txt" "^3.0 " 30; then
   delta_result="updated to $(cat "$deferred/Contents/Resources/about.txt") from a delta"
+  "$bin/autoupdatectl" status "$deferred" 2>&1 | grep 'from a delta' | sed 's/^/   ctl> /' || true
 else
   delta_result="FAILED"
 fi

@@ -6,6 +6,7 @@
 #include "DeltaApplier.hpp"
 #include "UpdateCheck.hpp"
 
+#include "ClientSettings.hpp"
 #include "InstalledApp.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -31,7 +32,7 @@ std::optional<std::string> AutoUpdateManager::Check::rebuiltFromDelta(const Sign
     const auto& payload = manifest.payload;
     std::string app = staging_.extractedFolder() + "/" + payload.appName + ".app";
     try {
-        std::string file = download(*url, delta->size, "update.delta", options);
+        std::string file = download(*url, delta->size, StagingDirectory::deltaFileName, options);
         platform::createDirectories(app);
         DeltaApplier::apply(*delta, file, installed.bundleURL().path(), app);
         validateExtractedApp(app, manifest);
@@ -46,6 +47,13 @@ std::optional<std::string> AutoUpdateManager::Check::rebuiltFromDelta(const Sign
     say("rebuilt update " + updateIdentifier(payload) + " from a delta of " + std::to_string(delta->size) + " bytes instead of the " +
         std::to_string(payload.archiveSize) + "-byte archive");
     deltaSize = delta->size;
+    // Only for display (autoupdatectl status): a record that cannot be kept changes nothing.
+    try {
+        ClientSettings(installed).setRecord(stagedFromDeltaKey, platform::PropertyValue(updateIdentifier(payload) + ": " +
+                                                                                         std::to_string(delta->size) + " of " +
+                                                                                         std::to_string(payload.archiveSize) + " bytes"));
+    } catch (const std::exception&) {
+    }
     return app;
 }
 

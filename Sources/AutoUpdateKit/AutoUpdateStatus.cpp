@@ -2,6 +2,7 @@
 
 #include "ClientSettings.hpp"
 #include "InstalledApp.hpp"
+#include "StagingDirectory.hpp"
 #include "SuppressedUpdate.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -46,6 +47,10 @@ AutoUpdateStatus AutoUpdateStatus::of(const AutoUpdateConfiguration& configurati
         if (name != "Extracted") status.staged.push_back(staging + "/" + name);
     }
     for (const auto& name : visibleEntries(staging + "/Extracted")) status.staged.push_back(staging + "/Extracted/" + name);
+    auto names = visibleEntries(staging);
+    if (std::find(names.begin(), names.end(), StagingDirectory::deltaFileName) != names.end()) {
+        status.stagedFromDelta = shown(settings.record(stagedFromDeltaKey));
+    }
     return status;
 }
 

@@ -25,6 +25,8 @@ inline constexpr const char* lastCheckTimeKey = "AutoUpdateLastCheckTime";
 inline constexpr const char* skippedVersionKey = "AutoUpdateSkippedVersion";
 inline constexpr const char* phasedRolloutIntervalKey = "AutoUpdatePhasedRolloutInterval";
 inline constexpr const char* rolloutGroupKey = "AutoUpdateRolloutGroup";
+// "<update id>: <delta bytes> of <archive bytes> bytes", kept when a delta was used.
+inline constexpr const char* stagedFromDeltaKey = "AutoUpdateStagedFromDelta";
 
 class ClientSettings {
 public:

@@ -16,6 +16,8 @@ class StagingDirectory {
 public:
     static constexpr const char* extractedFolderName = "Extracted";
     static constexpr const char* partialDownloadPrefix = ".autoupdate-download-";
+    // A downloaded delta takes the archive's place.
+    static constexpr const char* deltaFileName = "update.delta";
 
     explicit StagingDirectory(std::string path) : path_(std::move(path)) {}
 

@@ -1,4 +1,5 @@
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
+#include "AutoUpdateKit/AutoUpdateStatus.hpp"
 #include "AutoUpdateKit/ManifestExtension.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
 #include "BundleTree.hpp"
@@ -454,6 +455,11 @@ TEST_F(UpdateCheck, AnUpdateIsRebuiltFromADeltaOrFallsBackToTheArchive) {
         EXPECT_EQ(server_.requestCount("/Sample.zip"), archives + (row.fromDelta ? 0 : 1)) << row.name;
         EXPECT_EQ(logged.find("could not be used") != std::string::npos, !row.fromDelta) << row.name << "\n" << logged;
         EXPECT_EQ(readFileIfAny(staging() + "/update.delta").empty(), !row.fromDelta) << row.name;
+        EXPECT_EQ(AutoUpdateStatus::of(configuration()).stagedFromDelta,
+                  row.fromDelta ? std::optional<std::string>("2.0-2: " + std::to_string(delta.size()) + " of " +
+                                                             std::to_string(release.payload.archiveSize) + " bytes")
+                                : std::nullopt)
+            << row.name;
         EXPECT_EQ(codesign({"--verify", "--deep", "--strict", staging() + "/Extracted/Sample.app"}).status, 0) << row.name;
         if (!row.installedExtra.empty()) platform::removeRecursively(installed_ + "/" + row.installedExtra);
     }

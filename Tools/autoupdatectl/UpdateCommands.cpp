@@ -203,6 +203,7 @@ int status(const std::vector<std::string>& arguments) {
               << "suppressed update: " << status.suppressedUpdate.value_or("none") << "\n"
               << "staged:            " << (status.staged.empty() ? "nothing" : status.staged.front()) << "\n";
     for (std::size_t n = 1; n < status.staged.size(); ++n) std::cout << "                   " << status.staged[n] << "\n";
+    if (status.stagedFromDelta) std::cout << "from a delta:      " << *status.stagedFromDelta << "\n";
     return upToDateStatus;
 }
 

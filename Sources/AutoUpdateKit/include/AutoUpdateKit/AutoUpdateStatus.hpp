@@ -20,6 +20,9 @@ struct AUTOUPDATEKIT_EXPORT AutoUpdateStatus {
     // The staged archive and the apps unpacked beside it, as paths; hidden entries (a
     // partial download) are left out.
     std::vector<std::string> staged;
+    // "<update id>: <delta bytes> of <archive bytes> bytes" when what is staged was
+    // rebuilt from a delta instead of downloading the archive.
+    std::optional<std::string> stagedFromDelta;
 
     // Reads the app's defaults (a file that does not parse reads as empty) and lists
     // the staging directory; changes nothing.
