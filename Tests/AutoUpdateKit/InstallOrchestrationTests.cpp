@@ -55,7 +55,7 @@ protected:
         std::string app = makeRelease(folder, *team_, server_.url("/unused.zip"), installed).app;
         ReleaseOptions update{"2.0", "2"};
         update.prepare = [this](const std::string& bundle) { makeSampleApp(bundle); };
-        publish(update);
+        published_ = publish(update);
         return app;
     }
 
@@ -79,6 +79,8 @@ protected:
             return error.description();
         }
     }
+
+    std::optional<Release> published_;
 
     // Waits (bounded: 30 s) for the marker to hold the line.
     bool launched(const std::string& line) {
@@ -271,6 +273,20 @@ TEST_F(Orchestration, TheAppSavesBeforeEveryInstallAndMayInstallWhenItQuits) {
     EXPECT_NE(run.bytes.find("update 2.0 (2) skipped by the user"), std::string::npos) << run.bytes;
     EXPECT_EQ(server_.requestCount("/Sample.zip"), downloads);
     EXPECT_EQ(versionAt(app), "1.0");
+}
+
+// An update rebuilt from a delta takes the same install path as an unpacked archive:
+// here the privileged helper's, which checks it again as root before installing it.
+TEST_F(Orchestration, AnUpdateRebuiltFromADeltaInstallsThroughTheHelper) {
+    Supervisor supervisor;
+    std::string app = installAndPublish("/Applications");
+    publishDelta(*published_, app);
+    auto run = runApp(app, "privileged");
+    EXPECT_NE(run.bytes.find("AutoUpdateKit: rebuilt update 2.0-2 from a delta of "), std::string::npos) << run.bytes;
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
+    ASSERT_TRUE(launched("2.0 0")) << run.bytes;
+    EXPECT_EQ(versionAt(app), "2.0");
+    EXPECT_EQ(codesign({"--verify", "--deep", "--strict", app}).status, 0);
 }
 
 TEST_F(Orchestration, AutoupdatectlInstallHandsOverAsTheAppWould) {

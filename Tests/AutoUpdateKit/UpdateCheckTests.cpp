@@ -1,8 +1,5 @@
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
 #include "AutoUpdateKit/AutoUpdateStatus.hpp"
-#include "AutoUpdateKit/ManifestExtension.hpp"
-#include "AutoUpdateKit/ManifestSignature.hpp"
-#include "BundleTree.hpp"
 
 #include "Files.hpp"
 #include "LocalHTTPServer.hpp"
@@ -412,19 +409,7 @@ TEST_F(UpdateCheck, AnAppThePackageManagerOwnsIsNeverUpdated) {
 // own checks, falls back to the archive in the same check, leaving nothing of itself.
 TEST_F(UpdateCheck, AnUpdateIsRebuiltFromADeltaOrFallsBackToTheArchive) {
     Release release = publish();
-    std::string deltaFile = folder_ / "Sample.delta";
-    auto made = platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdate-manifest",
-                                             {"delta", "--from", installed_, "--to", release.app, "--output", deltaFile});
-    ASSERT_EQ(made.status, 0) << made.bytes;
-    const std::string delta = readFile(deltaFile);
-    auto hex = [](const platform::Sha256Digest& digest) { return platform::hexLowercase(digest.data(), digest.size()); };
-    auto treeOf = [&](const std::string& app) { return hex(BundleTree::digest(BundleTree::scan(app))); };
-    ManifestExtension extension;
-    extension.deltas = {{"1.0", "1", server_.url("/Sample.delta"), static_cast<std::int64_t>(delta.size()),
-                         hex(platform::sha256(delta)), treeOf(installed_), treeOf(release.app)}};
-    extension.signatures = {ManifestExtensionCoding::sign(release.payload, extension, privateKey_)};
-    SignedUpdateManifest manifest{release.payload, ManifestSignature::sign(release.payload, privateKey_)};
-    server_.route("/manifest.json", {200, ManifestExtensionCoding::manifestData(manifest, extension)});
+    const std::string delta = publishDelta(release, installed_);
 
     std::string corrupt = delta;
     corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 1);

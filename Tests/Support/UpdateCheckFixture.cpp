@@ -5,6 +5,11 @@
 #include "WaitUntil.hpp"
 #include "ZipMaker.hpp"
 
+#include "AutoUpdateKit/AppVersion.hpp"
+#include "AutoUpdateKit/ManifestExtension.hpp"
+#include "AutoUpdateKit/ManifestSignature.hpp"
+#include "BundleTree.hpp"
+
 #include "Platform/Crypto.hpp"
 
 namespace testsupport {
@@ -37,6 +42,25 @@ AutoUpdateConfiguration UpdateCheck::configuration(const std::string& manifestPa
 
 AutoUpdateManager UpdateCheck::manager(const std::string& manifestPath) const {
     return AutoUpdateManager(configuration(manifestPath));
+}
+
+std::string UpdateCheck::publishDelta(const Release& release, const std::string& installed) {
+    std::string file = folder_ / "Sample.delta";
+    auto made = platform::runCapturingOutput(std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdate-manifest",
+                                             {"delta", "--from", installed, "--to", release.app, "--output", file});
+    if (made.status != 0) throw std::runtime_error("autoupdate-manifest delta failed: " + made.bytes);
+    std::string delta = readFile(file);
+    auto hex = [](const platform::Sha256Digest& digest) { return platform::hexLowercase(digest.data(), digest.size()); };
+    auto treeOf = [&](const std::string& app) { return hex(BundleTree::digest(BundleTree::scan(app))); };
+    AppVersion from = AppVersion::ofApp(installed);
+    ManifestExtension extension;
+    extension.deltas = {{from.version, from.build, server_.url("/Sample.delta"), static_cast<std::int64_t>(delta.size()),
+                         hex(platform::sha256(delta)), treeOf(installed), treeOf(release.app)}};
+    extension.signatures = {ManifestExtensionCoding::sign(release.payload, extension, privateKey_)};
+    SignedUpdateManifest manifest{release.payload, ManifestSignature::sign(release.payload, privateKey_)};
+    server_.route("/manifest.json", {200, ManifestExtensionCoding::manifestData(manifest, extension)});
+    server_.route("/Sample.delta", {200, delta});
+    return delta;
 }
 
 void UpdateCheck::serveArchive(const std::string& bytes) {
