@@ -29,18 +29,28 @@ std::optional<Answer> AppDispatch::answer(std::function<Answer()> work, const Ch
         std::mutex lock;
         std::condition_variable answered;
         std::optional<Answer> answer;
+        bool ended = false;
+    };
+    // Ends the wait however the app's callback returns, a throw included.
+    struct EndWaiting {
+        Waiting& waiting;
+        ~EndWaiting() {
+            std::lock_guard<std::mutex> guard(waiting.lock);
+            waiting.ended = true;
+            waiting.answered.notify_all();
+        }
     };
     auto waiting = std::make_shared<Waiting>();
     // The work sees the switch too: once the wait has ended, the app is not asked any more.
     callbacks_.executor([waiting, work = std::move(work), cancellation] {
         if (cancellation.isCancelled()) return;
+        EndWaiting end{*waiting};
         Answer answer = work();
         std::lock_guard<std::mutex> guard(waiting->lock);
         waiting->answer = std::move(answer);
-        waiting->answered.notify_all();
     });
     std::unique_lock<std::mutex> guard(waiting->lock);
-    while (!waiting->answer && !cancellation.isCancelled()) waiting->answered.wait_for(guard, cancellationPoll);
+    while (!waiting->ended && !cancellation.isCancelled()) waiting->answered.wait_for(guard, cancellationPoll);
     return waiting->answer;
 }
 

@@ -18,7 +18,8 @@ public:
 
     void log(const std::string& line) const;
     AutoUpdateProgressObserver progress() const;
-    // The consent's answer (installNow without one); nothing when cancelled first.
+    // The consent's answer (installNow without one); nothing when cancelled first, or
+    // when a consent run through the executor threw (the throw is the app's thread's).
     std::optional<AutoUpdateDecision> decide(const AutoUpdateCandidate& candidate, const CheckCancellation& cancellation) const;
     // The grace period the app asks for before a hand-over; nothing when cancelled first.
     std::optional<double> beforeInstall(const CheckCancellation& cancellation) const;

@@ -167,6 +167,9 @@ AutoUpdateOutcome checkAndAct(const AutoUpdateConfiguration& configuration, cons
     } catch (const AutoUpdateError& error) {
         outcome.error = error;
         app.log(failureLine(error));
+    } catch (const std::exception& error) {
+        // Only the app's own callbacks throw anything else; the library's thread lives on.
+        app.log(failureLine(error));
     }
     return outcome;
 }

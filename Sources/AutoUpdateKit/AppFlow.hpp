@@ -30,7 +30,8 @@ std::optional<AutoUpdateDecision> decideAndAct(const AutoUpdateCandidate& candid
                                                const AppDispatch& app, const CheckCancellation& cancellation);
 
 // The scheduler's and the start-up call's check, then decideAndAct for a ready update.
-// Never throws: an error is logged and returned.
+// Never throws: an error is logged and returned, and what an app's callback throws on
+// the calling thread is logged.
 AutoUpdateOutcome checkAndAct(const AutoUpdateConfiguration& configuration, const AppDispatch& app,
                               const CheckCancellation& cancellation);
 

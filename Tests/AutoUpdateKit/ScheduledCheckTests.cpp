@@ -167,6 +167,15 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalKeepsTheTimeAndReusesTheDownl
     writeFile(staging() + "/Sample-2.0.zip", archive);
     EXPECT_EQ(outcome(manager()), stagedOutcome());
     EXPECT_EQ(server_.requestCount("/Sample.zip"), 2u);
+
+    // A consent that throws is the app's own failure: logged, and the scheduler checks on.
+    {
+        auto throwing = [](const AutoUpdateCandidate&) -> AutoUpdateDecision { throw std::runtime_error("no window to ask in"); };
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.log(), .consent = throwing},
+                                      {std::chrono::seconds(1), std::chrono::seconds(0)});
+        scheduler.start();
+        EXPECT_TRUE(lines.waitFor("AutoUpdateKit: no window to ask in", 2));
+    }
     auto kept = defaults().string("AutoUpdateLastCheckTime");
     ASSERT_TRUE(kept);
     auto when = platform::parseISO8601(*kept);
