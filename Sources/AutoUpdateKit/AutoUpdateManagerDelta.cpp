@@ -41,8 +41,7 @@ std::optional<std::string> AutoUpdateManager::Check::rebuiltFromDelta(const Sign
         if (failure && failure->errorCase() == AutoUpdateError::Case::cancelled) throw;
         say("the delta from " + current.version + " (" + current.build + ") could not be used (" +
             (failure ? failure->logDescription() : std::string(error.what())) + "); downloading the whole archive");
-        staging_.reset();
-        return std::nullopt;
+        return std::nullopt;  // the archive's download resets the staging folder first
     }
     say("rebuilt update " + updateIdentifier(payload) + " from a delta of " + std::to_string(delta->size) + " bytes instead of the " +
         std::to_string(payload.archiveSize) + "-byte archive");

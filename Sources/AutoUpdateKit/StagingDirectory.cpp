@@ -62,10 +62,7 @@ std::optional<std::string> StagingDirectory::keptArchive(const std::string& arch
     auto folder = statusOf(path_);
     std::string archive = path_ + "/" + archiveFileName;
     auto status = folder && S_ISDIR(folder->st_mode) ? statusOf(archive) : std::nullopt;
-    if (signedSize <= 0 || !status || !S_ISREG(status->st_mode) || status->st_size != signedSize) {
-        reset();
-        return std::nullopt;
-    }
+    if (signedSize <= 0 || !status || !S_ISREG(status->st_mode) || status->st_size != signedSize) return std::nullopt;
     checkOnlyOursIsThere();
     for (const auto& name : platform::directoryEntries(path_)) {
         if (name != archiveFileName) platform::removeRecursively(path_ + "/" + name);

@@ -31,8 +31,8 @@ public:
     // folder again, empty.
     void reset() const;
     // The archive of that name kept from an earlier check when it is a regular file of
-    // exactly the signed size; everything else there is removed. Nothing (and the
-    // folder reset) otherwise: the caller downloads again.
+    // exactly the signed size; everything else there is removed. Nothing otherwise, and
+    // the folder as it was: every download starts by resetting it.
     std::optional<std::string> keptArchive(const std::string& archiveFileName, std::int64_t signedSize) const;
     // Removes everything unless the folder holds an unpacked app newer than the running
     // one: once an update is installed, or the server offers nothing newer, what was
