@@ -87,7 +87,7 @@ std::optional<std::string> AutoUpdateManager::Check::keptArchive(const UpdateMan
     }
     // An archive an earlier check left (the user said later) is taken again only when
     // its bytes still hash to the signed digest.
-    auto kept = staging_.keptArchive(payload.archiveFileName, payload.archiveSize);
+    auto kept = staging_.keptDownload(payload.archiveFileName, payload.archiveSize);
     if (!kept || digestMismatch(payload, *kept)) return std::nullopt;
     if (options.log) options.log("AutoUpdateKit: using the update " + updateIdentifier(payload) + " downloaded before");
     return kept;

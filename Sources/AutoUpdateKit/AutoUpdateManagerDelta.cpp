@@ -7,6 +7,7 @@
 #include "UpdateCheck.hpp"
 
 #include "ClientSettings.hpp"
+#include "FileHash.hpp"
 #include "InstalledApp.hpp"
 
 #include "Platform/FileSystem.hpp"
@@ -32,7 +33,12 @@ std::optional<std::string> AutoUpdateManager::Check::rebuiltFromDelta(const Sign
     const auto& payload = manifest.payload;
     std::string app = staging_.extractedFolder() + "/" + payload.appName + ".app";
     try {
-        std::string file = download(*url, delta->size, StagingDirectory::deltaFileName, options);
+        // A delta an earlier check left (the user said later) is taken again only when its
+        // bytes still hash to the signed digest.
+        auto kept = staging_.keptDownload(StagingDirectory::deltaFileName, delta->size);
+        bool reusable = kept && FileHash::hexDigest(platform::FileURL(*kept)) == delta->sha256;
+        if (reusable) say("using the delta downloaded before");
+        std::string file = reusable ? *kept : download(*url, delta->size, StagingDirectory::deltaFileName, options);
         platform::createDirectories(app);
         DeltaApplier::apply(*delta, file, installed.bundleURL().path(), app);
         validateExtractedApp(app, manifest);

@@ -58,16 +58,16 @@ void StagingDirectory::reset() const {
     platform::createDirectories(path_);
 }
 
-std::optional<std::string> StagingDirectory::keptArchive(const std::string& archiveFileName, std::int64_t signedSize) const {
+std::optional<std::string> StagingDirectory::keptDownload(const std::string& fileName, std::int64_t signedSize) const {
     auto folder = statusOf(path_);
-    std::string archive = path_ + "/" + archiveFileName;
-    auto status = folder && S_ISDIR(folder->st_mode) ? statusOf(archive) : std::nullopt;
+    std::string download = path_ + "/" + fileName;
+    auto status = folder && S_ISDIR(folder->st_mode) ? statusOf(download) : std::nullopt;
     if (signedSize <= 0 || !status || !S_ISREG(status->st_mode) || status->st_size != signedSize) return std::nullopt;
     checkOnlyOursIsThere();
     for (const auto& name : platform::directoryEntries(path_)) {
-        if (name != archiveFileName) platform::removeRecursively(path_ + "/" + name);
+        if (name != fileName) platform::removeRecursively(path_ + "/" + name);
     }
-    return archive;
+    return download;
 }
 
 void StagingDirectory::emptyUnlessNewerThan(const AppVersion& running) const {

@@ -1,6 +1,7 @@
 #pragma once
-// The staging directory belongs to the update client alone: it holds one archive, the
-// folder it is unpacked into and, while a download runs, a partial file. Whatever the
+// The staging directory belongs to the update client alone: it holds one download (an
+// archive or a delta), the folder it is unpacked or rebuilt into and, while a download
+// runs, a partial file. Whatever the
 // client removes there is only what it put there itself, so a staging path pointed at
 // a folder of the user's own deletes nothing.
 
@@ -30,10 +31,10 @@ public:
     // Removes everything (a link in its place is removed, not followed) and makes the
     // folder again, empty.
     void reset() const;
-    // The archive of that name kept from an earlier check when it is a regular file of
+    // The download of that name kept from an earlier check when it is a regular file of
     // exactly the signed size; everything else there is removed. Nothing otherwise, and
     // the folder as it was: every download starts by resetting it.
-    std::optional<std::string> keptArchive(const std::string& archiveFileName, std::int64_t signedSize) const;
+    std::optional<std::string> keptDownload(const std::string& fileName, std::int64_t signedSize) const;
     // Removes everything unless the folder holds an unpacked app newer than the running
     // one: once an update is installed, or the server offers nothing newer, what was
     // staged for it is no longer needed.

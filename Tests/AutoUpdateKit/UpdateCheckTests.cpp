@@ -405,7 +405,7 @@ TEST_F(UpdateCheck, AnAppThePackageManagerOwnsIsNeverUpdated) {
 }
 
 // A release that lists a delta from the installed version is rebuilt from it, and the
-// archive is never fetched; a delta that no longer fits the installed app, or fails its
+// archive is never fetched (nor the delta again at the next check); a delta that no longer fits the installed app, or fails its
 // own checks, falls back to the archive in the same check, leaving nothing of itself.
 TEST_F(UpdateCheck, AnUpdateIsRebuiltFromADeltaOrFallsBackToTheArchive) {
     Release release = publish();
@@ -446,6 +446,13 @@ TEST_F(UpdateCheck, AnUpdateIsRebuiltFromADeltaOrFallsBackToTheArchive) {
                                 : std::nullopt)
             << row.name;
         EXPECT_EQ(codesign({"--verify", "--deep", "--strict", staging() + "/Extracted/Sample.app"}).status, 0) << row.name;
+        if (row.fromDelta) {
+            // Put off: the next check rebuilds from the delta it kept, fetching nothing.
+            std::size_t deltas = server_.requestCount("/Sample.delta");
+            EXPECT_EQ(outcome(manager(), options), result);
+            EXPECT_EQ(server_.requestCount("/Sample.delta"), deltas);
+            EXPECT_NE(logged.find("using the delta downloaded before"), std::string::npos) << logged;
+        }
         if (!row.installedExtra.empty()) platform::removeRecursively(installed_ + "/" + row.installedExtra);
     }
 }
