@@ -33,9 +33,10 @@ platform::FileDescriptor openBelow(int folderFd, const std::string& name, int fl
 }
 
 struct Walk {
-    explicit Walk(const Limits& walkLimits) : limits(walkLimits) {}
+    Walk(const Limits& walkLimits, Contents walkContents) : limits(walkLimits), contents(walkContents) {}
 
     const Limits& limits;
+    Contents contents;
     std::vector<Entry> entries;
     platform::ReadBuffer buffer{1024 * 1024};
     platform::Sha256 hash;
@@ -77,7 +78,11 @@ struct Walk {
                 entries.push_back(entry);
                 folder(openBelow(folderFd, item, O_RDONLY | O_DIRECTORY, path).get(), path, root);
             } else if (S_ISREG(status.st_mode)) {
-                file(openBelow(folderFd, item, O_RDONLY, path).get(), path, entry);
+                if (contents == Contents::hashed) {
+                    file(openBelow(folderFd, item, O_RDONLY, path).get(), path, entry);
+                } else if ((entry.size = static_cast<std::uint64_t>(status.st_size)) > limits.fileSize) {
+                    fail(path, "is larger than " + std::to_string(limits.fileSize) + " bytes");
+                }
                 entries.push_back(entry);
             } else {
                 fail(path, "is neither a folder, a file nor a link");
@@ -88,14 +93,14 @@ struct Walk {
 
 }  // namespace
 
-std::vector<Entry> scan(const std::string& root, const Limits& limits) {
+std::vector<Entry> scan(const std::string& root, const Limits& limits, Contents contents) {
     platform::FileDescriptor rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!rootFd.valid()) platform::throwSystemError("open " + root);
-    return scan(rootFd.get(), root, limits);
+    return scan(rootFd.get(), root, limits, contents);
 }
 
-std::vector<Entry> scan(int rootFd, const std::string& root, const Limits& limits) {
-    Walk walk(limits);
+std::vector<Entry> scan(int rootFd, const std::string& root, const Limits& limits, Contents contents) {
+    Walk walk(limits, contents);
     walk.folder(rootFd, "", root);
     std::sort(walk.entries.begin(), walk.entries.end(), [](const Entry& a, const Entry& b) { return a.path < b.path; });
     return std::move(walk.entries);

@@ -31,13 +31,17 @@ struct Limits {
     std::uint64_t fileSize = std::uint64_t{4} << 30;
 };
 
+// Whether a scan reads every file for its digest, or takes only its size, leaving the
+// digest zeros, for a caller that hashes the content as it reads it anyway.
+enum class Contents { hashed, sizesOnly };
+
 // The entries under root in ascending byte-wise path order, the root itself left out.
 // Throws std::runtime_error for an entry that is not a folder, file or link, a mode
 // with more than permission bits, a path or link target the rules below refuse, or a
 // tree beyond the limits. No link is followed.
-std::vector<Entry> scan(const std::string& root, const Limits& limits = {});
+std::vector<Entry> scan(const std::string& root, const Limits& limits = {}, Contents contents = Contents::hashed);
 // The same for a folder already open; root names it in messages.
-std::vector<Entry> scan(int rootFd, const std::string& root, const Limits& limits = {});
+std::vector<Entry> scan(int rootFd, const std::string& root, const Limits& limits = {}, Contents contents = Contents::hashed);
 
 // SHA-256 over, for each entry in ascending byte-wise path order: the path, NUL, the
 // type letter (d, f or l), NUL, the mode as four octal digits, NUL, the digest as 64

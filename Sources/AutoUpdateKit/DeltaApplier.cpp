@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <map>
+#include <set>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,7 +79,7 @@ public:
             fail("its tree digests are not the ones the manifest names");
         }
         if (header.recordCount > 2 * limits_.tree.entries) fail("it has more records than two bundles may hold");
-        checkInstalledTree();
+        listInstalledTree();
         std::uint64_t records = 0;
         for (auto operation = Operation{decoder.u8()}; operation != Operation::end; operation = Operation{decoder.u8()}) {
             if (++records > header.recordCount) fail("it has more records than its header says");
@@ -86,22 +87,47 @@ public:
         }
         if (records != header.recordCount) fail("it has fewer records than its header says");
         if (!decoder.atEnd()) fail("it has bytes after its end record");
+        checkInstalledTree();
         checkResult();
     }
 
 private:
     [[noreturn]] void fail(const std::string& reason) const { throw DeltaError("The delta cannot be applied: " + reason + "."); }
 
+    // The installed files are hashed as they are copied or patched from, each read once;
+    // the installed tree's digest is checked when all are known, before the result's.
+    void listInstalledTree() {
+        for (auto& entry : BundleTree::scan(installed_, limits_.tree, BundleTree::Contents::sizesOnly)) {
+            std::string path = entry.path;
+            if (entry.type != BundleTree::EntryType::file) hashedOld_.insert(path);
+            oldEntries_.emplace(std::move(path), std::move(entry));
+        }
+    }
+
+    // An installed file read twice must read the same both times.
+    void noteOldDigest(const std::string& path, const platform::Sha256Digest& digest) {
+        auto& entry = oldEntries_.at(path);
+        if (!hashedOld_.insert(path).second && entry.digest != digest) fail("the installed \"" + path + "\" changed while it was read");
+        entry.digest = digest;
+    }
+
     void checkInstalledTree() {
-        auto entries = BundleTree::scan(installed_, limits_.tree);
+        std::vector<BundleTree::Entry> entries;
+        for (auto& [path, entry] : oldEntries_) {
+            if (!hashedOld_.contains(path)) {
+                std::uint64_t size = 0;
+                auto source = oldFile(path, size);
+                platform::Sha256 hash;
+                platform::ReadBuffer buffer(1024 * 1024);
+                platform::readInBlocks(source.get(), buffer, path, [&](const char* bytes, std::size_t length) { hash.update(bytes, length); });
+                noteOldDigest(path, hash.finish());
+            }
+            entries.push_back(entry);
+        }
         std::string found = hex(BundleTree::digest(entries));
         if (found != delta_.fromTreeSHA256) {
             throw DeltaError("The installed bundle " + installed_ + " is not the one the delta was made from (its tree digest is " +
                              found + ", the delta's " + delta_.fromTreeSHA256 + ").");
-        }
-        for (auto& entry : entries) {
-            std::string path = entry.path;
-            oldEntries_.emplace(std::move(path), std::move(entry));
         }
     }
 
@@ -152,9 +178,10 @@ private:
         return fd;
     }
 
-    // Writes one file as write produces it, refusing more bytes than declared, and
-    // checks its size and digest before giving it its mode.
-    void writeFile(const FileRecord& record, const std::function<void(const std::function<void(const char*, std::size_t)>&)>& produce) {
+    // Writes one file as produce makes it, refusing more bytes than declared, checks its
+    // size, gives it its mode and returns its digest.
+    platform::Sha256Digest writeFile(const FileRecord& record,
+                                     const std::function<void(const std::function<void(const char*, std::size_t)>&)>& produce) {
         auto [folder, name] = parentOf(stagingFd_, record.path);
         platform::FileDescriptor fd(::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.valid()) platform::throwSystemError("create " + record.path);
@@ -167,16 +194,21 @@ private:
             platform::writeAll(fd.get(), std::string_view(bytes, size), record.path);
         });
         if (written != record.size) fail("\"" + record.path + "\" comes out smaller than its declared size");
-        if (hash.finish() != record.digest) fail("\"" + record.path + "\" does not match its digest");
         if (::fchmod(fd.get(), record.mode) != 0) platform::throwSystemError("set the mode of " + record.path);
+        return hash.finish();
+    }
+
+    void built(const FileRecord& record, const platform::Sha256Digest& digest) {
+        if (digest != record.digest) fail("\"" + record.path + "\" does not match its digest");
+        built_.push_back({record.path, BundleTree::EntryType::file, record.mode, digest, record.size, {}});
     }
 
     void decodeFrame(DeltaFormat::Decoder& decoder, std::string_view reference, const FileRecord& record) {
-        writeFile(record, [&](const auto& sink) {
-            DeltaCompression::FrameDecoder frame(reference, record.size, sink);
-            decoder.data([&](const char* bytes, std::size_t size) { frame.feed(bytes, size); });
-            frame.finish();
-        });
+        built(record, writeFile(record, [&](const auto& sink) {
+                  DeltaCompression::FrameDecoder frame(reference, record.size, sink);
+                  decoder.data([&](const char* bytes, std::size_t size) { frame.feed(bytes, size); });
+                  frame.finish();
+              }));
     }
 
     void apply(Operation operation, DeltaFormat::Decoder& decoder) {
@@ -187,6 +219,7 @@ private:
             auto [folder, name] = parentOf(stagingFd_, path);
             if (::mkdirat(folder.get(), name.c_str(), 0700) != 0) platform::throwSystemError("create folder " + path);
             folderModes_[path] = mode;
+            built_.push_back({path, BundleTree::EntryType::folder, mode, {}, 0, {}});
             return;
         }
         case Operation::link: {
@@ -195,6 +228,7 @@ private:
             if (!BundleTree::isConfinedLinkTarget(path, target)) fail("it makes \"" + path + "\" a link that leaves the bundle");
             auto [folder, name] = parentOf(stagingFd_, path);
             if (::symlinkat(target.c_str(), folder.get(), name.c_str()) != 0) platform::throwSystemError("create link " + path);
+            built_.push_back({path, BundleTree::EntryType::link, 0, platform::sha256(target), 0, target});
             return;
         }
         case Operation::copy:
@@ -210,32 +244,35 @@ private:
             }
             std::uint64_t size = 0;
             auto source = oldFile(sourcePath, size);
-            if (operation == Operation::same) {
-                const auto& old = oldEntries_.at(sourcePath);
-                record.size = old.size, record.digest = old.digest;
-                counted(record);
-            }
+            if (operation == Operation::same) record.size = counted({record.path, record.mode, oldEntries_.at(sourcePath).size, {}}).size;
             platform::ReadBuffer buffer(1024 * 1024);
-            writeFile(record, [&](const auto& sink) { platform::readInBlocks(source.get(), buffer, record.path, sink); });
+            auto digest = writeFile(record, [&](const auto& sink) { platform::readInBlocks(source.get(), buffer, record.path, sink); });
+            noteOldDigest(sourcePath, digest);
+            if (operation == Operation::same) record.digest = digest;
+            built(record, digest);
             return;
         }
         case Operation::patch:
         case Operation::difference: {
             FileRecord record = fileRecord(decoder);
             std::uint64_t size = 0;
-            auto source = oldFile(decoder.text(limits_.tree.pathLength), size);
+            std::string sourcePath = decoder.text(limits_.tree.pathLength);
+            auto source = oldFile(sourcePath, size);
             MappedFile old(source.get(), static_cast<std::size_t>(size));
+            platform::Sha256 oldHash;
+            oldHash.update(old.bytes().data(), old.bytes().size());
+            noteOldDigest(sourcePath, oldHash.finish());
             if (operation == Operation::patch) {
                 decodeFrame(decoder, old.bytes(), record);
                 return;
             }
-            writeFile(record, [&](const auto& sink) {
-                DifferencePatch::Decoder difference(old.bytes(), sink);
-                DeltaCompression::FrameDecoder frame({}, record.size, [&](const char* bytes, std::size_t length) { difference.feed(bytes, length); });
-                decoder.data([&](const char* bytes, std::size_t length) { frame.feed(bytes, length); });
-                frame.finish();
-                difference.finish();
-            });
+            built(record, writeFile(record, [&](const auto& sink) {
+                      DifferencePatch::Decoder difference(old.bytes(), sink);
+                      DeltaCompression::FrameDecoder frame({}, record.size, [&](const char* bytes, std::size_t length) { difference.feed(bytes, length); });
+                      decoder.data([&](const char* bytes, std::size_t length) { frame.feed(bytes, length); });
+                      frame.finish();
+                      difference.finish();
+                  }));
             return;
         }
         case Operation::whole: decodeFrame(decoder, {}, fileRecord(decoder)); return;
@@ -248,14 +285,18 @@ private:
         }
     }
 
-    // The folders got their modes last, so that a read-only one could still be filled;
-    // the digest is taken with the modes they are about to get.
+    // Every file was hashed as it was written: the staging folder must hold exactly what
+    // was built, and what was built must be the new tree. The folders get their modes
+    // last, so that a read-only one could still be filled.
     void checkResult() {
-        auto entries = BundleTree::scan(stagingFd_, "the staging folder", limits_.tree);
-        for (auto& entry : entries) {
-            if (entry.type == BundleTree::EntryType::folder) entry.mode = folderModes_.at(entry.path);
+        auto entries = BundleTree::scan(stagingFd_, "the staging folder", limits_.tree, BundleTree::Contents::sizesOnly);
+        auto expected = built_;
+        for (auto& entry : expected) {
+            if (entry.type == BundleTree::EntryType::file) entry.digest = {};
+            if (entry.type == BundleTree::EntryType::folder) entry.mode = 0700;
         }
-        if (std::string found = hex(BundleTree::digest(entries)); found != delta_.toTreeSHA256) {
+        if (entries != expected) fail("the staging folder holds something other than what it built");
+        if (std::string found = hex(BundleTree::digest(built_)); found != delta_.toTreeSHA256) {
             fail("the rebuilt bundle's tree digest is " + found + ", not " + delta_.toTreeSHA256);
         }
         for (auto folder = folderModes_.rbegin(); folder != folderModes_.rend(); ++folder) {
@@ -270,6 +311,8 @@ private:
     int stagingFd_;
     const Limits& limits_;
     std::map<std::string, BundleTree::Entry> oldEntries_;
+    std::set<std::string> hashedOld_;
+    std::vector<BundleTree::Entry> built_;
     std::map<std::string, std::uint32_t> folderModes_;
     std::string lastPath_;
     std::string lastRemoval_;
