@@ -16,35 +16,21 @@ using testsupport::samplePayload;
 
 namespace {
 
+// The document publishers ship: the payload signed by the first key, the extension by each.
+std::string signedBy(const std::vector<std::string>& privateKeys, const UpdateManifestPayload& payload, ManifestExtension extension) {
+    for (const auto& key : privateKeys) extension.signatures.push_back(ManifestExtensionCoding::sign(payload, extension, key));
+    return ManifestExtensionCoding::manifestData({payload, ManifestSignature::sign(payload, privateKeys.front())}, extension);
+}
+
 struct Publisher {
     platform::Ed25519PrivateKey key = platform::Ed25519PrivateKey::generate();
     std::string privateKey = platform::base64Encode(key.seed());
     std::string publicKey = platform::base64Encode(key.publicKey().raw());
 
-    std::string document(const UpdateManifestPayload& payload, ManifestExtension extension) const;
-};
-
-// The document publishers ship: the payload signed by the first, the extension by each.
-std::string signedBy(const std::vector<const Publisher*>& signers, const UpdateManifestPayload& payload, ManifestExtension extension) {
-    for (const auto* signer : signers) extension.signatures.push_back(ManifestExtensionCoding::sign(payload, extension, signer->privateKey));
-    return ManifestExtensionCoding::manifestData({payload, ManifestSignature::sign(payload, signers.front()->privateKey)}, extension);
-}
-
-std::string Publisher::document(const UpdateManifestPayload& payload, ManifestExtension extension) const {
-    return signedBy({this}, payload, std::move(extension));
-}
-
-// The description of the error that refuses the document, or "trusted".
-std::string verdict(const ManifestTrust& trust, const std::string& document, std::optional<std::int64_t> highestAccepted,
-                    std::chrono::system_clock::time_point now) {
-    try {
-        trust.check(ManifestCoding::makeDecoder().decodeManifest(document), ManifestExtensionCoding::decodeExtension(document),
-                    highestAccepted, now);
-        return "trusted";
-    } catch (const AutoUpdateError& error) {
-        return error.description();
+    std::string document(const UpdateManifestPayload& payload, ManifestExtension extension) const {
+        return signedBy({privateKey}, payload, std::move(extension));
     }
-}
+};
 
 ManifestExtension sampleExtension() {
     ManifestExtension extension;
@@ -159,100 +145,75 @@ TEST(ManifestExtension, DecodingRefusesExtensionsOutsideTheRules) {
         replaced(valid, std::string(64, 'a'), std::string(64, 'A')),
         replaced(valid, std::string(64, 'b'), std::string(63, 'b')),
         replaced(valid, R"("fromVersion":"1")", R"("fromVersion":"")"),
+        R"({"signed":{"expires":"2027-01-07T12:00:00+00:00"},"signatures":[]})",
+        R"({"signed":{"sequence":0},"signatures":[]})",
+        R"({"signed":{"sequence":-3},"signatures":[]})",
+        R"({"signed":{"channel":""},"signatures":[]})",
     };
     for (const auto& extension : refused) {
         EXPECT_THROW(ManifestExtensionCoding::decodeExtension(document(extension)), DecodingError) << extension;
     }
 }
 
-// Freshness and binding: an expiry passed by more than the hour of clock skew, a
-// sequence below the one accepted, freshness missing where it is required, and a
-// manifest of another app or channel are refused; the same manifest fetched twice is not.
-TEST(ManifestTrust, RefusesStaleReplayedAndMisboundManifests) {
+// Freshness, binding and rotation: an expiry passed by more than the hour of clock skew,
+// a sequence below the one accepted (the same manifest fetched twice is fine), freshness
+// missing where it is required, another app or channel, and fewer distinct listed keys
+// than the threshold (a key's signature repeated counts once) are refused.
+TEST(ManifestTrust, RefusesStaleReplayedMisboundAndUndersignedManifests) {
     using namespace std::chrono_literals;
-    Publisher publisher;
-    const std::chrono::sys_seconds expires = std::chrono::sys_days(std::chrono::year(2027) / 1 / 7) + 12h;
-    const std::string expired = "The update manifest expired on 2027-01-07T12:00:00Z.";
-    const std::string older = "The update manifest is older than one already accepted.";
-    struct Row {
-        std::string name;
-        std::function<void(ManifestExtension&, ManifestTrust&)> edit;
-        std::chrono::seconds sinceExpiry;
-        std::optional<std::int64_t> highestAccepted;
-        std::string expected;
-    };
-    auto unfresh = [](ManifestExtension& extension, ManifestTrust&) {
-        extension.expires.reset();
-        extension.sequence.reset();
-    };
-    auto requireFresh = [](ManifestExtension&, ManifestTrust& trust) { trust.requireFresh = true; };
-    const Row rows[] = {
-        {"before expiry, higher sequence", {}, -24h, 6, "trusted"},
-        {"skew just inside", {}, 1h - 1s, std::nullopt, "trusted"},
-        {"skew at the edge", {}, 1h, std::nullopt, "trusted"},
-        {"skew just outside", {}, 1h + 1s, std::nullopt, expired},
-        {"replayed lower sequence", {}, -24h, 8, older},
-        {"same manifest again", {}, -24h, 7, "trusted"},
-        {"fresh where required", requireFresh, -24h, 7, "trusted"},
-        {"no freshness, not required", unfresh, 1000h, 8, "trusted"},
-        {"no freshness, required",
-         [&](ManifestExtension& extension, ManifestTrust& trust) {
-             unfresh(extension, trust);
-             trust.requireFresh = true;
-         },
-         -24h,
-         std::nullopt, "The update manifest has no signed expiry and sequence number, which this app requires."},
-        {"another app", [](ManifestExtension& extension, ManifestTrust&) { extension.bundleIdentifier = "com.example.other"; }, -24h,
-         std::nullopt, "The update manifest is for another app. Expected com.example.sample, got com.example.other."},
-        {"beta manifest, stable app", [](ManifestExtension& extension, ManifestTrust&) { extension.channel = "beta"; }, -24h,
-         std::nullopt, "The update manifest is for the channel \"beta\", not this app's channel \"stable\"."},
-        {"stable manifest, beta app", [](ManifestExtension&, ManifestTrust& trust) { trust.channel = "beta"; }, -24h, std::nullopt,
-         "The update manifest is for the channel \"stable\", not this app's channel \"beta\"."},
-        {"beta manifest, beta app",
-         [](ManifestExtension& extension, ManifestTrust& trust) { extension.channel = trust.channel = "beta"; }, -24h, std::nullopt,
-         "trusted"},
-    };
-    for (const auto& row : rows) {
-        ManifestExtension extension;
-        extension.expires = expires;
-        extension.sequence = 7;
-        extension.bundleIdentifier = "com.example.sample";
-        ManifestTrust trust{{publisher.publicKey}, 1, false, "com.example.sample", "stable"};
-        if (row.edit) row.edit(extension, trust);
-        std::string document = publisher.document(samplePayload(), extension);
-        EXPECT_EQ(verdict(trust, document, row.highestAccepted, expires + row.sinceExpiry), row.expected) << row.name;
-    }
-}
-
-// A rotation: the app lists the old and the new key, and a manifest is good when one of
-// them signed it, or as many distinct ones as the threshold asks; one key's signature
-// repeated counts once.
-TEST(ManifestTrust, CountsDistinctListedKeysThatSignedAgainstTheThreshold) {
     Publisher oldKey, newKey, stranger;
+    const std::chrono::sys_seconds expires = std::chrono::sys_days(std::chrono::year(2027) / 1 / 7) + 12h;
     const std::string invalid = "The update manifest signature is not valid.";
     const std::string oneOfTwo = "The update manifest is signed by 1 of the 2 manifest keys this app requires.";
     struct Row {
-        std::string name;
-        std::vector<const Publisher*> signers;
-        std::vector<const Publisher*> listed;
-        std::size_t threshold;
-        std::string expected;
+        std::vector<std::string> signers = {};  // none: the old key
+        std::vector<std::string> listed = {};   // none: the old and the new key
+        std::size_t threshold = 1;
+        bool fresh = true, required = false;
+        std::chrono::seconds sinceExpiry = -24h;
+        std::optional<std::int64_t> highestAccepted = std::nullopt;
+        std::optional<std::string> bundleIdentifier = "com.example.sample", channel = std::nullopt;
+        std::string appChannel = "stable", expected = "trusted";
     };
     const Row rows[] = {
-        {"old key only", {&oldKey}, {&oldKey, &newKey}, 1, "trusted"},
-        {"new key only", {&newKey}, {&oldKey, &newKey}, 1, "trusted"},
-        {"both", {&oldKey, &newKey}, {&oldKey, &newKey}, 1, "trusted"},
-        {"both, threshold 2", {&newKey, &oldKey}, {&oldKey, &newKey}, 2, "trusted"},
-        {"one valid, threshold 2", {&oldKey, &stranger}, {&oldKey, &newKey}, 2, oneOfTwo},
-        {"one key twice, threshold 2", {&oldKey, &oldKey}, {&oldKey, &newKey}, 2, oneOfTwo},
-        {"dropped key only", {&oldKey}, {&newKey}, 1, invalid},
-        {"unlisted key", {&stranger}, {&oldKey, &newKey}, 1, invalid},
+        {.required = true, .highestAccepted = 6},
+        {.sinceExpiry = 1h},
+        {.sinceExpiry = 1h + 1s, .expected = "The update manifest expired on 2027-01-07T12:00:00Z."},
+        {.highestAccepted = 8, .expected = "The update manifest is older than one already accepted."},
+        {.highestAccepted = 7},
+        {.fresh = false, .sinceExpiry = 1000h, .highestAccepted = 8},
+        {.fresh = false, .required = true, .expected = "The update manifest has no signed expiry and sequence number, which this app requires."},
+        {.bundleIdentifier = "com.example.other",
+         .expected = "The update manifest is for another app. Expected com.example.sample, got com.example.other."},
+        {.channel = "beta", .expected = "The update manifest is for the channel \"beta\", not this app's channel \"stable\"."},
+        {.appChannel = "beta", .expected = "The update manifest is for the channel \"stable\", not this app's channel \"beta\"."},
+        {.channel = "beta", .appChannel = "beta"},
+        {.signers = {newKey.privateKey}},
+        {.signers = {oldKey.privateKey, newKey.privateKey}},
+        {.signers = {newKey.privateKey, oldKey.privateKey}, .threshold = 2},
+        {.signers = {oldKey.privateKey, stranger.privateKey}, .threshold = 2, .expected = oneOfTwo},
+        {.signers = {oldKey.privateKey, oldKey.privateKey}, .threshold = 2, .expected = oneOfTwo},
+        {.listed = {oldKey.publicKey, oldKey.publicKey + "\n"}, .threshold = 2, .expected = oneOfTwo},
+        {.listed = {newKey.publicKey}, .expected = invalid},
+        {.signers = {stranger.privateKey}, .expected = invalid},
     };
     for (const auto& row : rows) {
-        ManifestTrust trust;
-        for (const auto* key : row.listed) trust.publicKeys.push_back(key->publicKey);
-        trust.threshold = row.threshold;
-        std::string document = signedBy(row.signers, samplePayload(), {});
-        EXPECT_EQ(verdict(trust, document, std::nullopt, std::chrono::system_clock::now()), row.expected) << row.name;
+        ManifestExtension extension;
+        extension.expires = row.fresh ? std::optional(expires) : std::nullopt;
+        extension.sequence = row.fresh ? std::optional<std::int64_t>(7) : std::nullopt;
+        extension.bundleIdentifier = row.bundleIdentifier;
+        extension.channel = row.channel;
+        auto listed = row.listed.empty() ? std::vector<std::string>{oldKey.publicKey, newKey.publicKey} : row.listed;
+        ManifestTrust trust{listed, row.threshold, row.required, "com.example.sample", row.appChannel};
+        auto signers = row.signers.empty() ? std::vector<std::string>{oldKey.privateKey} : row.signers;
+        std::string document = signedBy(signers, samplePayload(), extension);
+        std::string verdict = "trusted";
+        try {
+            trust.check(ManifestCoding::makeDecoder().decodeManifest(document), ManifestExtensionCoding::decodeExtension(document),
+                        row.highestAccepted, expires + row.sinceExpiry);
+        } catch (const AutoUpdateError& error) {
+            verdict = error.description();
+        }
+        EXPECT_EQ(verdict, row.expected) << &row - rows;
     }
 }

@@ -450,8 +450,7 @@ TEST_F(UpdateCheck, AnUpdateIsRebuiltFromADeltaOrFallsBackToTheArchive) {
     }
 }
 
-// The highest sequence accepted is kept with the app's settings before the update is
-// staged: a lower one served later is refused, the same one again is not.
+// The highest sequence accepted is kept: a lower one is refused later, the same one not.
 TEST_F(UpdateCheck, AManifestBelowTheAcceptedSequenceIsRefused) {
     Release release = publish();
     ManifestExtension extension;

@@ -195,16 +195,13 @@ int runDelta(const std::vector<std::string>& arguments) {
     return 0;
 }
 
-int runSign(const std::vector<std::string>& givenArguments) {
-    std::vector<std::string> arguments = givenArguments;
-    auto keys = takeSigningKeys(arguments);
-    auto parsed = commandline::parse(arguments, {"--expires-in"}, {});
-    if (parsed.positionals.size() != 1) throw UsageError("sign takes one payload file");
-    std::string input = commandline::readInput(parsed.positionals[0]);
+int runSign(const std::vector<std::string>& arguments) {
+    auto [keys, validFor, files] = signingOptions(arguments);
+    if (files.size() != 1) throw UsageError("sign takes one payload file");
+    std::string input = commandline::readInput(files[0]);
     // A document with an extension (as make writes it with deltas) is signed whole:
     // the payload and the extension, each with its own signature.
     auto extension = decodeExtension(input);
-    auto validFor = parsed.value("--expires-in");
     if (!extension && keys.size() == 1 && !validFor) {
         auto payload = makeDecoder().decodePayload(input);
         std::cout << manifestData({payload, autoupdatekit::ManifestSignature::sign(payload, keys.front())});

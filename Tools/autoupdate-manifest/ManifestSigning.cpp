@@ -21,12 +21,10 @@ using commandline::UsageError;
 // Longer would be no expiry at all.
 constexpr std::chrono::seconds longestValidity = std::chrono::days(3650);
 
-int runRefresh(const std::vector<std::string>& givenArguments) {
-    std::vector<std::string> arguments = givenArguments;
-    auto keys = takeSigningKeys(arguments);
-    auto parsed = commandline::parse(arguments, {"--expires-in"}, {});
-    if (parsed.positionals.size() != 1) throw UsageError("refresh takes one manifest file");
-    std::string document = commandline::readInput(parsed.positionals[0]);
+int runRefresh(const std::vector<std::string>& arguments) {
+    auto [keys, validFor, files] = signingOptions(arguments);
+    if (files.size() != 1) throw UsageError("refresh takes one manifest file");
+    std::string document = commandline::readInput(files[0]);
     auto manifest = makeDecoder().decodeManifest(document);
     // Re-signing whatever a mirror changed would launder it: the manifest must already
     // be this publisher's.
@@ -36,20 +34,24 @@ int runRefresh(const std::vector<std::string>& givenArguments) {
     });
     if (!ours) throw std::runtime_error("the manifest's signature is not by one of the given keys; sign its payload instead");
     auto extension = autoupdatekit::ManifestExtensionCoding::decodeExtension(document).value_or(autoupdatekit::ManifestExtension{});
-    freshen(extension, parseDuration(parsed.value("--expires-in").value_or("30d"), "--expires-in"));
+    freshen(extension, parseDuration(validFor.value_or("30d"), "--expires-in"));
     std::cout << signedDocument(manifest.payload, extension, keys);
     return 0;
 }
 
 }  // namespace
 
-std::vector<std::string> takeSigningKeys(std::vector<std::string>& arguments) {
-    std::vector<std::string> keys;
+SigningOptions signingOptions(const std::vector<std::string>& givenArguments) {
+    std::vector<std::string> arguments = givenArguments;
+    SigningOptions options;
     for (const auto& file : commandline::takeRepeatedOption(arguments, "--key")) {
-        keys.push_back(platform::base64Encode(platform::privateKeyFromText(commandline::readInput(file), file).seed()));
+        options.keys.push_back(platform::base64Encode(platform::privateKeyFromText(commandline::readInput(file), file).seed()));
     }
-    if (keys.empty()) throw UsageError("--key is required");
-    return keys;
+    if (options.keys.empty()) throw UsageError("--key is required");
+    auto parsed = commandline::parse(arguments, {"--expires-in"}, {});
+    options.validFor = parsed.value("--expires-in");
+    options.files = parsed.positionals;
+    return options;
 }
 
 std::chrono::seconds parseDuration(const std::string& text, const std::string& option) {

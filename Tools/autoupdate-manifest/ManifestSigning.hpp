@@ -5,14 +5,21 @@
 #include "AutoUpdateKit/ManifestExtension.hpp"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace manifestcommands {
 
-// The private keys of every "--key FILE", taken out of the arguments in order, as
-// base64 seeds; a UsageError when there is none.
-std::vector<std::string> takeSigningKeys(std::vector<std::string>& arguments);
+struct SigningOptions {
+    std::vector<std::string> keys;  // base64 seeds, in the order given
+    std::optional<std::string> validFor;
+    std::vector<std::string> files;
+};
+
+// The private keys of every "--key FILE", "--expires-in" and the file arguments; a
+// UsageError when there is no key or another option.
+SigningOptions signingOptions(const std::vector<std::string>& arguments);
 
 // "30d", "12h", "45m" or "90s", at most ten years; a UsageError for anything else.
 std::chrono::seconds parseDuration(const std::string& text, const std::string& option);
