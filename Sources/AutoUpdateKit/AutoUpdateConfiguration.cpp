@@ -4,10 +4,13 @@
 #include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
 #include "ClientSettings.hpp"
 #include "InstalledApp.hpp"
+#include "ManifestTrust.hpp"
 
 #include "Platform/FileSystem.hpp"
 #include "Platform/TextEncoding.hpp"
 #include "Platform/UserDirectories.hpp"
+
+#include <algorithm>
 
 namespace autoupdatekit {
 namespace {
@@ -43,15 +46,26 @@ platform::Bundle bundleAt(const std::string& appPath) {
 std::optional<AutoUpdateConfiguration> configured(const platform::Bundle& bundle) {
     ClientSettings settings(bundle);
     auto urlText = settings.text("AutoUpdateManifestURL");
-    auto publicKey = settings.text("AutoUpdateManifestPublicKey");
-    if (!urlText || !publicKey) return std::nullopt;
+    auto publicKey = settings.text("AutoUpdateManifestPublicKey").value_or("");
+    auto publicKeys = settings.texts("AutoUpdateManifestPublicKeys").value_or(std::vector<std::string>{});
+    if (!urlText) return std::nullopt;
     // The trimmed texts only decide blankness; the texts as read are used.
     if (platform::trimmingWhitespaceAndNewlines(*urlText).empty()) return std::nullopt;
-    if (platform::trimmingWhitespaceAndNewlines(*publicKey).empty()) return std::nullopt;
+    bool anyKey = std::any_of(publicKeys.begin(), publicKeys.end(),
+                              [](const std::string& key) { return !platform::trimmingWhitespaceAndNewlines(key).empty(); });
+    if (!anyKey && platform::trimmingWhitespaceAndNewlines(publicKey).empty()) return std::nullopt;
     auto url = URL::parse(*urlText);
     if (!url) throw AutoUpdateError::invalidManifestURL(*urlText);
     auto serviceName = settings.text(PrivilegedUpdateDefaults::machServiceNameKey).value_or(defaultMachServiceName(bundle));
-    return AutoUpdateConfiguration(*url, *publicKey, bundle.bundleURL().path(), std::nullopt, serviceName);
+    AutoUpdateConfiguration configuration(*url, publicKey, bundle.bundleURL().path(), std::nullopt, serviceName);
+    configuration.publicKeysBase64 = std::move(publicKeys);
+    configuration.keyThreshold = settings.integer("AutoUpdateManifestKeyThreshold").value_or(1);
+    configuration.requireFreshManifest = settings.flag("AutoUpdateRequireFreshManifest").value_or(false);
+    configuration.channel = settings.text("AutoUpdateChannel").value_or("stable");
+    // A threshold the keys cannot meet is the app maker's error to see now, not at the
+    // first check.
+    manifestTrust(configuration, bundle.bundleIdentifier());
+    return configuration;
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include "AppFlow.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
-#include "AutoUpdateKit/ManifestSignature.hpp"
 #include "ClientSettings.hpp"
 #include "InstalledApp.hpp"
+#include "ManifestTrust.hpp"
 #include "PackageOwnership.hpp"
 #include "ScheduledCheckRules.hpp"
 #include "SuppressedUpdate.hpp"
@@ -86,13 +86,13 @@ AutoUpdateCheckResult AutoUpdateManager::Check::run(const AutoUpdateCheckOptions
     };
     stopIfCancelled();
     auto [manifest, extension] = loadManifest(cancellation);
-    if (!ManifestSignature::verify(manifest, configuration_.publicKeyBase64)) throw AutoUpdateError::invalidManifestSignature();
-    if (extension && !ManifestExtensionCoding::verify(manifest.payload, *extension, configuration_.publicKeyBase64)) {
-        throw AutoUpdateError::invalidManifestSignature();
-    }
+    const platform::Bundle& app = installedApp(configuration_).bundle();
+    // Before anything else, an up-to-date answer included: a frozen manifest's answer
+    // is always "up to date".
+    ClientSettings settings(app);
+    manifestTrust(configuration_, app.bundleIdentifier()).accept(manifest, extension, settings, options.now);
     const auto& payload = manifest.payload;
 
-    const platform::Bundle& app = installedApp(configuration_).bundle();
     AppVersion current = bundleVersion(app);
     auto upToDate = AutoUpdateCheckResult::upToDate(current.version, current.build, payload.version, payload.build);
     if (AppVersion::compare({payload.version, payload.build}, current) != 1) {
@@ -108,7 +108,6 @@ AutoUpdateCheckResult AutoUpdateManager::Check::run(const AutoUpdateCheckOptions
     // Before the suppression step: a release passed over is not offered, so it must not
     // clear the suppression of another one.
     if (options.scheduled) {
-        ClientSettings settings(app);
         if (auto reason = scheduledPassOver(payload, settings, options.now)) {
             if (options.log) options.log("AutoUpdateKit: " + *reason);
             return upToDate;

@@ -1,5 +1,6 @@
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
 
+#include "Platform/Identifiers.hpp"
 #include "Platform/TextEncoding.hpp"
 
 namespace autoupdatekit {
@@ -117,6 +118,38 @@ AutoUpdateError AutoUpdateError::stagingFailed(const std::string& path, const st
 
 AutoUpdateError AutoUpdateError::installHandOverFailed(const std::string& detail) {
     return {Case::installHandOverFailed, "The update could not be handed over for installing; nothing was changed.", detail};
+}
+
+AutoUpdateError AutoUpdateError::manifestExpired(std::chrono::sys_seconds expires) {
+    return {Case::manifestExpired, "The update manifest expired on " + platform::iso8601UTC(expires) + "."};
+}
+
+AutoUpdateError AutoUpdateError::manifestReplayed(std::int64_t sequence, std::int64_t accepted) {
+    return {Case::manifestReplayed, "The update manifest is older than one already accepted.",
+            "sequence " + std::to_string(sequence) + ", accepted " + std::to_string(accepted)};
+}
+
+AutoUpdateError AutoUpdateError::manifestNotFresh() {
+    return {Case::manifestNotFresh, "The update manifest has no signed expiry and sequence number, which this app requires."};
+}
+
+AutoUpdateError AutoUpdateError::manifestForAnotherApp(const std::optional<std::string>& expected, const std::string& named) {
+    return {Case::manifestForAnotherApp,
+            "The update manifest is for another app. Expected " + expected.value_or("nil") + ", got " + named + "."};
+}
+
+AutoUpdateError AutoUpdateError::manifestForAnotherChannel(const std::string& expected, const std::string& named) {
+    return {Case::manifestForAnotherChannel,
+            "The update manifest is for the channel \"" + named + "\", not this app's channel \"" + expected + "\"."};
+}
+
+AutoUpdateError AutoUpdateError::tooFewManifestKeys(std::size_t valid, std::size_t required) {
+    return {Case::tooFewManifestKeys, "The update manifest is signed by " + std::to_string(valid) + " of the " +
+                                          std::to_string(required) + " manifest keys this app requires."};
+}
+
+AutoUpdateError AutoUpdateError::invalidManifestKeys(const std::string& detail) {
+    return {Case::invalidManifestKeys, "The configured manifest keys cannot be used.", detail};
 }
 
 std::string AutoUpdateError::logDescription() const { return detail_.empty() ? description_ : description_ + " (" + detail_ + ")"; }

@@ -23,6 +23,18 @@ std::optional<bool> flagValue(const platform::PropertyValue& value) {
     return std::nullopt;
 }
 
+std::optional<std::vector<std::string>> textsValue(const platform::PropertyValue& value) {
+    const auto* array = value.getIf<platform::PropertyArray>();
+    if (array == nullptr || array->empty()) return std::nullopt;
+    std::vector<std::string> texts;
+    for (const auto& element : *array) {
+        auto text = nonEmptyText(element);
+        if (!text) return std::nullopt;
+        texts.push_back(*text);
+    }
+    return texts;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> integerValue(const platform::PropertyValue& value) {
@@ -60,6 +72,8 @@ std::optional<std::string> ClientSettings::text(const std::string& key) const { 
 std::optional<std::int64_t> ClientSettings::integer(const std::string& key) const { return lookUp(key, integerValue); }
 
 std::optional<bool> ClientSettings::flag(const std::string& key) const { return lookUp(key, flagValue); }
+
+std::optional<std::vector<std::string>> ClientSettings::texts(const std::string& key) const { return lookUp(key, textsValue); }
 
 std::optional<platform::PropertyValue> ClientSettings::record(const std::string& key) const {
     if (!defaults_) return std::nullopt;

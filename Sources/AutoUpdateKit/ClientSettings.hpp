@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 class Bundle;
@@ -27,6 +28,8 @@ inline constexpr const char* phasedRolloutIntervalKey = "AutoUpdatePhasedRollout
 inline constexpr const char* rolloutGroupKey = "AutoUpdateRolloutGroup";
 // "<update id>: <delta bytes> of <archive bytes> bytes", kept when a delta was used.
 inline constexpr const char* stagedFromDeltaKey = "AutoUpdateStagedFromDelta";
+// The highest manifest sequence number accepted, by channel.
+inline constexpr const char* acceptedSequencesKey = "AutoUpdateAcceptedManifestSequences";
 
 class ClientSettings {
 public:
@@ -37,6 +40,8 @@ public:
     // A value that is no usable number or flag falls through the same way.
     std::optional<std::int64_t> integer(const std::string& key) const;
     std::optional<bool> flag(const std::string& key) const;
+    // A non-empty array of non-empty texts.
+    std::optional<std::vector<std::string>> texts(const std::string& key) const;
 
     // The app's own defaults only; nothing when the bundle has no usable domain or its
     // file does not parse.

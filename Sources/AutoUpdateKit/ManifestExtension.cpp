@@ -5,10 +5,12 @@
 #include "JSONReading.hpp"
 #include "JSONWriter.hpp"
 #include "Platform/Crypto.hpp"
+#include "Platform/Identifiers.hpp"
 #include "Platform/TextEncoding.hpp"
 #include "Platform/WebURL.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <set>
 
 namespace autoupdatekit::ManifestExtensionCoding {
@@ -24,7 +26,7 @@ constexpr std::size_t maximumSignatures = 8;
 constexpr std::size_t maximumDeltas = 64;
 constexpr std::size_t maximumSignedValues = 4096;
 
-const std::set<std::string> knownMembers = {"deltas", "mustUnderstand"};
+const std::set<std::string> knownMembers = {"bundleIdentifier", "channel", "deltas", "expires", "mustUnderstand", "sequence"};
 const std::set<std::string> deltaKeys = {"fromBuild", "fromTreeSHA256", "fromVersion", "sha256", "size",
                                          "toTreeSHA256", "url"};
 
@@ -78,6 +80,29 @@ void checkMustUnderstand(const Json& names) {
     }
 }
 
+// Reads a freshness or binding member into the extension; false for any other member.
+bool readFreshnessOrBinding(const std::string& key, const Json& value, ManifestExtension& decoded) {
+    if (key == "expires") {
+        std::string text = value.is_string() ? value.get<std::string>() : "";
+        auto time = platform::parseISO8601(text);
+        // One form only, so the signed text is rebuilt byte for byte from the time.
+        if (!time || platform::iso8601UTC(*time) != text) refuse("\"expires\" is not a UTC time like 2027-01-07T12:00:00Z");
+        decoded.expires = *time;
+    } else if (key == "sequence") {
+        // The parser keeps every whole number above zero as unsigned.
+        bool positive = value.is_number_unsigned() && value.get<std::uint64_t>() > 0 &&
+                        value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+        if (!positive) refuse("\"sequence\" is not a positive 64-bit integer");
+        decoded.sequence = value.get<std::int64_t>();
+    } else if (key == "bundleIdentifier" || key == "channel") {
+        if (!value.is_string() || value.get<std::string>().empty()) refuse("\"" + key + "\" is not a non-empty text");
+        (key == "channel" ? decoded.channel : decoded.bundleIdentifier) = value.get<std::string>();
+    } else {
+        return false;
+    }
+    return true;
+}
+
 ManifestExtension extensionFrom(const Json& extension) {
     if (!extension.is_object()) refuse("it is " + describeType(extension) + ", not a dictionary");
     for (const auto& item : extension.items()) {
@@ -92,7 +117,7 @@ ManifestExtension extensionFrom(const Json& extension) {
                 refuse("\"deltas\" is not a list of 1 to " + std::to_string(maximumDeltas) + " deltas");
             }
             for (const auto& delta : item.value()) decoded.deltas.push_back(deltaFrom(delta));
-        } else {
+        } else if (!readFreshnessOrBinding(item.key(), item.value(), decoded)) {
             if (item.key() == "mustUnderstand") checkMustUnderstand(item.value());
             decoded.otherMembers[item.key()] = canonicalJSONText(item.value());
         }
@@ -118,6 +143,10 @@ Json signedObject(const ManifestExtension& extension) {
         }
         object["deltas"] = std::move(deltas);
     }
+    if (extension.expires) object["expires"] = platform::iso8601UTC(*extension.expires);
+    if (extension.sequence) object["sequence"] = *extension.sequence;
+    if (extension.bundleIdentifier) object["bundleIdentifier"] = *extension.bundleIdentifier;
+    if (extension.channel) object["channel"] = *extension.channel;
     return object;
 }
 
@@ -155,14 +184,25 @@ std::string sign(const UpdateManifestPayload& payload, const ManifestExtension& 
 }
 
 bool verify(const UpdateManifestPayload& payload, const ManifestExtension& extension, const std::string& publicKeyBase64) {
-    auto keyBytes = decodeBase64(publicKeyBase64);
-    if (!keyBytes) throw ManifestSignatureError(ManifestSignatureError::Case::invalidPublicKey);
-    platform::Ed25519PublicKey key(*keyBytes);
+    return countSigningKeys(payload, extension, {publicKeyBase64}) == 1;
+}
+
+std::size_t countSigningKeys(const UpdateManifestPayload& payload, const ManifestExtension& extension,
+                             const std::vector<std::string>& publicKeysBase64) {
+    std::set<platform::Bytes> keys;
+    for (const auto& text : publicKeysBase64) {
+        auto keyBytes = decodeBase64(text);
+        if (!keyBytes) throw ManifestSignatureError(ManifestSignatureError::Case::invalidPublicKey);
+        keys.insert(*keyBytes);
+    }
     std::string message = signedData(payload, extension);
-    return std::any_of(extension.signatures.begin(), extension.signatures.end(), [&](const std::string& text) {
-        auto signature = decodeBase64(text);
-        return signature && key.isValidSignature(*signature, message);
-    });
+    return static_cast<std::size_t>(std::count_if(keys.begin(), keys.end(), [&](const platform::Bytes& keyBytes) {
+        platform::Ed25519PublicKey key(keyBytes);
+        return std::any_of(extension.signatures.begin(), extension.signatures.end(), [&](const std::string& text) {
+            auto signature = decodeBase64(text);
+            return signature && key.isValidSignature(*signature, message);
+        });
+    }));
 }
 
 }  // namespace autoupdatekit::ManifestExtensionCoding

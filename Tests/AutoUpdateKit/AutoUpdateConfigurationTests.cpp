@@ -93,3 +93,24 @@ TEST_F(Configuration, BlankOrMissingValuesMeanNotConfiguredAndAnUnparsableURLIsA
     setDefault("AutoUpdateManifestURL", "   ");
     EXPECT_FALSE(configurationFor(good));
 }
+
+// A rotation's key list configures the app alone; the threshold counts distinct keys,
+// so a key listed twice cannot meet a threshold of 2, and that is refused when read.
+TEST_F(Configuration, ReadsKeysThresholdFreshnessAndChannelAndRefusesAThresholdTheKeysCannotMeet) {
+    platform::PropertyDictionary info{{"AutoUpdateManifestURL", "https://info.example.com/m.json"},
+                                      {"AutoUpdateManifestPublicKeys", platform::PropertyArray{key_, "bmV3S2V5"}},
+                                      {"AutoUpdateManifestKeyThreshold", std::int64_t{2}},
+                                      {"AutoUpdateRequireFreshManifest", true},
+                                      {"AutoUpdateChannel", "beta"}};
+    auto configuration = configurationFor(info);
+    ASSERT_TRUE(configuration);
+    EXPECT_EQ(configuration->publicKeysBase64, (std::vector<std::string>{key_, "bmV3S2V5"}));
+    EXPECT_EQ(std::tie(configuration->keyThreshold, configuration->requireFreshManifest, configuration->channel),
+              std::make_tuple(2, true, "beta"));
+
+    info["AutoUpdateManifestPublicKey"] = key_;
+    info["AutoUpdateManifestPublicKeys"] = platform::PropertyArray{key_, key_ + "\n"};
+    EXPECT_THROW(configurationFor(info), AutoUpdateError);
+    info["AutoUpdateManifestKeyThreshold"] = std::int64_t{0};
+    EXPECT_THROW(configurationFor(info), AutoUpdateError);
+}

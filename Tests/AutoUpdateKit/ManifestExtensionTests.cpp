@@ -1,6 +1,8 @@
+#include "AutoUpdateKit/AutoUpdateResults.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
 #include "AutoUpdateKit/ManifestExtension.hpp"
 #include "AutoUpdateKit/ManifestSignature.hpp"
+#include "ManifestTrust.hpp"
 
 #include "ManifestSamples.hpp"
 
@@ -14,15 +16,19 @@ using testsupport::samplePayload;
 
 namespace {
 
+// The document publishers ship: the payload signed by the first key, the extension by each.
+std::string signedBy(const std::vector<std::string>& privateKeys, const UpdateManifestPayload& payload, ManifestExtension extension) {
+    for (const auto& key : privateKeys) extension.signatures.push_back(ManifestExtensionCoding::sign(payload, extension, key));
+    return ManifestExtensionCoding::manifestData({payload, ManifestSignature::sign(payload, privateKeys.front())}, extension);
+}
+
 struct Publisher {
     platform::Ed25519PrivateKey key = platform::Ed25519PrivateKey::generate();
     std::string privateKey = platform::base64Encode(key.seed());
     std::string publicKey = platform::base64Encode(key.publicKey().raw());
 
-    // The document a publisher ships: the payload and the extension, each signed.
     std::string document(const UpdateManifestPayload& payload, ManifestExtension extension) const {
-        extension.signatures = {ManifestExtensionCoding::sign(payload, extension, privateKey)};
-        return ManifestExtensionCoding::manifestData({payload, ManifestSignature::sign(payload, privateKey)}, extension);
+        return signedBy({privateKey}, payload, std::move(extension));
     }
 };
 
@@ -103,14 +109,14 @@ TEST(ManifestExtension, UnknownSignedMembersAreSignedAndIgnoredUnlessTheyMustBeU
     Publisher publisher;
     auto payload = samplePayload();
     auto extension = sampleExtension();
-    extension.otherMembers["expires"] = "\"2026-01-01T00:00:00Z\"";
+    extension.otherMembers["note"] = "\"2026-01-01T00:00:00Z\"";
     std::string document = publisher.document(payload, extension);
     EXPECT_TRUE(newClientAccepts(document, publisher.publicKey));
     EXPECT_FALSE(newClientAccepts(replaced(document, "2026-01-01", "2099-01-01"), publisher.publicKey));
 
     extension.otherMembers["mustUnderstand"] = "[\n  \"deltas\"\n]";
     EXPECT_TRUE(newClientAccepts(publisher.document(payload, extension), publisher.publicKey));
-    extension.otherMembers["mustUnderstand"] = "[\n  \"expires\"\n]";
+    extension.otherMembers["mustUnderstand"] = "[\n  \"note\"\n]";
     EXPECT_THROW(ManifestExtensionCoding::decodeExtension(publisher.document(payload, extension)), DecodingError);
 }
 
@@ -139,8 +145,75 @@ TEST(ManifestExtension, DecodingRefusesExtensionsOutsideTheRules) {
         replaced(valid, std::string(64, 'a'), std::string(64, 'A')),
         replaced(valid, std::string(64, 'b'), std::string(63, 'b')),
         replaced(valid, R"("fromVersion":"1")", R"("fromVersion":"")"),
+        R"({"signed":{"expires":"2027-01-07T12:00:00+00:00"},"signatures":[]})",
+        R"({"signed":{"sequence":0},"signatures":[]})",
+        R"({"signed":{"sequence":-3},"signatures":[]})",
+        R"({"signed":{"channel":""},"signatures":[]})",
     };
     for (const auto& extension : refused) {
         EXPECT_THROW(ManifestExtensionCoding::decodeExtension(document(extension)), DecodingError) << extension;
+    }
+}
+
+// Freshness, binding and rotation: an expiry passed by more than the hour of clock skew,
+// a sequence below the one accepted (the same manifest fetched twice is fine), freshness
+// missing where it is required, another app or channel, and fewer distinct listed keys
+// than the threshold (a key's signature repeated counts once) are refused.
+TEST(ManifestTrust, RefusesStaleReplayedMisboundAndUndersignedManifests) {
+    using namespace std::chrono_literals;
+    Publisher oldKey, newKey, stranger;
+    const std::chrono::sys_seconds expires = std::chrono::sys_days(std::chrono::year(2027) / 1 / 7) + 12h;
+    const std::string invalid = "The update manifest signature is not valid.";
+    const std::string oneOfTwo = "The update manifest is signed by 1 of the 2 manifest keys this app requires.";
+    struct Row {
+        std::vector<std::string> signers = {};  // none: the old key
+        std::vector<std::string> listed = {};   // none: the old and the new key
+        std::size_t threshold = 1;
+        bool fresh = true, required = false;
+        std::chrono::seconds sinceExpiry = -24h;
+        std::optional<std::int64_t> highestAccepted = std::nullopt;
+        std::optional<std::string> bundleIdentifier = "com.example.sample", channel = std::nullopt;
+        std::string appChannel = "stable", expected = "trusted";
+    };
+    const Row rows[] = {
+        {.required = true, .highestAccepted = 6},
+        {.sinceExpiry = 1h},
+        {.sinceExpiry = 1h + 1s, .expected = "The update manifest expired on 2027-01-07T12:00:00Z."},
+        {.highestAccepted = 8, .expected = "The update manifest is older than one already accepted."},
+        {.highestAccepted = 7},
+        {.fresh = false, .sinceExpiry = 1000h, .highestAccepted = 8},
+        {.fresh = false, .required = true, .expected = "The update manifest has no signed expiry and sequence number, which this app requires."},
+        {.bundleIdentifier = "com.example.other",
+         .expected = "The update manifest is for another app. Expected com.example.sample, got com.example.other."},
+        {.channel = "beta", .expected = "The update manifest is for the channel \"beta\", not this app's channel \"stable\"."},
+        {.appChannel = "beta", .expected = "The update manifest is for the channel \"stable\", not this app's channel \"beta\"."},
+        {.channel = "beta", .appChannel = "beta"},
+        {.signers = {newKey.privateKey}},
+        {.signers = {oldKey.privateKey, newKey.privateKey}},
+        {.signers = {newKey.privateKey, oldKey.privateKey}, .threshold = 2},
+        {.signers = {oldKey.privateKey, stranger.privateKey}, .threshold = 2, .expected = oneOfTwo},
+        {.signers = {oldKey.privateKey, oldKey.privateKey}, .threshold = 2, .expected = oneOfTwo},
+        {.listed = {oldKey.publicKey, oldKey.publicKey + "\n"}, .threshold = 2, .expected = oneOfTwo},
+        {.listed = {newKey.publicKey}, .expected = invalid},
+        {.signers = {stranger.privateKey}, .expected = invalid},
+    };
+    for (const auto& row : rows) {
+        ManifestExtension extension;
+        extension.expires = row.fresh ? std::optional(expires) : std::nullopt;
+        extension.sequence = row.fresh ? std::optional<std::int64_t>(7) : std::nullopt;
+        extension.bundleIdentifier = row.bundleIdentifier;
+        extension.channel = row.channel;
+        auto listed = row.listed.empty() ? std::vector<std::string>{oldKey.publicKey, newKey.publicKey} : row.listed;
+        ManifestTrust trust{listed, row.threshold, row.required, "com.example.sample", row.appChannel};
+        auto signers = row.signers.empty() ? std::vector<std::string>{oldKey.privateKey} : row.signers;
+        std::string document = signedBy(signers, samplePayload(), extension);
+        std::string verdict = "trusted";
+        try {
+            trust.check(ManifestCoding::makeDecoder().decodeManifest(document), ManifestExtensionCoding::decodeExtension(document),
+                        row.highestAccepted, expires + row.sinceExpiry);
+        } catch (const AutoUpdateError& error) {
+            verdict = error.description();
+        }
+        EXPECT_EQ(verdict, row.expected) << &row - rows;
     }
 }

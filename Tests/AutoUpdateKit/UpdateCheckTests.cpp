@@ -456,3 +456,16 @@ TEST_F(UpdateCheck, AnUpdateIsRebuiltFromADeltaOrFallsBackToTheArchive) {
         if (!row.installedExtra.empty()) platform::removeRecursively(installed_ + "/" + row.installedExtra);
     }
 }
+
+// The highest sequence accepted is kept: a lower one is refused later, the same one not.
+TEST_F(UpdateCheck, AManifestBelowTheAcceptedSequenceIsRefused) {
+    Release release = publish();
+    ManifestExtension extension;
+    extension.expires = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) + std::chrono::hours(24);
+    for (std::int64_t sequence : {5, 4, 5}) {
+        extension.sequence = sequence;
+        serveExtended(release, extension);
+        EXPECT_EQ(outcome(manager()), sequence == 5 ? stagedOutcome()
+                                                    : "The update manifest is older than one already accepted. (sequence 4, accepted 5)");
+    }
+}

@@ -7,6 +7,7 @@
 #include "UpdaterEnvironment.hpp"
 
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
+#include "AutoUpdateKit/ManifestExtension.hpp"
 
 #include "Platform/Process.hpp"
 #include "Platform/UserDefaults.hpp"
@@ -30,6 +31,8 @@ protected:
     // Makes a delta from the installed app to the release with the publisher's tool,
     // serves it as "/Sample.delta" and lists it in the signed manifest; its bytes.
     std::string publishDelta(const Release& release, const std::string& installed);
+    // Serves the release's manifest with the extension, signed by the publisher key.
+    void serveExtended(const Release& release, autoupdatekit::ManifestExtension extension);
     // Serves the bytes as the archive of a signed 2.0 release whose digest they match.
     void serveArchive(const std::string& bytes);
     // Serves a crafted zip as the archive of a signed 2.0 release.

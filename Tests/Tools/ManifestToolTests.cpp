@@ -4,6 +4,7 @@
 #include "SigningKeys.hpp"
 #include "TemporaryDirectory.hpp"
 
+#include "AutoUpdateKit/ManifestCoding.hpp"
 #include "AutoUpdateKit/ManifestExtension.hpp"
 #include "Platform/Crypto.hpp"
 #include "Platform/Process.hpp"
@@ -183,4 +184,39 @@ TEST_F(ManifestTool, MakeListsDeltasInTheSignedExtensionAndRefusesOneFromAnother
     auto refused = runSeparatingOutput(toolPath(), arguments);
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.standardError.find("was made from version 1.0 (build 10), not from 1.1"), std::string::npos) << refused.standardError;
+}
+
+// Signing with two keys and an expiry; refresh renews the expiry, raises the sequence,
+// keeps the rest and refuses a manifest whose signature is not by one of its keys.
+TEST_F(ManifestTool, SignsWithSeveralKeysAndAnExpiryAndRefreshRenewsBoth) {
+    using namespace std::chrono_literals;
+    ASSERT_EQ(tool({"keygen", folder_ / "next"}).status, 0);
+    writeFile(folder_ / "payload.json", tool(makeArguments()).bytes);
+    auto signed_ = tool({"sign", "--key", folder_ / "publisher.key", "--key", folder_ / "next.key", "--expires-in", "30d",
+                         folder_ / "payload.json"});
+    ASSERT_EQ(signed_.status, 0) << signed_.bytes;
+    writeFile(folder_ / "manifest.json", signed_.bytes);
+    // Only the first key made the payload's own signature.
+    EXPECT_EQ(tool({"verify", "--public-key", folder_ / "next.pub", folder_ / "manifest.json"}).bytes, "signature does not verify\n");
+
+    auto payload = autoupdatekit::ManifestCoding::makeDecoder().decodeManifest(signed_.bytes).payload;
+    auto extension = autoupdatekit::ManifestExtensionCoding::decodeExtension(signed_.bytes);
+    ASSERT_TRUE(extension && extension->expires && extension->sequence);
+    const auto now = std::chrono::system_clock::now();
+    EXPECT_EQ(extension->bundleIdentifier, "com.example.sample");
+    EXPECT_EQ(autoupdatekit::ManifestExtensionCoding::countSigningKeys(
+                  payload, *extension, {readFile(folder_ / "publisher.pub"), readFile(folder_ / "next.pub")}),
+              2u);
+    EXPECT_LT(std::chrono::abs(*extension->expires - 30 * 24h - now), 600s);
+
+    auto refreshed = tool({"refresh", "--key", folder_ / "publisher.key", "--expires-in", "2h", folder_ / "manifest.json"});
+    ASSERT_EQ(refreshed.status, 0) << refreshed.bytes;
+    auto renewed = autoupdatekit::ManifestExtensionCoding::decodeExtension(refreshed.bytes);
+    EXPECT_EQ(autoupdatekit::ManifestCoding::makeDecoder().decodeManifest(refreshed.bytes).payload, payload);
+    EXPECT_GT(renewed->sequence, extension->sequence);
+    EXPECT_LT(std::chrono::abs(*renewed->expires - 2h - now), 600s);
+
+    auto notOurs = tool({"refresh", "--key", folder_ / "next.key", folder_ / "manifest.json"});
+    EXPECT_EQ(notOurs.status, 1);
+    EXPECT_NE(notOurs.bytes.find("not by one of the given keys"), std::string::npos) << notOurs.bytes;
 }

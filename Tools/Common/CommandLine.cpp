@@ -59,6 +59,20 @@ ParsedArguments parse(const std::vector<std::string>& arguments, const std::set<
     return parsed;
 }
 
+std::vector<std::string> takeRepeatedOption(std::vector<std::string>& arguments, const std::string& name) {
+    std::vector<std::string> values;
+    for (auto argument = arguments.begin(); argument != arguments.end();) {
+        if (*argument != name) {
+            ++argument;
+            continue;
+        }
+        if (argument + 1 == arguments.end()) throw UsageError(name + " needs a value");
+        values.push_back(*(argument + 1));
+        argument = arguments.erase(argument, argument + 2);
+    }
+    return values;
+}
+
 std::string readInput(const std::string& path) { return platform::readWholeFile(path == "-" ? "/dev/stdin" : path); }
 
 std::string versionLine(const std::string& program) { return program + " " + AUTOUPDATEKIT_VERSION; }

@@ -34,6 +34,10 @@ struct ParsedArguments {
 ParsedArguments parse(const std::vector<std::string>& arguments, const std::set<std::string>& valueOptions,
                       const std::set<std::string>& flagOptions);
 
+// Takes every "<name> VALUE" out of the arguments, for an option that repeats; the
+// values in order.
+std::vector<std::string> takeRepeatedOption(std::vector<std::string>& arguments, const std::string& name);
+
 // The file's bytes, or standard input's for "-".
 std::string readInput(const std::string& path);
 

@@ -2,6 +2,7 @@
 
 #include "CommandLine.hpp"
 #include "DeltaWriter.hpp"
+#include "ManifestSigning.hpp"
 
 #include "AutoUpdateKit/AppVersion.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
@@ -125,24 +126,9 @@ std::vector<autoupdatekit::DeltaUpdate> describeDeltas(const std::vector<std::st
     return deltas;
 }
 
-// Takes every "--delta VALUE" out of the arguments, since the option repeats.
-std::vector<std::string> takeRepeatedOption(std::vector<std::string>& arguments, const std::string& name) {
-    std::vector<std::string> values;
-    for (auto argument = arguments.begin(); argument != arguments.end();) {
-        if (*argument != name) {
-            ++argument;
-            continue;
-        }
-        if (argument + 1 == arguments.end()) throw UsageError(name + " needs a value");
-        values.push_back(*(argument + 1));
-        argument = arguments.erase(argument, argument + 2);
-    }
-    return values;
-}
-
 int runMake(const std::vector<std::string>& givenArguments) {
     std::vector<std::string> arguments = givenArguments;
-    auto deltaOptions = takeRepeatedOption(arguments, "--delta");
+    auto deltaOptions = commandline::takeRepeatedOption(arguments, "--delta");
     auto parsed = commandline::parse(arguments,
                                      {"--archive", "--url", "--app-name", "--bundle-id", "--version", "--build",
                                       "--minimum-system-version", "--release-date", "--release-notes-file",
@@ -210,24 +196,21 @@ int runDelta(const std::vector<std::string>& arguments) {
 }
 
 int runSign(const std::vector<std::string>& arguments) {
-    auto parsed = commandline::parse(arguments, {"--key"}, {});
-    if (parsed.positionals.size() != 1) throw UsageError("sign takes one payload file");
-    std::string keyFile = parsed.required("--key");
-    auto key = platform::privateKeyFromText(commandline::readInput(keyFile), keyFile);
-    std::string privateKey = platform::base64Encode(key.seed());
-    std::string input = commandline::readInput(parsed.positionals[0]);
+    auto [keys, validFor, files] = signingOptions(arguments);
+    if (files.size() != 1) throw UsageError("sign takes one payload file");
+    std::string input = commandline::readInput(files[0]);
     // A document with an extension (as make writes it with deltas) is signed whole:
     // the payload and the extension, each with its own signature.
     auto extension = decodeExtension(input);
-    if (!extension) {
+    if (!extension && keys.size() == 1 && !validFor) {
         auto payload = makeDecoder().decodePayload(input);
-        std::cout << manifestData({payload, autoupdatekit::ManifestSignature::sign(payload, privateKey)});
+        std::cout << manifestData({payload, autoupdatekit::ManifestSignature::sign(payload, keys.front())});
         return 0;
     }
-    auto payload = makeDecoder().decodeManifest(input).payload;
-    extension->signatures = {autoupdatekit::ManifestExtensionCoding::sign(payload, *extension, privateKey)};
-    autoupdatekit::SignedUpdateManifest manifest{payload, autoupdatekit::ManifestSignature::sign(payload, privateKey)};
-    std::cout << autoupdatekit::ManifestExtensionCoding::manifestData(manifest, *extension);
+    auto payload = extension ? makeDecoder().decodeManifest(input).payload : makeDecoder().decodePayload(input);
+    if (!extension) extension.emplace();
+    if (validFor) freshen(*extension, parseDuration(*validFor, "--expires-in"));
+    std::cout << signedDocument(payload, *extension, keys);
     return 0;
 }
 
@@ -319,11 +302,16 @@ const Command delta{
     runDelta, 1};
 
 const Command sign{
-    "usage: autoupdate-manifest sign --key <keyfile> <payload.json>\n"
+    "usage: autoupdate-manifest sign --key <keyfile> [--key <keyfile>]... [--expires-in <duration>]\n"
+    "         <payload.json>\n"
     "Signs the payload with the private key (PKCS#8 PEM, or the older base64 form) and\n"
     "writes the manifest document (payload and signature) to standard output. Given the\n"
     "document that make writes with deltas, signs its payload and its extension. A public\n"
-    "key given as --key is refused.\n",
+    "key given as --key is refused. With several keys (a key rotation), the first makes\n"
+    "the payload's signature, which older clients check: list the key they hold first.\n"
+    "Every key signs the extension, which then names the payload's bundle identifier.\n"
+    "--expires-in (30d; d, h, m or s) adds a signed expiry of now plus the duration and\n"
+    "a sequence number, the seconds since the epoch; refresh renews both.\n",
     runSign, 1};
 
 const Command verify{

@@ -11,6 +11,7 @@ extern const Command keygen;
 extern const Command make;
 extern const Command delta;
 extern const Command sign;
+extern const Command refresh;
 extern const Command verify;
 extern const Command print;
 

@@ -4,6 +4,7 @@
 //   make --archive <zip> ...        the payload JSON of a release, to standard output
 //   delta --from <old> --to <new> --output <patch>
 //   sign --key <keyfile> <payload>  the signed manifest document, to standard output
+//   refresh --key <keyfile> <manifest>  the manifest with a new expiry and sequence
 //   verify --public-key <pub> <manifest>
 //   print [--canonical] <manifest>
 //
@@ -23,6 +24,7 @@ constexpr const char* overview =
     "  make     write the payload of a release, computed from its archive\n"
     "  delta    write the patch that rebuilds a release from an older one\n"
     "  sign     sign a payload and write the manifest document\n"
+    "  refresh  re-sign a manifest with a new expiry and sequence number\n"
     "  verify   check a manifest's signature with a public key\n"
     "  print    show a manifest, or its canonical payload bytes\n"
     "\n"
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
                                     {"make", manifestcommands::make},
                                     {"delta", manifestcommands::delta},
                                     {"sign", manifestcommands::sign},
+                                    {"refresh", manifestcommands::refresh},
                                     {"verify", manifestcommands::verify},
                                     {"print", manifestcommands::print}},
                                    argc, argv);

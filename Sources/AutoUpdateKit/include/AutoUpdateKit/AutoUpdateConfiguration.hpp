@@ -6,9 +6,11 @@
 #include "AutoUpdateKit/Export.hpp"
 #include "AutoUpdateKit/URL.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace autoupdatekit {
 
@@ -21,6 +23,14 @@ struct AUTOUPDATEKIT_EXPORT AutoUpdateConfiguration {
     std::string appPath;
     std::string stagingDirectory;
     std::string privilegedHelperMachServiceName;
+    // Further manifest keys beside publicKeyBase64 (which may then be empty), for a key
+    // rotation; a manifest must be signed by keyThreshold distinct ones of all of them.
+    std::vector<std::string> publicKeysBase64;
+    std::int64_t keyThreshold = 1;
+    // Refuse manifests without a signed expiry and sequence number.
+    bool requireFreshManifest = false;
+    // The release channel the app follows; a manifest for another one is refused.
+    std::string channel = "stable";
 
     // Without a staging directory, the default one is used: the user's caches folder,
     // the app's bundle identifier (or "AutoUpdateKit") and "AutoUpdateStaging". Only
@@ -29,10 +39,13 @@ struct AUTOUPDATEKIT_EXPORT AutoUpdateConfiguration {
     AutoUpdateConfiguration(URL manifestURL, std::string publicKeyBase64, std::string appPath,
                             std::optional<std::string> stagingDirectory, std::string privilegedHelperMachServiceName);
 
-    // Reads "AutoUpdateManifestURL", "AutoUpdateManifestPublicKey" and
+    // Reads "AutoUpdateManifestURL", "AutoUpdateManifestPublicKey",
+    // "AutoUpdateManifestPublicKeys" (an array), "AutoUpdateManifestKeyThreshold",
+    // "AutoUpdateRequireFreshManifest", "AutoUpdateChannel" and
     // "AutoUpdateMachServiceName" from the running app's user defaults, then its
-    // Info.plist. Nothing when the URL or key is missing or blank; a URL that does not
-    // parse throws AutoUpdateError::invalidManifestURL.
+    // Info.plist. Nothing when the URL or every key is missing or blank; a URL that does
+    // not parse throws AutoUpdateError::invalidManifestURL, a threshold below 1 or above
+    // the number of distinct keys AutoUpdateError::invalidManifestKeys.
     static std::optional<AutoUpdateConfiguration> fromMainBundleOrUserDefaults();
 
     // The same for a given app bundle, with that bundle's defaults domain.

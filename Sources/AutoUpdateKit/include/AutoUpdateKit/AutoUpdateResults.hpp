@@ -5,6 +5,7 @@
 #include "AutoUpdateKit/Export.hpp"
 #include "AutoUpdateKit/UpdateManifest.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -86,6 +87,13 @@ public:
         invalidCodeSignature,
         stagingFailed,
         installHandOverFailed,
+        manifestExpired,
+        manifestReplayed,
+        manifestNotFresh,
+        manifestForAnotherApp,
+        manifestForAnotherChannel,
+        tooFewManifestKeys,
+        invalidManifestKeys,
     };
 
     static AutoUpdateError manifestRequestFailed(long statusCode, const URL& url);
@@ -120,6 +128,20 @@ public:
     static AutoUpdateError stagingFailed(const std::string& path, const std::string& detail);
     // Planning the install, the helper or the install script failed; nothing changed.
     static AutoUpdateError installHandOverFailed(const std::string& detail);
+    // The manifest's signed expiry (and the hour allowed for clock skew) has passed: a
+    // mirror may be serving a frozen copy.
+    static AutoUpdateError manifestExpired(std::chrono::sys_seconds expires);
+    // Its signed sequence number is below the highest one accepted for the app and channel.
+    static AutoUpdateError manifestReplayed(std::int64_t sequence, std::int64_t accepted);
+    // The app requires an expiry and a sequence number, and the manifest has none.
+    static AutoUpdateError manifestNotFresh();
+    // The manifest is bound to another app or another channel.
+    static AutoUpdateError manifestForAnotherApp(const std::optional<std::string>& expected, const std::string& named);
+    static AutoUpdateError manifestForAnotherChannel(const std::string& expected, const std::string& named);
+    // Fewer of the app's manifest keys signed it than the app's threshold asks for.
+    static AutoUpdateError tooFewManifestKeys(std::size_t valid, std::size_t required);
+    // The configured keys or threshold cannot be used.
+    static AutoUpdateError invalidManifestKeys(const std::string& detail);
 
     Case errorCase() const noexcept { return case_; }
     const std::string& description() const noexcept { return description_; }

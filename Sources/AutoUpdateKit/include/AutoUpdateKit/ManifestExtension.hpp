@@ -8,6 +8,8 @@
 #include "AutoUpdateKit/Export.hpp"
 #include "AutoUpdateKit/UpdateManifest.hpp"
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -32,11 +34,19 @@ struct AUTOUPDATEKIT_EXPORT DeltaUpdate {
 
 struct AUTOUPDATEKIT_EXPORT ManifestExtension {
     std::vector<DeltaUpdate> deltas;
+    // Freshness: the time after which the manifest is no longer trusted, and a number
+    // that grows with every publication, so an old manifest cannot be served again.
+    std::optional<std::chrono::sys_seconds> expires;
+    std::optional<std::int64_t> sequence;
+    // Binding: the app and the channel (absent: "stable") the payload is for.
+    std::optional<std::string> bundleIdentifier;
+    std::optional<std::string> channel;
     // Signed members this version does not know, each as its canonical JSON text. They
     // are kept only so that the signature covers them; a member named in
     // "mustUnderstand" that this version does not know fails the decoding instead.
     std::map<std::string, std::string> otherMembers;
-    // Base64 Ed25519 signatures; the extension is valid when one verifies under the key.
+    // Base64 Ed25519 signatures, one per publisher key; which key made which is found
+    // by trying them, so the list stays plain text that every released client reads.
     std::vector<std::string> signatures;
 
     bool operator==(const ManifestExtension&) const = default;
@@ -65,6 +75,12 @@ AUTOUPDATEKIT_EXPORT std::string sign(const UpdateManifestPayload& payload, cons
 // base64 fails with ManifestSignatureError::invalidPublicKey.
 AUTOUPDATEKIT_EXPORT bool verify(const UpdateManifestPayload& payload, const ManifestExtension& extension,
                                  const std::string& publicKeyBase64);
+
+// How many distinct keys among the given ones made one of the extension's signatures:
+// a key counts once however often its signature is repeated, and so does a key listed
+// twice. Key texts fail as in verify.
+AUTOUPDATEKIT_EXPORT std::size_t countSigningKeys(const UpdateManifestPayload& payload, const ManifestExtension& extension,
+                                                  const std::vector<std::string>& publicKeysBase64);
 
 }  // namespace ManifestExtensionCoding
 }  // namespace autoupdatekit
