@@ -5,6 +5,7 @@
 #include "CheckLock.hpp"
 #include "Files.hpp"
 #include "UpdateCheckFixture.hpp"
+#include "WaitUntil.hpp"
 
 #include "AutoUpdateKit/AutoUpdateScheduler.hpp"
 
@@ -202,7 +203,7 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
     {
         AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder()}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
         scheduler.start();
-        ASSERT_TRUE(archiveRequested());
+        ASSERT_TRUE(waitUntil([this] { return server_.requestCount("/Sample.zip") > 0; }, std::chrono::seconds(10)));
         ASSERT_EQ(server_.requestCount("/Sample.zip"), 1u);
         scheduler.stop();
     }

@@ -49,16 +49,16 @@ TEST(ToolRun, DescriptorsOfTheCallerDoNotLeakIntoTheChild) {
 }
 
 TEST(ToolRun, GrandchildHoldingThePipeDoesNotHoldTheCaller) {
-    // The tool exits at once but leaves a sleeper with its output; the capture gives up
-    // on the end of the pipe after a bounded grace period. The sleeper still running when
-    // the run returns shows the run did not wait for it; a run that hangs until the
-    // sleeper ends (60 s) finds it gone.
+    // The tool exits at once but leaves a grandchild with its output; the capture gives
+    // up on the end of the pipe after a bounded grace period. The grandchild marks its
+    // end (60 s on) before it lets go of the pipe, so a run that waited for the pipe to
+    // close finds the mark.
     testsupport::TemporaryDirectory folder;
-    std::string pidFile = folder / "sleeper";
-    auto result = runTool("/bin/sh", {"-c", "echo started; sleep 60 & echo $! > '" + pidFile + "'; exit 0"});
+    std::string ended = folder / "ended";
+    std::string holder = folder / "holder";
+    auto result = runTool("/bin/sh", {"-c", "echo started; { sleep 60; echo >'" + ended + "'; } & echo $! >'" + holder + "'; exit 0"});
     EXPECT_TRUE(result.succeeded());
     EXPECT_EQ(result.output, "started\n");
-    pid_t sleeper = std::stoi(testsupport::readFile(pidFile));
-    EXPECT_EQ(::kill(sleeper, 0), 0) << "the run waited for the grandchild to end";
-    ::kill(sleeper, SIGKILL);
+    EXPECT_FALSE(testsupport::exists(ended)) << "the run waited for the grandchild to let go of the pipe";
+    ::kill(std::stoi(testsupport::readFile(holder)), SIGKILL);
 }

@@ -67,8 +67,6 @@ protected:
     void serveZip(const std::vector<ZipEntry>& entries);
     // Publishes 2.0 with its archive sent a byte a second, for a check to stop part-way.
     void publishSlowly();
-    // Waits (bounded: 10 s) for the first request for the archive.
-    bool archiveRequested() const;
     // Names the feed in the installed app's Info.plist, as autoupdatectl and the app read it.
     void configureInstalledApp() const;
 
