@@ -3,17 +3,15 @@
 // cancelled from another thread without leaving a partial file behind.
 
 #include "Files.hpp"
+#include "SeparatedOutput.hpp"
 #include "UpdateCheckFixture.hpp"
 
 #include "Platform/Crypto.hpp"
 #include "Platform/FileSystem.hpp"
 
-#include <condition_variable>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/wait.h>
+#include <sstream>
+#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace autoupdatekit;
 using namespace testsupport;
@@ -21,27 +19,13 @@ using namespace testsupport;
 namespace {
 
 // Every progress report of a download, in order.
-struct ProgressLog {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::vector<AutoUpdateProgress> reports;
+struct ProgressLog : Reports<AutoUpdateProgress> {
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 
-    AutoUpdateProgressObserver observer() {
-        return [this](const AutoUpdateProgress& progress) {
-            std::lock_guard<std::mutex> guard(lock);
-            reports.push_back(progress);
-            changed.notify_all();
-        };
-    }
     // At most ten a second, and the final one.
-    bool rateLimited() const {
+    bool rateLimited() {
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        return static_cast<double>(reports.size()) <= seconds * 10 + 2;
-    }
-    bool waitForFirst(std::chrono::seconds limit) {
-        std::unique_lock<std::mutex> guard(lock);
-        return changed.wait_for(guard, limit, [this] { return !reports.empty(); });
+        return static_cast<double>(all().size()) <= seconds * 10 + 2;
     }
 };
 
@@ -94,23 +78,24 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles)
         std::size_t before = server_.requestCount("/Sample.zip");
         ProgressLog progress;
         AutoUpdateCheckOptions options;
-        options.progress = progress.observer();
+        options.progress = progress.recorder();
         EXPECT_EQ(outcome(manager(), options), stagedOutcome()) << c.range;
         EXPECT_EQ(rangeOf(server_, before), "");
         EXPECT_EQ(rangeOf(server_, before + 1), c.range);
         EXPECT_EQ(readFile(staging() + "/Sample-2.0.zip"), archive) << c.range;
         if (!c.resumed) continue;
-        ASSERT_FALSE(progress.reports.empty());
-        for (std::size_t n = 0; n < progress.reports.size(); ++n) {
-            EXPECT_EQ(progress.reports[n].totalBytes, archive.size()) << n;
-            EXPECT_EQ(progress.reports[n].finished, n + 1 == progress.reports.size()) << n;
+        auto reports = progress.all();
+        ASSERT_FALSE(reports.empty());
+        for (std::size_t n = 0; n < reports.size(); ++n) {
+            EXPECT_EQ(reports[n].totalBytes, archive.size()) << n;
+            EXPECT_EQ(reports[n].finished, n + 1 == reports.size()) << n;
             if (n > 0) {
-                EXPECT_GE(progress.reports[n].receivedBytes, progress.reports[n - 1].receivedBytes) << n;
+                EXPECT_GE(reports[n].receivedBytes, reports[n - 1].receivedBytes) << n;
             }
         }
-        EXPECT_EQ(progress.reports.back().receivedBytes, archive.size());
-        EXPECT_GT(progress.reports.back().bytesPerSecond, 0);
-        EXPECT_TRUE(progress.rateLimited()) << progress.reports.size();
+        EXPECT_EQ(reports.back().receivedBytes, archive.size());
+        EXPECT_GT(reports.back().bytesPerSecond, 0);
+        EXPECT_TRUE(progress.rateLimited()) << reports.size();
     }
 
     // A fast download of many pieces is reported about ten times a second, not per piece.
@@ -123,30 +108,61 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles)
     server_.route("/Sample.zip", {200, many});
     ProgressLog fast;
     AutoUpdateCheckOptions options;
-    options.progress = fast.observer();
+    options.progress = fast.recorder();
     outcome(manager(), options);
-    ASSERT_FALSE(fast.reports.empty());
-    EXPECT_TRUE(fast.rateLimited()) << fast.reports.size();
-    EXPECT_TRUE(fast.reports.back().finished);
-    EXPECT_EQ(fast.reports.back().receivedBytes, many.size());
+    auto reports = fast.all();
+    ASSERT_FALSE(reports.empty());
+    EXPECT_TRUE(fast.rateLimited()) << reports.size();
+    EXPECT_TRUE(reports.back().finished);
+    EXPECT_EQ(reports.back().receivedBytes, many.size());
 }
 
-// However the transfer breaks, the attempts stop at five, the file never grows past the
-// signed size, and a failure leaves the staging directory empty.
-TEST_F(UpdateCheck, ResumedTransfersKeepTheAttemptAndSizeLimits) {
+// However the transfer breaks, the attempts stop at five; the signed size caps what the
+// archive server can write, also to a resumed file. A failure leaves the staging
+// directory empty, and nothing outside it grows. A size the publisher left at 0 caps
+// nothing, and a larger one lets the right archive through.
+TEST_F(UpdateCheck, ArchiveTransfersKeepTheAttemptAndSizeLimits) {
     Release release = publish();
     std::string archive = readFile(release.archive);
+    auto bytesOutsideStaging = [&] {
+        std::uint64_t total = 0;
+        std::istringstream entries(listTree(folder_.path()));
+        for (std::string entry; std::getline(entries, entry);) {
+            struct stat status = lstatOf(folder_ / entry);
+            if (S_ISREG(status.st_mode) && (folder_ / entry).rfind(staging(), 0) != 0) total += static_cast<std::uint64_t>(status.st_size);
+        }
+        return total;
+    };
+    std::uint64_t before = bytesOutsideStaging();
     HTTPReply alwaysBroken = brokenHalfWay(archive, "\"v1\"");
     alwaysBroken.rangeRequests = false;
-    server_.route("/Sample.zip", alwaysBroken);
-    EXPECT_NE(outcome(manager()).find("transfer closed"), std::string::npos);
-    EXPECT_EQ(server_.requestCount("/Sample.zip"), 5u);
-    EXPECT_EQ(listTree(staging()), "");
+    const HTTPReply endless{200, archive, HTTPReply::Mode::endless};
+    const std::string tooLarge = "The transfer from the update server failed: " + server_.url("/Sample.zip") +
+                                 " (The response body is larger than " + std::to_string(archive.size()) + " bytes.)";
+    struct Row {
+        std::vector<HTTPReply> replies;
+        std::string result;  // a part of it
+        std::size_t requests;
+    };
+    const Row rows[] = {
+        {{alwaysBroken}, "transfer closed", 5},
+        {{endless}, tooLarge, 1},
+        {{brokenHalfWay(archive, "\"v1\""), endless}, tooLarge, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.result);
+        std::size_t requests = server_.requestCount("/Sample.zip");
+        server_.routeInTurn("/Sample.zip", row.replies);
+        EXPECT_NE(outcome(manager()).find(row.result), std::string::npos);
+        EXPECT_EQ(server_.requestCount("/Sample.zip") - requests, row.requests);
+        EXPECT_EQ(listTree(staging()), "");
+        EXPECT_EQ(bytesOutsideStaging(), before);
+    }
 
-    server_.routeInTurn("/Sample.zip", {brokenHalfWay(archive, "\"v1\""), {200, archive, HTTPReply::Mode::endless}});
-    EXPECT_EQ(outcome(manager()), "The transfer from the update server failed: " + server_.url("/Sample.zip") +
-                                      " (The response body is larger than " + std::to_string(archive.size()) + " bytes.)");
-    EXPECT_EQ(listTree(staging()), "");
+    for (std::int64_t size : {std::int64_t{0}, static_cast<std::int64_t>(archive.size()) + 1000}) {
+        publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSize = size; });
+        EXPECT_EQ(outcome(manager()), stagedOutcome()) << size;
+    }
 }
 
 // Cancelled from another thread while the archive trickles in, the check ends with the
@@ -156,9 +172,9 @@ TEST_F(UpdateCheck, ACancelledCheckEndsPromptlyAndLeavesNothing) {
     publishSlowly();
     ProgressLog progress;
     AutoUpdateCheckOptions options;
-    options.progress = progress.observer();
+    options.progress = progress.recorder();
     std::thread canceller([&] {
-        if (progress.waitForFirst(std::chrono::seconds(10))) options.cancellation.cancel();
+        if (progress.waitUntil([](const auto& reports) { return !reports.empty(); })) options.cancellation.cancel();
     });
     std::string result = outcome(manager(), options);
     canceller.join();
@@ -175,29 +191,17 @@ TEST_F(UpdateCheck, ACancelledCheckEndsPromptlyAndLeavesNothing) {
     EXPECT_EQ(server_.requests().size(), before);
 }
 
-// Interrupted during a slow download, autoupdatectl cancels the check: it says so on
-// standard error alone, exits 130 as a shell expects of Ctrl-C, and leaves no partial file.
+// Interrupted during a slow download (its archive comes a byte a second), autoupdatectl
+// cancels the check: it says so on standard error alone, exits 130 as a shell expects of
+// Ctrl-C, and leaves no partial file.
 TEST_F(UpdateCheck, InterruptingAutoupdatectlCancelsItsCheckCleanly) {
     configureInstalledApp();
     publishSlowly();
-    std::string output = folder_ / "autoupdatectl.out";
-    std::string errors = folder_ / "autoupdatectl.err";
     std::string tool = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatectl";
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), STDOUT_FILENO);
-        ::dup2(::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), STDERR_FILENO);
-        ::execl(tool.c_str(), tool.c_str(), "check", installed_.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ASSERT_GT(child, 0);
-    EXPECT_TRUE(archiveRequested());
-    EXPECT_EQ(server_.requestCount("/Sample.zip"), 1u);
-    ::kill(child, SIGINT);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
-    EXPECT_EQ(readFile(output), "");
-    EXPECT_NE(readFile(errors).find("autoupdatectl check: The update check was cancelled."), std::string::npos) << readFile(errors);
+    auto run = runSeparatingOutput("/usr/bin/timeout", {"--preserve-status", "--signal=INT", "10", tool, "check", installed_});
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), 1u);  // interrupted while downloading
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.standardOutput, "");
+    EXPECT_NE(run.standardError.find("autoupdatectl check: The update check was cancelled."), std::string::npos) << run.standardError;
     EXPECT_EQ(listTree(staging()), "");
 }

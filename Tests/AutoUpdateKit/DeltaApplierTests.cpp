@@ -112,41 +112,43 @@ TEST_F(Delta, RebuildsTheNewBundleFromCopiesPatchesAndWholeFilesWithoutTouchingT
     EXPECT_EQ(treeDigest(oldApp_), oldDigest);
 }
 
-TEST_F(Delta, RefusesAModifiedInstalledBundleOrADeltaThatIsNotTheSignedOneAndLeavesNothing) {
+// A delta that is not the signed one (its digest, its trees), is damaged, or was made
+// from another bundle than the installed one is refused, leaving nothing.
+TEST_F(Delta, RefusesADeltaThatIsNotTheSignedOneIsDamagedOrDoesNotFitTheInstalledBundle) {
     auto delta = writeDeltaAndDescribe(folder_ / "Sample.delta");
+    std::string bytes = readFile(folder_ / "Sample.delta");
     auto wrongDigest = delta;
     wrongDigest.sha256[0] = wrongDigest.sha256[0] == '0' ? '1' : '0';
     auto otherTrees = delta;
     otherTrees.toTreeSHA256 = std::string(64, '0');
-    EXPECT_NE(applied(wrongDigest, folder_ / "Sample.delta").find("does not match the manifest's SHA-256"), std::string::npos);
-    EXPECT_NE(applied(otherTrees, folder_ / "Sample.delta").find("tree digests are not the ones the manifest names"), std::string::npos);
+    std::string corrupt = bytes;
+    corrupt[bytes.size() - 200] ^= 0x40;
+    struct Case {
+        std::string bytes;
+        std::optional<DeltaUpdate> description;  // else as if signed: only the applier's checks stand
+        std::string error;
+    };
+    const Case cases[] = {
+        {bytes, wrongDigest, "does not match the manifest's SHA-256"},
+        {bytes, otherTrees, "tree digests are not the ones the manifest names"},
+        {bytes.substr(0, bytes.size() / 2), {}, "ends in the middle of a record"},
+        {bytes.substr(0, bytes.size() - 1), {}, "ends in the middle of a record"},
+        {corrupt, {}, ""},
+        {bytes + "more", {}, "bytes after its end record"},
+        {std::string("NOTDELTA") + bytes.substr(8), {}, "not a delta"},
+    };
+    for (std::size_t index = 0; index < std::size(cases); ++index) {
+        std::string file = folder_ / ("variant" + std::to_string(index));
+        writeFile(file, cases[index].bytes);
+        std::string error = applied(cases[index].description.value_or(describe(file, delta.fromTreeSHA256, delta.toTreeSHA256)), file);
+        EXPECT_NE(error, "") << index;
+        EXPECT_NE(error.find(cases[index].error), std::string::npos) << index << ": " << error;
+        EXPECT_EQ(testsupport::listTree(folder_ / "staging"), "") << index;
+    }
 
     writeFile(oldApp_ + "/Contents/Resources/same.txt", "changed by the user\n");
     EXPECT_NE(applied(delta, folder_ / "Sample.delta").find("is not the one the delta was made from"), std::string::npos);
     EXPECT_EQ(testsupport::listTree(folder_ / "staging"), "");
-}
-
-TEST_F(Delta, RefusesCorruptTruncatedOrSwollenDeltasAndLeavesNothing) {
-    auto delta = writeDeltaAndDescribe(folder_ / "Sample.delta");
-    std::string bytes = readFile(folder_ / "Sample.delta");
-    // Each variant is described as if signed, so only the applier's own checks stand.
-    std::string corrupt = bytes;
-    corrupt[bytes.size() - 200] ^= 0x40;
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {bytes.substr(0, bytes.size() / 2), "ends in the middle of a record"},
-        {bytes.substr(0, bytes.size() - 1), "ends in the middle of a record"},
-        {corrupt, ""},
-        {bytes + "more", "bytes after its end record"},
-        {std::string("NOTDELTA") + bytes.substr(8), "not a delta"},
-    };
-    for (std::size_t index = 0; index < cases.size(); ++index) {
-        std::string file = folder_ / ("variant" + std::to_string(index));
-        writeFile(file, cases[index].first);
-        std::string error = applied(describe(file, delta.fromTreeSHA256, delta.toTreeSHA256), file);
-        EXPECT_NE(error, "") << index;
-        EXPECT_NE(error.find(cases[index].second), std::string::npos) << index << ": " << error;
-        EXPECT_EQ(testsupport::listTree(folder_ / "staging"), "") << index;
-    }
 }
 
 TEST_F(Delta, RefusesHostileRecordsAndResultsThatDifferFromTheToTree) {

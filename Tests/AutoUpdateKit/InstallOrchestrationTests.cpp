@@ -18,7 +18,6 @@
 
 #include <csignal>
 #include <thread>
-#include <functional>
 #include <unistd.h>
 
 using namespace autoupdatekit;
@@ -44,30 +43,24 @@ protected:
                             {"SampleMarkerPath", folder_ / "launched"}});
     }
 
-    // Installs version 1.0 at the path (shaped further by the optional step before it is
-    // signed) and publishes 2.0 on the server.
-    std::string installAndPublish(const std::string& folder, const std::function<void(const std::string&)>& shape = {}) {
-        ReleaseOptions installed{"1.0", "1"};
-        installed.prepare = [this, &shape](const std::string& app) {
-            makeSampleApp(app);
-            if (shape) shape(app);
-        };
-        std::string app = makeRelease(folder, *team_, server_.url("/unused.zip"), installed).app;
+    // Version 1.0 of the sample app, signed by the trusted team.
+    std::string sampleApp(const std::string& folder) {
+        ReleaseOptions options{"1.0", "1"};
+        options.prepare = [this](const std::string& app) { makeSampleApp(app); };
+        return makeRelease(folder, *team_, server_.url("/x.zip"), options).app;
+    }
+
+    // Installs version 1.0 at the path and publishes 2.0 on the server.
+    std::string installAndPublish(const std::string& folder) {
+        std::string app = sampleApp(folder);
         ReleaseOptions update{"2.0", "2"};
         update.prepare = [this](const std::string& bundle) { makeSampleApp(bundle); };
         published_ = publish(update);
         return app;
     }
 
-    platform::CapturedOutput runApp(const std::string& app, const std::string& mode) {
-        return platform::runCapturingOutput(app + "/Contents/MacOS/Sample", {mode});
-    }
-
-    // Version 1.0 of the sample app, signed by the trusted team.
-    std::string sampleApp(const std::string& folder) {
-        ReleaseOptions options{"1.0", "1"};
-        options.prepare = [this](const std::string& app) { makeSampleApp(app); };
-        return makeRelease(folder, *team_, server_.url("/x.zip"), options).app;
+    platform::CapturedOutput runApp(const std::string& app, const std::vector<std::string>& arguments) {
+        return platform::runCapturingOutput(app + "/Contents/MacOS/Sample", arguments);
     }
 
     // What blessing the helper of the app reports; empty when it installed it.
@@ -94,7 +87,7 @@ protected:
 TEST_F(Orchestration, FailuresLeaveTheAppRunningWithTheError) {
     // No supervisor: the helper cannot be loaded.
     std::string app = installAndPublish("/Applications");
-    auto run = runApp(app, "privileged");
+    auto run = runApp(app, {"privileged"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.bytes.find("AutoUpdateKit: The update could not be handed over for installing; nothing was changed. (Could not "
                              "install the privileged helper: launchctl bootstrap failed: "),
@@ -106,7 +99,7 @@ TEST_F(Orchestration, FailuresLeaveTheAppRunningWithTheError) {
     Supervisor supervisor;
     platform::removeRecursively(app);
     std::string other = installAndPublish("/Applications/Other");
-    run = runApp(other, "privileged");
+    run = runApp(other, {"privileged"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.bytes.find("(The privileged update helper rejected the request: Destination "
                              "/Applications/Other/Sample.app is not allowed.)\n"),
@@ -134,25 +127,24 @@ TEST_F(Orchestration, FailuresLeaveTheAppRunningWithTheError) {
     EXPECT_EQ(readFileIfAny("/Library/Logs/autoupdatekit-launchd.log"), supervisor.errorOutput());
 }
 
-TEST_F(Orchestration, BlessingChecksBeforeItChangesAnything) {
+// Blessing checks the name, the helper and the app's signature before it changes
+// anything. An ordinary user's app installs its helper through the system's
+// administrator prompt: polkit lets pkexec run the bless tool as root, which makes every
+// check again. Allowed, the helper is installed and served; refused, or with no prompt
+// to show, a clear error names the command to run as root instead, and nothing is
+// installed.
+TEST_F(Orchestration, BlessingChecksFirstAndAnOrdinaryUsersAppBlessesThroughTheAdministratorPrompt) {
     Supervisor supervisor;
-    std::string app = sampleApp(folder_ / "apps");
-    EXPECT_NE(blessError("../evil", app).find("is not a plain name"), std::string::npos);
-    EXPECT_NE(blessError("com.example.other", app).find("has no helper tool"), std::string::npos);
+    std::string candidate = sampleApp(folder_ / "apps");
+    EXPECT_NE(blessError("../evil", candidate).find("is not a plain name"), std::string::npos);
+    EXPECT_NE(blessError("com.example.other", candidate).find("has no helper tool"), std::string::npos);
     // The helper's requirement holds only for the trusted team's signature.
-    signAdHoc(app);
-    EXPECT_NE(blessError(label, app).find("does not satisfy the helper's SMAuthorizedClients requirement"), std::string::npos)
-        << blessError(label, app);
+    signAdHoc(candidate);
+    EXPECT_NE(blessError(label, candidate).find("does not satisfy the helper's SMAuthorizedClients requirement"), std::string::npos)
+        << blessError(label, candidate);
     EXPECT_FALSE(exists("/Library/PrivilegedHelperTools"));
     EXPECT_FALSE(exists("/Library/LaunchDaemons"));
-}
 
-// An ordinary user's app installs its helper through the system's administrator prompt:
-// polkit lets pkexec run the bless tool as root, which makes every check again. Allowed,
-// the helper is installed and served; refused, or with no prompt to show, a clear error
-// names the command to run as root instead, and nothing is installed.
-TEST_F(Orchestration, AnOrdinaryUsersAppBlessesThroughTheAdministratorPrompt) {
-    Supervisor supervisor;
     PolkitBus polkit(AUTOUPDATEKIT_BLESS_POLICY_PATH, R"(polkit.addRule(function(action, subject) {
     if (action.id != "org.autoupdatekit.bless" || subject.user != "nobody") return polkit.Result.NOT_HANDLED;
     var command = action.lookup("command_line");
@@ -247,7 +239,7 @@ TEST_F(Orchestration, TheAppSavesBeforeEveryInstallAndMayInstallWhenItQuits) {
         platform::removeRecursively(folder_ / "launched");
         platform::removeRecursively(row.folder + "/Sample.app");
         std::string app = installAndPublish(row.folder);
-        auto run = platform::runCapturingOutput(app + "/Contents/MacOS/Sample", row.arguments);
+        auto run = runApp(app, row.arguments);
         EXPECT_EQ(run.bytes.find("not on the main thread"), std::string::npos) << mode << "\n" << run.bytes;
         if (row.installed) {
             EXPECT_TRUE(waitUntil([&] { return versionAt(app) == "2.0"; }, std::chrono::seconds(30))) << mode << "\n" << run.bytes;
@@ -261,7 +253,7 @@ TEST_F(Orchestration, TheAppSavesBeforeEveryInstallAndMayInstallWhenItQuits) {
     // The new version's first check finds nothing newer and empties the staging folder.
     std::string app = folder_ / "apps/Sample.app";
     ASSERT_TRUE(exists(staging()));
-    auto checked = platform::runCapturingOutput(app + "/Contents/MacOS/Sample", {"check"});
+    auto checked = runApp(app, {"check"});
     EXPECT_FALSE(exists(staging())) << checked.bytes;
 
     // A start-up check passes over the release the user skipped.
@@ -269,7 +261,7 @@ TEST_F(Orchestration, TheAppSavesBeforeEveryInstallAndMayInstallWhenItQuits) {
     app = installAndPublish(folder_ / "apps");
     defaults().set("AutoUpdateSkippedVersion", platform::PropertyValue("2.0-2"));
     std::size_t downloads = server_.requestCount("/Sample.zip");
-    auto run = platform::runCapturingOutput(app + "/Contents/MacOS/Sample", {"start-up"});
+    auto run = runApp(app, {"start-up"});
     EXPECT_NE(run.bytes.find("update 2.0 (2) skipped by the user"), std::string::npos) << run.bytes;
     EXPECT_EQ(server_.requestCount("/Sample.zip"), downloads);
     EXPECT_EQ(versionAt(app), "1.0");
@@ -281,7 +273,7 @@ TEST_F(Orchestration, AnUpdateRebuiltFromADeltaInstallsThroughTheHelper) {
     Supervisor supervisor;
     std::string app = installAndPublish("/Applications");
     publishDelta(*published_, app);
-    auto run = runApp(app, "privileged");
+    auto run = runApp(app, {"privileged"});
     EXPECT_NE(run.bytes.find("AutoUpdateKit: rebuilt update 2.0-2 from a delta of "), std::string::npos) << run.bytes;
     EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
     ASSERT_TRUE(launched("2.0 0")) << run.bytes;
@@ -301,37 +293,4 @@ TEST_F(Orchestration, AutoupdatectlInstallHandsOverAsTheAppWould) {
     EXPECT_EQ(run.status, 0) << run.bytes;
     EXPECT_NE(run.bytes.find("up to date at 2.0 (2)"), std::string::npos) << run.bytes;
     EXPECT_EQ(autoupdatectl({"install"}).status, 2);
-}
-
-// As an ordinary user whose app holds a folder that the user cannot write, with the
-// temporary folder on another file system: the contents move copies the app there, then
-// fails to delete that folder part-way. The installed app must come back whole in place,
-// with the update installed by the fallback, and nothing left in the temporary folder.
-TEST_F(Orchestration, AutoupdatectlInstallAcrossFileSystemsNeverGutsAnOrdinaryUsersApp) {
-    TmpfsMount temporary(folder_ / "tmp", "mode=1777");
-    ASSERT_TRUE(temporary.mounted()) << "mounting a tmpfs needs root in a private mount namespace";
-    std::string app = installAndPublish(folder_ / "apps", [](const std::string& bundle) {
-        writeFile(bundle + "/Contents/Resources/locked/data", "root's own");
-    });
-    writeFile(folder_ / "launched", "");
-    platform::createDirectories(folder_ / "cache");
-    for (const auto& path : {folder_ / "apps", folder_ / "home", folder_ / "cache", folder_ / "launched"}) {
-        ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "65534:65534", path}).status, 0) << path;
-    }
-    ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "0:0", app + "/Contents/Resources/locked"}).status, 0);
-
-    std::string handedOver = runAsNobody([&] { return autoupdatectl({"install", app}).bytes; });
-    EXPECT_NE(handedOver.find("Handing update 2.0-2 to the deferred install script for " + app), std::string::npos) << handedOver;
-    ASSERT_TRUE(launched("2.0 65534")) << handedOver;  // the fallback opened the update
-
-    std::string fallback = folder_ / "home/Applications/Sample.app";
-    std::string log = readFile(folder_ / "home/Library/Logs/AutoUpdateKit/com.example.sample.log");
-    EXPECT_NE(log.find("install start strategy=replaceBundleContents"), std::string::npos) << log;
-    EXPECT_NE(log.find("replaceBundleContents failed; rolling back\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("rollback failed"), std::string::npos) << log;
-    EXPECT_NE(log.find("fallback relocateToUserApplications succeeded: " + fallback + "\n"), std::string::npos) << log;
-    EXPECT_EQ(codesign({"--verify", "--deep", "--strict", app}).status, 0) << listTree(app);
-    EXPECT_EQ(versionAt(app), "1.0");
-    EXPECT_EQ(versionAt(fallback), "2.0");
-    EXPECT_EQ(listTree(folder_ / "tmp"), "");
 }

@@ -3,7 +3,6 @@
 #include "Platform/PropertyList.hpp"
 
 #include <gtest/gtest.h>
-#include <stdexcept>
 
 using namespace autoupdatekit;
 using platform::PropertyDictionary;
@@ -29,14 +28,8 @@ std::optional<PrivilegedUpdateRequest> decodeRequest(const PropertyValue& archiv
     return PrivilegedUpdateRequest::decode(KeyedUnarchiver(archive, PrivilegedUpdateRequest::className));
 }
 
-PropertyDictionary asDictionary(const PropertyValue& value) {
-    const auto* dictionary = value.getIf<PropertyDictionary>();
-    if (dictionary == nullptr) throw std::runtime_error("not a dictionary");
-    return *dictionary;
-}
-
 PropertyDictionary archiveWithout(const std::string& key) {
-    auto archive = asDictionary(wireArchive(sampleRequest()));
+    auto archive = *wireArchive(sampleRequest()).getIf<PropertyDictionary>();
     archive.erase(key);
     return archive;
 }

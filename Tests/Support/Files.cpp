@@ -6,22 +6,11 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
 namespace testsupport {
-namespace {
-
-void collect(const std::string& root, const std::string& relative, std::vector<std::string>& out) {
-    std::string folder = relative.empty() ? root : root + "/" + relative;
-    for (const auto& name : platform::directoryEntries(folder)) {
-        std::string path = relative.empty() ? name : relative + "/" + name;
-        out.push_back(path);
-        if (S_ISDIR(lstatOf(root + "/" + path).st_mode)) collect(root, path, out);
-    }
-}
-
-}  // namespace
 
 void writeFile(const std::string& path, const std::string& bytes, mode_t mode) {
     platform::createDirectories(path.substr(0, path.rfind('/')));
@@ -73,7 +62,10 @@ platform::PropertyDictionary readDictionary(const std::string& path) {
 
 std::string listTree(const std::string& folder) {
     std::vector<std::string> entries;
-    collect(folder, "", entries);
+    std::error_code missing;  // a missing folder lists nothing
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, missing)) {
+        entries.push_back(entry.path().string().substr(folder.size() + 1));
+    }
     std::sort(entries.begin(), entries.end());
     std::string text;
     for (const auto& entry : entries) text += entry + "\n";

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <csignal>
 #include <netinet/in.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <optional>
 #include <poll.h>
@@ -22,15 +21,8 @@ namespace {
 
 std::shared_ptr<SSL_CTX> serverContext(const TrustedCertificate& certificate) {
     std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), &SSL_CTX_free);
-    auto read = [](const std::string& pem, auto reader) {
-        std::unique_ptr<BIO, decltype(&BIO_free)> memory(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), &BIO_free);
-        return reader(memory.get(), nullptr, nullptr, nullptr);
-    };
-    std::unique_ptr<X509, decltype(&X509_free)> x509(read(certificate.certificatePEM(), PEM_read_bio_X509), &X509_free);
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(read(certificate.privateKeyPEM(), PEM_read_bio_PrivateKey),
-                                                            &EVP_PKEY_free);
-    if (!context || !x509 || !key || SSL_CTX_use_certificate(context.get(), x509.get()) != 1 ||
-        SSL_CTX_use_PrivateKey(context.get(), key.get()) != 1) {
+    if (!context || SSL_CTX_use_certificate_file(context.get(), certificate.certificateFile().c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context.get(), certificate.keyFile().c_str(), SSL_FILETYPE_PEM) != 1) {
         throw std::runtime_error("cannot set up TLS for the test server");
     }
     return context;

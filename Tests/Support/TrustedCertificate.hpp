@@ -19,13 +19,11 @@ public:
     TrustedCertificate(const TrustedCertificate&) = delete;
     TrustedCertificate& operator=(const TrustedCertificate&) = delete;
 
-    // For a server to present.
-    const std::string& certificatePEM() const noexcept { return certificatePEM_; }
-    const std::string& privateKeyPEM() const noexcept { return privateKeyPEM_; }
+    // The PEM files a server presents.
+    std::string certificateFile() const { return folder_ / "bundle.pem"; }
+    std::string keyFile() const { return folder_ / "key.pem"; }
 
 private:
-    std::string certificatePEM_;
-    std::string privateKeyPEM_;
     TemporaryDirectory folder_;
     std::unique_ptr<BindMount> trusted_;  // the bundle over libcurl's CA file
 };

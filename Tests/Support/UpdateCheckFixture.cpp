@@ -2,7 +2,6 @@
 
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "WaitUntil.hpp"
 #include "ZipMaker.hpp"
 
 #include "AutoUpdateKit/AppVersion.hpp"
@@ -80,10 +79,6 @@ void UpdateCheck::serveZip(const std::vector<ZipEntry>& entries) {
 
 void UpdateCheck::publishSlowly() {
     server_.route("/Sample.zip", {200, readFile(publish().archive), HTTPReply::Mode::byteASecond});
-}
-
-bool UpdateCheck::archiveRequested() const {
-    return waitUntil([this] { return server_.requestCount("/Sample.zip") > 0; }, std::chrono::seconds(10), std::chrono::milliseconds(100));
 }
 
 platform::CapturedOutput UpdateCheck::autoupdatectl(const std::vector<std::string>& arguments) {
