@@ -66,8 +66,8 @@ TEST_F(Codesign, EveryKindOfTamperingOrUntrustedSignatureFailsNamingTheFirstProb
     std::string unknownKey = publicKeyFile(unknown, "unknown.pub");
     std::string unknownPEM = folder_ / "unknown-public.pem";
     openssl({"pkey", "-in", unknown.privateKeyFile, "-pubout", "-out", unknownPEM});
-    std::string wrongKey = publicKeyFile(*team_, "wrong.pub");
-    publicKeyFile(*team_, "outside.pub");  // where a team name climbing out of the trust store leads
+    // The trusted team's key, also where a team name climbing out of the trust store leads.
+    std::string teamKey = publicKeyFile(*team_, "outside.pub");
     const std::string app = folder_ / "Tampered.app";
     const std::string resources = app + "/Contents/Resources/";
     const std::string readme = resources + "readme.txt";
@@ -138,7 +138,7 @@ TEST_F(Codesign, EveryKindOfTamperingOrUntrustedSignatureFailsNamingTheFirstProb
         // --trusted-key trusts that key for one run, and trust is all it changes.
         {"unknown key trusted for the run", [&] { signWithTeam(app, unknown); }, "", {"--trusted-key", unknownKey}},
         {"unknown key trusted as PEM", [&] { signWithTeam(app, unknown); }, "", {"--trusted-key", unknownPEM}},
-        {"unknown key, another trusted", [&] { signWithTeam(app, unknown); }, "not trusted for team TEAMC3", {"--trusted-key", wrongKey}},
+        {"unknown key, another trusted", [&] { signWithTeam(app, unknown); }, "not trusted for team TEAMC3", {"--trusted-key", teamKey}},
         {"unknown key trusted, file changed", [&] {
              signWithTeam(app, unknown);
              writeFile(readme, "evil\n");
