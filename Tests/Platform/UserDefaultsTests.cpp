@@ -4,30 +4,14 @@
 #include "Platform/UserDefaults.hpp"
 
 #include "Files.hpp"
-#include "TemporaryDirectory.hpp"
+#include "UpdaterEnvironment.hpp"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace platform;
 
-namespace {
-
-// Points HOME at a private folder for the test's lifetime.
-class PrivateHome : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* home = std::getenv("HOME");
-        savedHome_ = home ? home : "";
-        ::setenv("HOME", folder_.path().c_str(), 1);
-    }
-    void TearDown() override { ::setenv("HOME", savedHome_.c_str(), 1); }
-
-    testsupport::TemporaryDirectory folder_;
-    std::string savedHome_;
-};
-
-}  // namespace
+// HOME is a private folder for the test's lifetime.
+using PrivateHome = testsupport::UpdaterEnvironment;
 
 // A corrupt preferences file is reported and never replaced, through the class or the
 // tool, and a domain that could leave the preferences folder is refused by both.
