@@ -1,19 +1,17 @@
 // Feeds arbitrary bytes to the helper's side of a connection: framed messages are
-// read off a real socket and handed to the exported interface, which decodes each
+// read off a descriptor and handed to the exported interface, which decodes each
 // request. Every read must give a message, the end, or the transport's own error;
 // every request that decodes must survive encoding unchanged, and so must a reply.
 
 #include "PrivilegedUpdateInterface.hpp"
 
+#include "Platform/FileDescriptor.hpp"
 #include "Platform/IPC/KeyedArchive.hpp"
 #include "Platform/IPC/MessageStream.hpp"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <sys/socket.h>
-#include <thread>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -58,33 +56,13 @@ void handleMessages(int fd, platform::ipc::ExportedObject& exported) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Up to one whole message of the largest size (the corpus holds such messages).
     if (size > 4 + platform::ipc::maximumMessageSize + 64) return 0;
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) std::abort();
-    auto writeAll = [&] {
-        for (std::size_t done = 0; done < size;) {
-            ssize_t count = ::write(pair[1], data + done, size - done);
-            if (count < 0 && errno == EINTR) continue;
-            if (count <= 0) break;  // the reader ended the connection
-            done += static_cast<std::size_t>(count);
-        }
-        ::close(pair[1]);
-    };
-    // What fits in one socket buffer is written at once; more, while the reader reads.
-    constexpr std::size_t oneBuffer = 64 * 1024;
-    std::thread writer;
-    if (size <= oneBuffer) {
-        writeAll();
-    } else {
-        writer = std::thread(writeAll);
+    // A file in memory reads as a connection whose peer sent the bytes and hung up, with
+    // no socket buffer to fill and so no writer to run beside the reader.
+    platform::FileDescriptor fd(::memfd_create("ipc-message", MFD_CLOEXEC));
+    if (!fd.valid() || ::write(fd.get(), data, size) != static_cast<ssize_t>(size) || ::lseek(fd.get(), 0, SEEK_SET) != 0) {
+        std::abort();
     }
     auto exported = makeExportedInterface(std::make_shared<CheckingHelper>());
-    handleMessages(pair[0], *exported);
-    ::close(pair[0]);  // a writer still writing gets EPIPE (SIGPIPE is ignored below)
-    if (writer.joinable()) writer.join();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::signal(SIGPIPE, SIG_IGN);
+    handleMessages(fd.get(), *exported);
     return 0;
 }

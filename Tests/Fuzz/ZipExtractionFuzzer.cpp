@@ -15,21 +15,19 @@
 
 namespace {
 
-const std::string& scratchFolder() {
-    // Never destroyed, so the removal at exit still has its name.
-    static const std::string* folder = [] {
-        auto* pattern = new std::string("/tmp/autoupdatekit-zip-fuzz-XXXXXX");
-        if (::mkdtemp(pattern->data()) == nullptr) std::abort();
-        std::atexit([] { platform::removeRecursively(scratchFolder()); });
-        return pattern;
-    }();
-    return *folder;
-}
+// A plain array, so the removal at exit still has the name.
+char scratchFolder[] = "/tmp/autoupdatekit-zip-fuzz-XXXXXX";
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (::mkdtemp(scratchFolder) == nullptr) std::abort();
+    std::atexit([] { platform::removeRecursively(scratchFolder); });
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& folder = scratchFolder();
+    const std::string folder = scratchFolder;
     std::string archive = folder + "/input.zip";
     std::string target = folder + "/target";
     platform::writeFileAtomically(archive, std::string(reinterpret_cast<const char*>(data), size));

@@ -10,106 +10,75 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 using namespace testsupport;
 
 namespace {
-
-platform::HTTPRequest stalledRequest(const LocalHTTPServer& server) {
-    return {*platform::WebURL::parse(server.url("/stalled")), {}, 2};
-}
 
 // The private mount namespace in which a test certificate is trusted.
 using HTTPSessionOverTLS = PrivateSystemPaths;
 
 }  // namespace
 
-// The idle limit ends a transfer that stops moving, whether the body is read into
-// memory or streamed into a file.
-TEST(HTTPSession, AStalledTransferFailsWithCurlsOwnTextAfterTheIdleLimit) {
+// The idle limit ends a transfer that stops moving, the whole-transfer limit one that
+// trickles just above it, the size limit a body that never ends, whether the body is
+// read into memory or into a file; the file never holds a byte past the size limit, and
+// progress reports the bytes in it. A whole answer after a break (the file changed, so
+// If-Range no longer matches) starts the file over: none of the longer old bytes stay.
+TEST(HTTPSession, TransfersEndAtTheirLimitsAndAFileHoldsOnlyTheLastWholeAnswer) {
     LocalHTTPServer server;
     server.route("/stalled", {200, "xy", HTTPReply::Mode::stallMidBody});
-    auto session = platform::HTTPSession::shared();
-    try {
-        session->data(stalledRequest(server), 1 << 20);
-        ADD_FAILURE() << "a stalled body was accepted";
-    } catch (const platform::TransportError& error) {
-        EXPECT_NE(std::string(error.what()).find("Operation too slow"), std::string::npos) << error.what();
-    }
-
-    TemporaryDirectory folder;
-    platform::FileDescriptor fd(::open((folder / "body").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-    std::uint64_t reported = 0;
-    EXPECT_THROW(session->download(stalledRequest(server), fd.get(), [&](std::uint64_t received, auto) { reported = received; }),
-                 platform::TransportError);
-    EXPECT_EQ(reported, 1u);  // the byte that arrived, reported and no more
-}
-
-// A server that trickles just above the idle limit is cut off by the whole-transfer
-// limit, and a body that never ends by the size limit, which is never written past.
-TEST(HTTPSession, ATricklingOrEndlessBodyIsCutOffByItsLimits) {
-    LocalHTTPServer server;
     server.route("/trickle", {200, std::string(60, 't'), HTTPReply::Mode::byteASecond});
     server.route("/endless", {200, std::string(65536, 'e'), HTTPReply::Mode::endless});
     server.route("/exact", {200, std::string(1000, 'x')});
-    auto session = platform::HTTPSession::shared();
-    auto request = [&](const std::string& path, long transferTimeoutSeconds) {
-        platform::HTTPRequest made{*platform::WebURL::parse(server.url(path))};
-        made.transferTimeoutSeconds = transferTimeoutSeconds;
-        return made;
+    server.routeInTurn("/changed", {{200, std::string(4000, 'o'), HTTPReply::Mode::closeMidBody, {}, "\"old\"", {}, true},
+                                    {200, std::string(1000, 'n'), HTTPReply::Mode::normal, {}, "\"new\"", {}, true}});
+    struct Case {
+        std::string path;
+        bool toFile;
+        long transferTimeoutSeconds;
+        std::optional<std::uint64_t> limit;
+        int attempts;
+        std::string outcome;  // "ok", else the error's text begins so
+        off_t fileSize;       // an "ok" file is this large, a failed one no larger
     };
-    try {
-        session->data(request("/trickle", 2), 1 << 20);
-        ADD_FAILURE() << "a trickling body was waited for to the end";
-    } catch (const platform::TransportError& error) {
-        EXPECT_STREQ(error.what(), "The transfer did not finish within 2 seconds.");
-    }
-
-    // Each download's outcome, and the size of the file it wrote.
+    const Case cases[] = {
+        {"/stalled", false, 0, {}, 1, "Operation too slow", 0},
+        {"/stalled", true, 0, {}, 1, "Operation too slow", 1},  // the byte that arrived
+        {"/trickle", false, 2, {}, 1, "The transfer did not finish within 2 seconds.", 0},
+        {"/trickle", true, 2, {}, 1, "The transfer did not finish within 2 seconds.", 59},
+        {"/endless", true, 0, 200000, 1, "The response body is larger than 200000 bytes.", 200000},
+        {"/exact", true, 0, 1000, 1, "ok", 1000},
+        {"/exact", true, 0, 999, 1, "The response body is larger than 999 bytes.", 999},
+        {"/changed", true, 0, {}, 2, "ok", 1000},
+    };
+    auto session = platform::HTTPSession::shared();
     TemporaryDirectory folder;
-    int downloads = 0;
-    auto download = [&](const platform::HTTPRequest& made, std::optional<std::uint64_t> limit) {
-        std::string file = folder / std::to_string(++downloads);
+    int made = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + (c.toFile ? " into a file" : " into memory"));
+        platform::HTTPRequest request{*platform::WebURL::parse(server.url(c.path)), {}, 2, c.transferTimeoutSeconds, c.attempts};
+        std::string file = folder / std::to_string(++made);
         platform::FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+        std::uint64_t reported = 0;
         std::string outcome = "ok";
         try {
-            session->download(made, fd.get(), {}, limit);
+            if (c.toFile) {
+                session->download(request, fd.get(), [&](std::uint64_t received, auto) { reported = received; }, c.limit);
+            } else {
+                session->data(request, c.limit.value_or(1 << 20));
+            }
         } catch (const platform::TransportError& error) {
             outcome = error.what();
         }
-        struct stat status {};
-        ::stat(file.c_str(), &status);
-        return std::pair{outcome, status.st_size};
-    };
-    auto [trickled, trickledSize] = download(request("/trickle", 2), std::nullopt);
-    EXPECT_EQ(trickled, "The transfer did not finish within 2 seconds.");
-    EXPECT_LT(trickledSize, 60);
-
-    auto [endless, endlessSize] = download(request("/endless", 0), 200000);
-    EXPECT_EQ(endless, "The response body is larger than 200000 bytes.");
-    EXPECT_GT(endlessSize, 0);
-    EXPECT_LE(endlessSize, 200000);
-
-    EXPECT_EQ(download(request("/exact", 0), 1000), (std::pair<std::string, off_t>("ok", 1000)));
-    auto [over, overSize] = download(request("/exact", 0), 999);
-    EXPECT_EQ(over, "The response body is larger than 999 bytes.");
-    EXPECT_LE(overSize, 999);
-}
-
-// A break followed by a whole answer (the file changed, so If-Range no longer matches)
-// starts the file over: a shorter new body leaves none of the longer old bytes behind.
-TEST(HTTPSession, AWholeAnswerAfterABreakLeavesNoneOfTheBytesBeforeIt) {
-    LocalHTTPServer server;
-    server.routeInTurn("/file", {{200, std::string(4000, 'o'), HTTPReply::Mode::closeMidBody, {}, "\"old\"", {}, true},
-                                 {200, std::string(1000, 'n'), HTTPReply::Mode::normal, {}, "\"new\"", {}, true}});
-    platform::HTTPRequest request{*platform::WebURL::parse(server.url("/file"))};
-    request.downloadAttempts = 2;
-    TemporaryDirectory folder;
-    platform::FileDescriptor fd(::open((folder / "body").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-    EXPECT_EQ(platform::HTTPSession::shared()->download(request, fd.get(), {}).statusCode, 200);
-    EXPECT_EQ(server.requestCount("/file"), 2u);
-    EXPECT_EQ(readFile(folder / "body"), std::string(1000, 'n'));
+        EXPECT_EQ(outcome.rfind(c.outcome, 0), 0u) << outcome;
+        off_t size = lstatOf(file).st_size;
+        EXPECT_LE(size, c.fileSize);
+        if (c.outcome == "ok") {
+            EXPECT_EQ(size, c.fileSize);
+        }
+        EXPECT_EQ(reported, static_cast<std::uint64_t>(size));
+    }
 }
 
 // An https transfer stays private to its end: a redirect to plain http fails before the

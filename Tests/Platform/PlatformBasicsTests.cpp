@@ -1,3 +1,4 @@
+#include "Platform/FileURL.hpp"
 #include "Platform/Process.hpp"
 #include "Platform/SystemError.hpp"
 
@@ -10,6 +11,18 @@
 #include <sys/wait.h>
 
 using namespace platform;
+
+TEST(FileURL, StandardizationRemovesDotsAndTrailingSlashesWithoutTouchingTheDisk) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/Applications/Foo.app/", "/Applications/Foo.app"},
+        {"/Applications/Bar/../Foo.app", "/Applications/Foo.app"},
+        {"/Applications/../etc/passwd", "/etc/passwd"},
+        {"/../..", "/"},
+        {"//Applications//Foo.app//", "/Applications/Foo.app"},
+        {"/a/b/c/../../d/./e/..", "/a/d"},
+    };
+    for (const auto& [input, standardized] : cases) EXPECT_EQ(FileURL(input).standardized().path(), standardized) << input;
+}
 
 TEST(Process, DetachedLaunchRunsInItsOwnSessionAndLeavesNoZombie) {
     testsupport::TemporaryDirectory folder;

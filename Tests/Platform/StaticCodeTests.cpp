@@ -9,20 +9,14 @@ using namespace platform::security;
 using platform::codesigning::CodeRequirement;
 using namespace testsupport;
 
-namespace {
+using StaticCodeTest = UpdaterEnvironment;
 
-class StaticCodeTest : public UpdaterEnvironment {
-protected:
-    StaticCode codeFor(const std::string& path) {
+TEST_F(StaticCodeTest, RequirementsHoldOnlyForTrustedTeamSignaturesOfTheRightIdentity) {
+    auto codeFor = [](const std::string& path) {
         std::optional<StaticCode> code;
         EXPECT_EQ(StaticCode::create(FileURL(path), 0, code), statusSuccess);
         return *code;
-    }
-};
-
-}  // namespace
-
-TEST_F(StaticCodeTest, RequirementsHoldOnlyForTrustedTeamSignaturesOfTheRightIdentity) {
+    };
     const std::string text =
         "identifier \"com.example.sample\" and anchor apple generic and certificate leaf[subject.OU] = \"TEAMA1\"";
     auto requirement = CodeRequirement::parse(text);

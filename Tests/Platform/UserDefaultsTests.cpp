@@ -4,47 +4,27 @@
 #include "Platform/UserDefaults.hpp"
 
 #include "Files.hpp"
-#include "TemporaryDirectory.hpp"
+#include "UpdaterEnvironment.hpp"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace platform;
 
-namespace {
+// HOME is a private folder for the test's lifetime.
+using PrivateHome = testsupport::UpdaterEnvironment;
 
-// Points HOME at a private folder for the test's lifetime.
-class PrivateHome : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* home = std::getenv("HOME");
-        savedHome_ = home ? home : "";
-        ::setenv("HOME", folder_.path().c_str(), 1);
-    }
-    void TearDown() override { ::setenv("HOME", savedHome_.c_str(), 1); }
-
-    testsupport::TemporaryDirectory folder_;
-    std::string savedHome_;
-};
-
-}  // namespace
-
-TEST_F(PrivateHome, CorruptFileIsReportedAndNeverReplaced) {
+// A corrupt preferences file is reported and never replaced, through the class or the
+// tool, and a domain that could leave the preferences folder is refused by both.
+TEST_F(PrivateHome, CorruptFilesAndClimbingDomainsAreRefused) {
     UserDefaults defaults("com.example.app");
     testsupport::writeFile(defaults.filePath(), "garbage that is not a plist");
     EXPECT_THROW(defaults.string("AutoUpdateManifestURL"), PropertyListError);
     EXPECT_THROW(defaults.set("Key", PropertyValue("v")), PropertyListError);
-    EXPECT_EQ(testsupport::readFile(defaults.filePath()), "garbage that is not a plist");
-
     auto result = runCapturingOutput(paths::defaults(), {"write", "com.example.app", "Key", "v"});
     EXPECT_NE(result.status, 0);
     EXPECT_NE(result.bytes.find("not a valid property list"), std::string::npos) << result.bytes;
     EXPECT_EQ(testsupport::readFile(defaults.filePath()), "garbage that is not a plist");
-}
 
-TEST_F(PrivateHome, DomainsThatCouldLeaveThePreferencesFolderAreRefused) {
-    EXPECT_THROW(UserDefaults("../evil"), std::invalid_argument);
-    EXPECT_THROW(UserDefaults(".hidden"), std::invalid_argument);
-    EXPECT_THROW(UserDefaults(""), std::invalid_argument);
+    for (const char* domain : {"../evil", ".hidden", ""}) EXPECT_THROW(UserDefaults{domain}, std::invalid_argument) << domain;
     EXPECT_NE(runCapturingOutput(paths::defaults(), {"write", "a/b", "Key", "v"}).status, 0);
 }

@@ -27,90 +27,158 @@ protected:
         auto result = codesign(flags);
         return result.status == 0 ? "" : (result.output.empty() ? "failed without a diagnostic" : result.output);
     }
+
+    // Writes a public key file as the trust store holds them, base64 on one line.
+    std::string publicKeyFile(const TeamKey& key, const std::string& name) {
+        writeFile(folder_ / name, platform::base64Encode(key.key.publicKey().raw()) + "\n");
+        return folder_ / name;
+    }
 };
+
+// Puts a link at path in place of what is there.
+void replaceWithLink(const std::string& path, const std::string& target) {
+    ::unlink(path.c_str());
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0) << path;
+}
+
+void rewriteSeal(const std::string& app, const std::string& from, const std::string& to) {
+    std::string seal = app + "/Contents/_CodeSignature/CodeResources";
+    std::string bytes = readFile(seal);
+    bytes.replace(bytes.find(from), from.size(), to);
+    writeFile(seal, bytes);
+}
+
+std::string hexDigest(const std::string& bytes) {
+    auto digest = platform::sha256(bytes);
+    return platform::hexLowercase(digest.data(), digest.size());
+}
 
 }  // namespace
 
-TEST_F(Codesign, EveryKindOfTamperingFailsNamingTheFirstProblem) {
+// Each row changes a bundle signed by the trusted team (or signs it anew) and verifies it
+// with the row's flags: every kind of tampering, a key not trusted for the team claimed,
+// a link leaving the bundle and nested code that fails, each named as the first problem.
+TEST_F(Codesign, EveryKindOfTamperingOrUntrustedSignatureFailsNamingTheFirstProblem) {
+    TeamKey stranger = makeTeamKey(folder_.path(), "TEAMA1");
+    TeamKey other = makeTeamKey(folder_.path(), "TEAMB2");
+    trustKeyForTeam(other.key, "TEAMB2");
+    TeamKey unknown = makeTeamKey(folder_.path(), "TEAMC3");
+    std::string unknownKey = publicKeyFile(unknown, "unknown.pub");
+    std::string unknownPEM = folder_ / "unknown-public.pem";
+    openssl({"pkey", "-in", unknown.privateKeyFile, "-pubout", "-out", unknownPEM});
+    // The trusted team's key, also where a team name climbing out of the trust store leads.
+    std::string teamKey = publicKeyFile(*team_, "outside.pub");
+    const std::string app = folder_ / "Tampered.app";
+    const std::string resources = app + "/Contents/Resources/";
+    const std::string readme = resources + "readme.txt";
+    auto linkAndSign = [&](const std::string& name, const std::string& target) {
+        replaceWithLink(resources + name, target);
+        signWithTeam(app, *team_);
+    };
+    // Nested code, signed by the key, then the app sealed over it.
+    auto nestedSignedBy = [&](const TeamKey& key) {
+        signWithTeam(buildBundle(app + "/Contents/Helpers", "Inner"), key);
+        signWithTeam(app, *team_);
+    };
     struct Case {
         std::string name;
-        std::function<void(const std::string&)> tamper;
-        std::string diagnostic;
+        std::function<void()> tamper;
+        std::string diagnostic;  // "" for a bundle that verifies
+        std::vector<std::string> flags = {"--deep", "--strict"};
     };
     const Case cases[] = {
-        {"changed file", [](const std::string& app) { writeFile(app + "/Contents/Resources/readme.txt", "evil\n"); },
-         "file modified: Contents/Resources/readme.txt"},
-        {"added file", [](const std::string& app) { writeFile(app + "/Contents/Resources/extra", "x"); },
-         "file added: Contents/Resources/extra"},
-        {"removed file", [](const std::string& app) { ::unlink((app + "/Contents/Resources/readme.txt").c_str()); },
-         "file missing: Contents/Resources/readme.txt"},
-        {"changed mode", [](const std::string& app) { ::chmod((app + "/Contents/MacOS/Sample").c_str(), 0777); },
-         "mode changed: Contents/MacOS/Sample"},
-        {"changed link target", [](const std::string& app) {
-             ::unlink((app + "/Contents/Resources/link").c_str());
-             ::symlink("other.txt", (app + "/Contents/Resources/link").c_str());
-         }, "symbolic link target changed: Contents/Resources/link"},
-        {"file swapped for a FIFO", [](const std::string& app) {
-             ::unlink((app + "/Contents/Resources/readme.txt").c_str());
-             ::mkfifo((app + "/Contents/Resources/readme.txt").c_str(), 0644);
+        {"changed file", [&] { writeFile(readme, "evil\n"); }, "file modified: Contents/Resources/readme.txt"},
+        {"added file", [&] { writeFile(resources + "extra", "x"); }, "file added: Contents/Resources/extra"},
+        {"removed file", [&] { ::unlink(readme.c_str()); }, "file missing: Contents/Resources/readme.txt"},
+        {"changed mode", [&] { ::chmod((app + "/Contents/MacOS/Sample").c_str(), 0777); }, "mode changed: Contents/MacOS/Sample"},
+        {"changed link target", [&] { replaceWithLink(resources + "link", "other.txt"); },
+         "symbolic link target changed: Contents/Resources/link"},
+        {"file swapped for a FIFO", [&] {
+             ::unlink(readme.c_str());
+             ::mkfifo(readme.c_str(), 0644);
          }, "unsupported file type: Contents/Resources/readme.txt"},
-        {"file swapped for a link", [](const std::string& app) {
-             ::unlink((app + "/Contents/Resources/readme.txt").c_str());
-             ::symlink("/etc/hostname", (app + "/Contents/Resources/readme.txt").c_str());
-         }, "type changed: Contents/Resources/readme.txt"},
-        {"folder swapped for a link to a copy", [](const std::string& app) {
-             ::rename((app + "/Contents/Resources").c_str(), (app + ".resources").c_str());
-             ::symlink((app + ".resources").c_str(), (app + "/Contents/Resources").c_str());
+        {"file swapped for a link", [&] { replaceWithLink(readme, "/etc/hostname"); }, "type changed: Contents/Resources/readme.txt"},
+        {"folder swapped for a link to a copy", [&] {
+             ::rename(resources.c_str(), (app + ".resources").c_str());
+             replaceWithLink(app + "/Contents/Resources", app + ".resources");
          }, "type changed: Contents/Resources"},
-        {"corrupt seal", [](const std::string& app) { writeFile(app + "/Contents/_CodeSignature/CodeResources", "garbage"); },
-         "resource seal is corrupt"},
-        {"seal rewritten for a changed file", [](const std::string& app) {
-             std::string seal = app + "/Contents/_CodeSignature/CodeResources";
-             writeFile(app + "/Contents/Resources/readme.txt", "evil\n");
-             std::string bytes = readFile(seal);
-             auto digest = platform::sha256("evil\n");
-             auto good = platform::sha256("sample resource\n");
-             std::string from = platform::hexLowercase(good.data(), good.size());
-             bytes.replace(bytes.find(from), from.size(), platform::hexLowercase(digest.data(), digest.size()));
-             writeFile(seal, bytes);
+        {"corrupt seal", [&] { writeFile(app + "/Contents/_CodeSignature/CodeResources", "garbage"); }, "resource seal is corrupt"},
+        {"seal rewritten for a changed file", [&] {
+             writeFile(readme, "evil\n");
+             rewriteSeal(app, hexDigest("sample resource\n"), hexDigest("evil\n"));
          }, "signature does not verify"},
+        {"signed by a key not trusted for its team", [&] { signWithTeam(app, stranger); }, "not trusted for team TEAMA1"},
+        {"signed by another team's key", [&] { signWithTeam(app, TeamKey{other.key, "TEAMA1", other.privateKeyFile}); },
+         "not trusted for team TEAMA1"},
+        {"team climbing out of the trust store", [&] {
+             rewriteSeal(app, "<string>TEAMA1</string>", "<string>../../../../" + folder_.path() + "/outside</string>");
+         }, "invalid team identifier"},
+        {"absolute link, not strict", [&] { linkAndSign("link", "/etc/hostname"); }, "", {}},
+        {"absolute link", [&] { linkAndSign("link", "/etc/hostname"); }, "Contents/Resources/link points outside the bundle",
+         {"--strict"}},
+        {"link climbing out beside one inside", [&] {
+             replaceWithLink(resources + "link", "../MacOS/Sample");
+             linkAndSign("up", "../../../x");
+         }, "Contents/Resources/up points outside", {"--strict"}},
+        {"nested code signed deeply", [&] {
+             buildBundle(app + "/Contents/Helpers", "Inner");
+             signWithTeam(app, *team_, true);
+         }, ""},
+        // Deep verification reuses the outer scan for nested code, so that scan must be
+        // held to the nested seal: a file added after it, sealed over by the outer one.
+        {"nested code changed after its seal", [&] {
+             nestedSignedBy(*team_);
+             writeFile(app + "/Contents/Helpers/Inner.app/Contents/Resources/late.txt", "late");
+             signWithTeam(app, *team_);
+         }, "nested code is invalid: Contents/Helpers/Inner.app: a sealed resource is missing or invalid: file added: "
+            "Contents/Resources/late.txt"},
+        {"nested code by an unknown key", [&] { nestedSignedBy(unknown); },
+         "nested code is invalid: Contents/Helpers/Inner.app: the signing key is not trusted"},
+        {"nested code by an unknown key, not deep", [&] { nestedSignedBy(unknown); }, "", {"--strict"}},
+        // --trusted-key trusts that key for one run, and trust is all it changes.
+        {"unknown key trusted for the run", [&] { signWithTeam(app, unknown); }, "", {"--trusted-key", unknownKey}},
+        {"unknown key trusted as PEM", [&] { signWithTeam(app, unknown); }, "", {"--trusted-key", unknownPEM}},
+        {"unknown key, another trusted", [&] { signWithTeam(app, unknown); }, "not trusted for team TEAMC3", {"--trusted-key", teamKey}},
+        {"unknown key trusted, file changed", [&] {
+             signWithTeam(app, unknown);
+             writeFile(readme, "evil\n");
+         }, "file modified: Contents/Resources/readme.txt", {"--trusted-key", unknownKey}},
     };
+    std::string trustStore = listTree(platform::paths::trustStoreDirectory);
     for (const auto& c : cases) {
-        std::string app = buildBundle(folder_.path(), "Tampered");
-        ASSERT_EQ(::symlink("readme.txt", (app + "/Contents/Resources/link").c_str()), 0);
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(buildBundle(folder_.path(), "Tampered"), app);
+        replaceWithLink(resources + "link", "readme.txt");
         signWithTeam(app, *team_);
-        ASSERT_EQ(verify(app), "") << c.name;
-        c.tamper(app);
-        EXPECT_NE(verify(app).find(c.diagnostic), std::string::npos) << c.name << ": " << verify(app);
+        ASSERT_EQ(verify(app), "");
+        c.tamper();
+        std::string diagnostic = verify(app, c.flags);
+        EXPECT_EQ(diagnostic.empty(), c.diagnostic.empty()) << diagnostic;
+        EXPECT_NE(diagnostic.find(c.diagnostic), std::string::npos) << diagnostic;
         platform::removeRecursively(app);
         platform::removeRecursively(app + ".resources");
     }
+    // Trusted for a run alone: the unknown key is again not trusted, the store unchanged.
+    signWithTeam(buildBundle(folder_.path(), "Tampered"), unknown);
+    EXPECT_NE(verify(app).find("not trusted for team TEAMC3"), std::string::npos);
+    EXPECT_EQ(listTree(platform::paths::trustStoreDirectory), trustStore);
 }
 
-TEST_F(Codesign, SignaturesCountOnlyWithAKeyTrustedForTheClaimedTeam) {
-    TeamKey stranger = makeTeamKey(folder_.path(), "TEAMA1");
-    std::string forged = buildBundle(folder_.path(), "Forged");
-    signWithTeam(forged, stranger);
-    EXPECT_NE(verify(forged).find("not trusted for team TEAMA1"), std::string::npos);
-
-    TeamKey other = makeTeamKey(folder_.path(), "TEAMB2");
-    trustKeyForTeam(other.key, "TEAMB2");
-    std::string claimed = buildBundle(folder_.path(), "Claimed");
-    signWithTeam(claimed, TeamKey{other.key, "TEAMA1", other.privateKeyFile});
-    EXPECT_NE(verify(claimed).find("not trusted for team TEAMA1"), std::string::npos);
-
-    // Team names that could reach outside the trust store are refused both ways.
-    writeFile(folder_ / "outside.pub", platform::base64Encode(team_->key.publicKey().raw()) + "\n");
-    std::string climbing = buildBundle(folder_.path(), "Climbing");
-    auto refused = codesign({"--sign", team_->privateKeyFile, "--team", "../x", climbing});
-    EXPECT_NE(refused.status, 0);
-    EXPECT_NE(refused.output.find("invalid team identifier"), std::string::npos) << refused.output;
-    signWithTeam(climbing, *team_);
-    std::string seal = climbing + "/Contents/_CodeSignature/CodeResources";
-    std::string bytes = readFile(seal);
-    bytes.replace(bytes.find("<string>TEAMA1</string>"), 23, "<string>../../../../" + folder_.path() + "/outside</string>");
-    writeFile(seal, bytes);
-    EXPECT_NE(verify(climbing).find("invalid team identifier"), std::string::npos) << verify(climbing);
+// Signing refuses what verifying would: a team name that could reach outside the trust
+// store, nested code that is not signed, and a private key offered as a trusted key.
+TEST_F(Codesign, SigningRefusesAClimbingTeamUnsignedNestedCodeAndAPrivateKeyAsTrusted) {
+    std::string app = buildBundle(folder_.path(), "Refused");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--sign", team_->privateKeyFile, "--team", "../x", app}, "invalid team identifier"},
+        {{"--verify", "--trusted-key", team_->privateKeyFile, app}, "this is a private key"},
+        {{"--sign", team_->privateKeyFile, "--team", "TEAMA1", app}, "nested code is not signed: Contents/Helpers/Inner.app"},
+    };
+    buildBundle(app + "/Contents/Helpers", "Inner");
+    for (const auto& [arguments, diagnostic] : cases) {
+        auto refused = codesign(arguments);
+        EXPECT_EQ(refused.status, 1) << diagnostic;
+        EXPECT_NE(refused.output.find(diagnostic), std::string::npos) << refused.output;
+    }
 }
 
 // A sealed file that turns into a FIFO or a link between the walk and its hashing is
@@ -168,78 +236,4 @@ TEST_F(Codesign, FoldersNestedTensOfThousandsDeepAreRefusedWithoutACrash) {
     EXPECT_NE(signing.output.find("folders nested more than 512 deep"), std::string::npos) << signing.output;
     EXPECT_NE(verify(app).find("folders nested more than 512 deep"), std::string::npos) << verify(app);
     EXPECT_EQ(platform::runCapturingOutput("/bin/rm", {"-rf", top}).status, 0);  // rm needs no descriptor per level
-}
-
-TEST_F(Codesign, StrictModeRefusesLinksThatLeaveTheBundle) {
-    std::string app = buildBundle(folder_.path(), "Links");
-    ASSERT_EQ(::symlink("/etc/hostname", (app + "/Contents/Resources/absolute").c_str()), 0);
-    signWithTeam(app, *team_);
-    EXPECT_EQ(verify(app, {}), "");
-    EXPECT_NE(verify(app, {"--strict"}).find("points outside the bundle"), std::string::npos);
-
-    std::string climbing = buildBundle(folder_.path(), "Climbing");
-    ASSERT_EQ(::symlink("../../../x", (climbing + "/Contents/Resources/up").c_str()), 0);
-    ASSERT_EQ(::symlink("../MacOS/Sample", (climbing + "/Contents/Resources/inside").c_str()), 0);
-    signWithTeam(climbing, *team_);
-    EXPECT_NE(verify(climbing, {"--strict"}).find("Contents/Resources/up points outside"), std::string::npos);
-}
-
-TEST_F(Codesign, DeepVerificationChecksNestedCode) {
-    std::string app = buildBundle(folder_.path(), "Outer");
-    std::string helper = buildBundle(app + "/Contents/Helpers", "Inner");
-    auto unsignedNested = codesign({"--sign", team_->privateKeyFile, "--team", "TEAMA1", app});
-    EXPECT_NE(unsignedNested.status, 0);
-    EXPECT_NE(unsignedNested.output.find("nested code is not signed: Contents/Helpers/Inner.app"), std::string::npos);
-
-    signWithTeam(app, *team_, true);
-    EXPECT_EQ(verify(app), "");
-    EXPECT_EQ(verify(helper), "");
-
-    // Deep verification reuses the outer scan for nested code, so that scan must be held
-    // to the nested seal: a file added after the nested seal, sealed over by the outer one.
-    writeFile(helper + "/Contents/Resources/late.txt", "late");
-    signWithTeam(app, *team_);
-    EXPECT_NE(verify(app).find("nested code is invalid: Contents/Helpers/Inner.app: a sealed resource is missing or "
-                               "invalid: file added: Contents/Resources/late.txt"),
-              std::string::npos)
-        << verify(app);
-    signWithTeam(app, *team_, true);
-    EXPECT_EQ(verify(app), "");
-
-    // Nested code signed by an untrusted key, sealed over by the trusted outer bundle.
-    TeamKey stranger = makeTeamKey(folder_.path(), "TEAMC3");
-    signWithTeam(helper, stranger);
-    signWithTeam(app, *team_);
-    EXPECT_EQ(verify(app, {"--strict"}), "");
-    EXPECT_NE(verify(app).find("nested code is invalid: Contents/Helpers/Inner.app: the signing key is not trusted"),
-              std::string::npos)
-        << verify(app);
-}
-
-TEST_F(Codesign, TrustedKeyOptionTrustsThatKeyForOneRunWithoutTouchingTheTrustStore) {
-    TeamKey stranger = makeTeamKey(folder_.path(), "TEAMC3");
-    std::string app = buildBundle(folder_.path(), "Stranger");
-    signWithTeam(app, stranger);
-    std::string trustStore = listTree(platform::paths::trustStoreDirectory);
-    std::string base64Key = folder_ / "stranger.pub";
-    writeFile(base64Key, platform::base64Encode(stranger.key.publicKey().raw()) + "\n");
-    std::string pemKey = folder_ / "stranger-public.pem";
-    openssl({"pkey", "-in", stranger.privateKeyFile, "-pubout", "-out", pemKey});
-
-    EXPECT_EQ(verify(app, {"--deep", "--strict", "--trusted-key", base64Key}), "");
-    EXPECT_EQ(verify(app, {"--trusted-key", pemKey}), "");
-    EXPECT_NE(verify(app).find("not trusted for team TEAMC3"), std::string::npos) << "trusted beyond its run";
-    EXPECT_EQ(listTree(platform::paths::trustStoreDirectory), trustStore);
-
-    writeFile(folder_ / "wrong.pub", platform::base64Encode(team_->key.publicKey().raw()) + "\n");
-    EXPECT_NE(verify(app, {"--trusted-key", folder_ / "wrong.pub"}).find("not trusted for team TEAMC3"), std::string::npos);
-
-    // Trust is all the option changes: a tampered bundle still fails.
-    writeFile(app + "/Contents/Resources/readme.txt", "evil\n");
-    EXPECT_NE(verify(app, {"--trusted-key", base64Key}).find("file modified"), std::string::npos);
-
-    // A private key is not something to hand around as a trusted key.
-    auto refused = codesign({"--verify", "--trusted-key", stranger.privateKeyFile, app});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.output.find("this is a private key"), std::string::npos) << refused.output;
 }

@@ -1,3 +1,5 @@
+#include "BundleBuilder.hpp"
+#include "Files.hpp"
 #include "SeparatedOutput.hpp"
 #include "TemporaryDirectory.hpp"
 
@@ -97,18 +99,33 @@ TEST(ToolUsage, BadUsageShowsTheUsageOnStandardErrorWithStatus2) {
     }
 }
 
-// autoupdatectl's failures go to standard error alone, in every command and with --json,
-// so standard output holds results only.
-TEST(ToolUsage, AutoupdatectlReportsErrorsOnStandardErrorOnly) {
+// A failure is told on standard error alone, with status 1, so standard output holds
+// results only: autoupdatectl's in every command and with --json, and open's for a
+// bundle whose executable leaves it or is missing.
+TEST(ToolUsage, FailuresGoToStandardErrorAloneWithStatus1) {
     testsupport::TemporaryDirectory folder;
-    const std::vector<std::string> commands[] = {{"check"}, {"check", "--json"}, {"install"}, {"status"}};
-    for (auto arguments : commands) {
-        std::string command = arguments.front();
-        arguments.push_back(folder.path());
-        auto result = runSeparatingOutput(pathOf("autoupdatectl"), arguments);
-        EXPECT_EQ(result.status, 1) << command;
-        EXPECT_EQ(result.standardOutput, "") << command;
-        EXPECT_EQ(result.standardError, "autoupdatectl " + command + ": " + folder.path() +
-                                            " is not an app bundle (no Contents/Info.plist with a CFBundleIdentifier)\n");
+    // A bundle whose Info.plist names only its executable.
+    auto naming = [&](const std::string& name, const std::string& executable) {
+        std::string app = testsupport::buildBundle(folder.path(), name);
+        testsupport::writeFile(app + "/Contents/Info.plist",
+                               platform::PropertyList::xml(platform::PropertyDictionary{{"CFBundleExecutable", executable}}));
+        return app;
+    };
+    std::string climbing = naming("Climbing", "../../x");
+    std::string absent = naming("Absent", "Absent");
+    const std::string notABundle = " is not an app bundle (no Contents/Info.plist with a CFBundleIdentifier)\n";
+    const std::pair<Invocation, std::string> invocations[] = {
+        {{"autoupdatectl", {"check", folder.path()}}, "autoupdatectl check: " + folder.path() + notABundle},
+        {{"autoupdatectl", {"check", "--json", folder.path()}}, "autoupdatectl check: " + folder.path() + notABundle},
+        {{"autoupdatectl", {"install", folder.path()}}, "autoupdatectl install: " + folder.path() + notABundle},
+        {{"autoupdatectl", {"status", folder.path()}}, "autoupdatectl status: " + folder.path() + notABundle},
+        {{"open", {climbing}}, "open: " + climbing + ": the bundle names no plain CFBundleExecutable\n"},
+        {{"open", {absent}}, "open: could not launch " + absent + "/Contents/MacOS/Absent: No such file or directory\n"},
+    };
+    for (const auto& [invocation, error] : invocations) {
+        auto result = runSeparatingOutput(pathOf(invocation.tool), invocation.arguments);
+        EXPECT_EQ(result.status, 1) << describe(invocation);
+        EXPECT_EQ(result.standardOutput, "") << describe(invocation);
+        EXPECT_EQ(result.standardError, error) << describe(invocation);
     }
 }
