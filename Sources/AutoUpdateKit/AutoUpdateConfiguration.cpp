@@ -51,7 +51,9 @@ std::optional<AutoUpdateConfiguration> configured(const platform::Bundle& bundle
     auto url = URL::parse(*urlText);
     if (!url) throw AutoUpdateError::invalidManifestURL(*urlText);
     auto serviceName = settings.text(PrivilegedUpdateDefaults::machServiceNameKey).value_or(defaultMachServiceName(bundle));
-    return AutoUpdateConfiguration(*url, *publicKey, bundle.bundleURL().path(), std::nullopt, serviceName);
+    AutoUpdateConfiguration configuration(*url, *publicKey, bundle.bundleURL().path(), std::nullopt, serviceName);
+    configuration.channel = settings.text("AutoUpdateChannel").value_or("stable");
+    return configuration;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "CommandLine.hpp"
 #include "DeltaWriter.hpp"
+#include "ReleaseFiles.hpp"
 
 #include "AutoUpdateKit/AppVersion.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
@@ -143,11 +144,13 @@ std::vector<std::string> takeRepeatedOption(std::vector<std::string>& arguments,
 int runMake(const std::vector<std::string>& givenArguments) {
     std::vector<std::string> arguments = givenArguments;
     auto deltaOptions = takeRepeatedOption(arguments, "--delta");
+    auto steppingStones = takeRepeatedOption(arguments, "--stepping-stone");
     auto parsed = commandline::parse(arguments,
                                      {"--archive", "--url", "--app-name", "--bundle-id", "--version", "--build",
                                       "--minimum-system-version", "--release-date", "--release-notes-file",
-                                      "--schema-version", "--archive-file-name"},
-                                     {});
+                                      "--schema-version", "--archive-file-name", "--channel", "--critical-below",
+                                      "--minimum-installed-version"},
+                                     {"--critical"});
     if (!parsed.positionals.empty()) throw UsageError("unexpected argument " + parsed.positionals[0]);
     std::string archive = parsed.required("--archive");
     std::string fileName = parsed.value("--archive-file-name").value_or(archive == "-" ? "" : platform::FileURL(archive).lastPathComponent());
@@ -181,12 +184,11 @@ int runMake(const std::vector<std::string>& givenArguments) {
     };
     warnAboutNonNumericComponents("--version", payload.version);
     warnAboutNonNumericComponents("--build", payload.build);
-    if (deltaOptions.empty()) {
+    auto extension = releaseExtension(parsed, steppingStones, describeDeltas(deltaOptions, *url));
+    if (extension == autoupdatekit::ManifestExtension{}) {
         std::cout << canonicalPayloadData(payload);
         return 0;
     }
-    autoupdatekit::ManifestExtension extension;
-    extension.deltas = describeDeltas(deltaOptions, *url);
     std::cout << autoupdatekit::ManifestExtensionCoding::manifestData({payload, ""}, extension);
     return 0;
 }
@@ -211,20 +213,18 @@ int runDelta(const std::vector<std::string>& arguments) {
 
 int runSign(const std::vector<std::string>& arguments) {
     auto parsed = commandline::parse(arguments, {"--key"}, {});
-    if (parsed.positionals.size() != 1) throw UsageError("sign takes one payload file");
+    if (parsed.positionals.empty()) throw UsageError("sign takes a payload file, and one more per other channel");
     std::string keyFile = parsed.required("--key");
     auto key = platform::privateKeyFromText(commandline::readInput(keyFile), keyFile);
     std::string privateKey = platform::base64Encode(key.seed());
-    std::string input = commandline::readInput(parsed.positionals[0]);
     // A document with an extension (as make writes it with deltas) is signed whole:
     // the payload and the extension, each with its own signature.
-    auto extension = decodeExtension(input);
+    auto [payload, extension] = readReleaseFile(commandline::readInput(parsed.positionals[0]));
+    listChannels(extension, {parsed.positionals.begin() + 1, parsed.positionals.end()});
     if (!extension) {
-        auto payload = makeDecoder().decodePayload(input);
         std::cout << manifestData({payload, autoupdatekit::ManifestSignature::sign(payload, privateKey)});
         return 0;
     }
-    auto payload = makeDecoder().decodeManifest(input).payload;
     extension->signatures = {autoupdatekit::ManifestExtensionCoding::sign(payload, *extension, privateKey)};
     autoupdatekit::SignedUpdateManifest manifest{payload, autoupdatekit::ManifestSignature::sign(payload, privateKey)};
     std::cout << autoupdatekit::ManifestExtensionCoding::manifestData(manifest, *extension);
@@ -298,6 +298,8 @@ const Command make{
     "         [--minimum-system-version <version>] [--release-date <iso8601>]\n"
     "         [--release-notes-file <file>] [--schema-version <n>]\n"
     "         [--archive-file-name <name>] [--delta <from-version>=<patch>]...\n"
+    "         [--channel <name>] [--critical | --critical-below <version>]\n"
+    "         [--minimum-installed-version <version> [--stepping-stone <file>]...]\n"
     "Writes the release's payload as JSON to standard output. The archive's SHA-256 and\n"
     "size are computed from the file, its file name taken from its path (give\n"
     "--archive-file-name when the archive is '-'); the date defaults to now. The URL\n"
@@ -305,7 +307,11 @@ const Command make{
     "compares as 0) is warned about on standard error. Each --delta (made by the delta\n"
     "command from that version's bundle) is listed in the manifest's extension with its\n"
     "size, SHA-256, tree digests and a URL in the archive URL's folder; the output is\n"
-    "then the manifest document with empty signatures, for sign to fill.\n",
+    "then the manifest document with empty signatures, for sign to fill. So it is with\n"
+    "a channel (none: stable), a critical mark (for every installed version, or those\n"
+    "below one), or the lowest installed version that may apply the release; each\n"
+    "--stepping-stone (a file make wrote for an older release) is what older installs\n"
+    "are offered instead.\n",
     runMake, 1};
 
 const Command delta{
@@ -319,11 +325,13 @@ const Command delta{
     runDelta, 1};
 
 const Command sign{
-    "usage: autoupdate-manifest sign --key <keyfile> <payload.json>\n"
+    "usage: autoupdate-manifest sign --key <keyfile> <payload.json> [<other-channel.json>]...\n"
     "Signs the payload with the private key (PKCS#8 PEM, or the older base64 form) and\n"
     "writes the manifest document (payload and signature) to standard output. Given the\n"
-    "document that make writes with deltas, signs its payload and its extension. A public\n"
-    "key given as --key is refused.\n",
+    "document that make writes with deltas, signs its payload and its extension. Each\n"
+    "further file (as make writes it for another channel) is listed in the extension\n"
+    "as its channel's release; the first file's payload is what older clients read, so\n"
+    "give stable's first. A public key given as --key is refused.\n",
     runSign, 1};
 
 const Command verify{

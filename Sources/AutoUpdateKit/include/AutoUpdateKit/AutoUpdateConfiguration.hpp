@@ -21,6 +21,10 @@ struct AUTOUPDATEKIT_EXPORT AutoUpdateConfiguration {
     std::string appPath;
     std::string stagingDirectory;
     std::string privilegedHelperMachServiceName;
+    // The release channel the app follows ("AutoUpdateChannel"): "stable", "beta" or any
+    // name the manifest lists. An app on another channel than stable is also offered
+    // stable's release when that is newer.
+    std::string channel = "stable";
 
     // Without a staging directory, the default one is used: the user's caches folder,
     // the app's bundle identifier (or "AutoUpdateKit") and "AutoUpdateStaging". Only
@@ -29,8 +33,8 @@ struct AUTOUPDATEKIT_EXPORT AutoUpdateConfiguration {
     AutoUpdateConfiguration(URL manifestURL, std::string publicKeyBase64, std::string appPath,
                             std::optional<std::string> stagingDirectory, std::string privilegedHelperMachServiceName);
 
-    // Reads "AutoUpdateManifestURL", "AutoUpdateManifestPublicKey" and
-    // "AutoUpdateMachServiceName" from the running app's user defaults, then its
+    // Reads "AutoUpdateManifestURL", "AutoUpdateManifestPublicKey",
+    // "AutoUpdateMachServiceName" and "AutoUpdateChannel" from the running app's user defaults, then its
     // Info.plist. Nothing when the URL or key is missing or blank; a URL that does not
     // parse throws AutoUpdateError::invalidManifestURL.
     static std::optional<AutoUpdateConfiguration> fromMainBundleOrUserDefaults();
