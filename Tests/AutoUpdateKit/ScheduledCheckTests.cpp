@@ -4,6 +4,7 @@
 #include "BundleBuilder.hpp"
 #include "CheckLock.hpp"
 #include "Files.hpp"
+#include "NobodyProcess.hpp"
 #include "UpdateCheckFixture.hpp"
 
 #include "AutoUpdateKit/AutoUpdateScheduler.hpp"
@@ -84,6 +85,34 @@ TEST_F(UpdateCheck, ASkippedReleaseIsPassedOverOnlyByScheduledChecks) {
     EXPECT_EQ(outcome(manager()), stagedOutcome());
     publish({"2.1", "3"});
     EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome("Sample", "2.1 (3)"));
+}
+
+// A critical release is offered whatever the user skipped or the rollout phase say, the
+// consent learns it is critical, and an answer of later installs it when the app quits
+// (in a child, which ends without running its exit handlers); marked critical only
+// below 1.0, it is passed over again.
+TEST_F(UpdateCheck, ACriticalReleaseOverridesSkipRolloutAndLater) {
+    Release release = publish();
+    defaults().set("AutoUpdateSkippedVersion", platform::PropertyValue("2.0-2"));
+    defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue(3600));
+    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(6));
+    ManifestExtension extension;
+    extension.critical = CriticalUpdate{"1.1"};
+    serveManifest(release.payload, extension);
+    LogLines lines;
+    auto result = manager().checkForUpdate(scheduled(lines));
+    const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
+    ASSERT_NE(ready, nullptr) << result.logDescription();
+    EXPECT_TRUE(ready->candidate.critical);
+    NobodyProcess child([&] {
+        auto later = [](const AutoUpdateCandidate&) { return AutoUpdateDecision::later; };
+        return rawValue(AutoUpdateManager::decideAndAct(ready->candidate, configuration(), {.log = lines.log(), .consent = later}));
+    }, {.asNobody = false});
+    EXPECT_EQ(child.result(std::chrono::seconds(30)), "installOnQuit");
+
+    extension.critical = CriticalUpdate{"1.0"};
+    serveManifest(release.payload, extension);
+    EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: up to date at 1.0 (1); server has 2.0 (2)");
 }
 
 // Group g is offered a release from its date plus g intervals; the interval may be

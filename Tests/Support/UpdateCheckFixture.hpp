@@ -7,6 +7,7 @@
 #include "UpdaterEnvironment.hpp"
 
 #include "AutoUpdateKit/AutoUpdateManager.hpp"
+#include "AutoUpdateKit/ManifestExtension.hpp"
 
 #include "Platform/Process.hpp"
 #include "Platform/UserDefaults.hpp"
@@ -27,6 +28,8 @@ protected:
     Release publish(const ReleaseOptions& options = {}, const std::function<void(autoupdatekit::UpdateManifestPayload&)>& edit = {});
     autoupdatekit::AutoUpdateConfiguration configuration(const std::string& manifestPath = "/manifest.json?channel=beta") const;
     autoupdatekit::AutoUpdateManager manager(const std::string& manifestPath = "/manifest.json?channel=beta") const;
+    // Serves the payload's manifest with the extension, both signed.
+    void serveManifest(const autoupdatekit::UpdateManifestPayload& payload, autoupdatekit::ManifestExtension extension);
     // Makes a delta from the installed app to the release with the publisher's tool,
     // serves it as "/Sample.delta" and lists it in the signed manifest; its bytes.
     std::string publishDelta(const Release& release, const std::string& installed);

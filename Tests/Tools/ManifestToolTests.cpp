@@ -128,14 +128,17 @@ TEST_F(ManifestTool, MakeWarnsAboutVersionsThatCompareAsZeroAndRefusesNonWebURLs
     EXPECT_EQ(clean.status, 0);
     EXPECT_EQ(clean.standardError, "");
 
-    arguments[10] = "2.0.beta";
-    arguments[12] = "7a";
+    arguments[10] = "2.0-beta.2";
+    arguments[12] = "7rc1";
+    EXPECT_EQ(runSeparatingOutput(toolPath(), arguments).standardError, "");
+    arguments[10] = "2.0_beta";
+    arguments[12] = "7+a";
     auto warned = runSeparatingOutput(toolPath(), arguments);
     EXPECT_EQ(warned.status, 0);
-    EXPECT_NE(warned.standardOutput.find("\"version\" : \"2.0.beta\"\n"), std::string::npos) << warned.standardOutput;
+    EXPECT_NE(warned.standardOutput.find("\"version\" : \"2.0_beta\"\n"), std::string::npos) << warned.standardOutput;
     EXPECT_EQ(warned.standardError,
-              "autoupdate-manifest make: warning: --version 2.0.beta: \"beta\" is not a number and compares as 0\n"
-              "autoupdate-manifest make: warning: --build 7a: \"7a\" is not a number and compares as 0\n");
+              "autoupdate-manifest make: warning: --version 2.0_beta: \"0_beta\" is not a number and compares as 0\n"
+              "autoupdate-manifest make: warning: --build 7+a: \"7+a\" is not a number and compares as 0\n");
 
     for (const std::string url : {"file:///srv/Sample.zip", "ftp://updates.example.com/Sample.zip", "javascript:x"}) {
         arguments[4] = url;
@@ -183,4 +186,44 @@ TEST_F(ManifestTool, MakeListsDeltasInTheSignedExtensionAndRefusesOneFromAnother
     auto refused = runSeparatingOutput(toolPath(), arguments);
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.standardError.find("was made from version 1.0 (build 10), not from 1.1"), std::string::npos) << refused.standardError;
+}
+
+// make writes a release for a channel, with its critical mark, lowest installed version
+// and stepping stones; sign gathers one file per channel into one manifest whose
+// payload, the first file's, is what older clients read.
+TEST_F(ManifestTool, MakeAndSignPublishSeveralChannelsCriticalReleasesAndSteppingStones) {
+    auto made = [&](const std::string& name, const std::string& version, std::vector<std::string> options) {
+        auto arguments = makeArguments();
+        arguments[10] = version;
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        auto output = tool(arguments);
+        EXPECT_EQ(output.status, 0) << output.bytes;
+        writeFile(folder_ / name, output.bytes);
+        return folder_ / name;
+    };
+    std::string stone = made("stone.json", "1.5", {});
+    std::string stable = made("stable.json", "2.0", {"--critical-below", "1.8", "--minimum-installed-version", "1.5",
+                                                     "--stepping-stone", stone});
+    std::string beta = made("beta.json", "2.1-beta.1", {"--channel", "beta", "--critical"});
+    auto signed_ = tool({"sign", "--key", folder_ / "publisher.key", stable, beta});
+    ASSERT_EQ(signed_.status, 0) << signed_.bytes;
+    writeFile(folder_ / "manifest.json", signed_.bytes);
+    EXPECT_EQ(tool({"verify", "--public-key", folder_ / "publisher.pub", folder_ / "manifest.json"}).status, 0);
+
+    auto extension = autoupdatekit::ManifestExtensionCoding::decodeExtension(signed_.bytes);
+    ASSERT_TRUE(extension);
+    EXPECT_EQ(extension->critical, autoupdatekit::CriticalUpdate{"1.8"});
+    EXPECT_EQ(extension->minimumInstalledVersion, "1.5");
+    EXPECT_EQ(extension->otherMembers.at("mustUnderstand"), "[\n  \"minimumInstalledVersion\"\n]");
+    ASSERT_EQ(extension->steppingStones.size(), 1u);
+    EXPECT_EQ(extension->steppingStones[0].payload.version, "1.5");
+    ASSERT_EQ(extension->channels.size(), 1u);
+    const auto& listed = extension->channels.at("beta");
+    EXPECT_EQ(listed.payload.version, "2.1-beta.1");
+    EXPECT_EQ(listed.critical, autoupdatekit::CriticalUpdate{});
+    EXPECT_EQ(extension->channel, std::nullopt);
+
+    auto twice = runSeparatingOutput(toolPath(), {"sign", "--key", folder_ / "publisher.key", stable, beta, beta});
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.standardError.find("a second release for the channel \"beta\""), std::string::npos) << twice.standardError;
 }
