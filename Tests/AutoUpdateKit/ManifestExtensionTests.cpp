@@ -41,13 +41,13 @@ ManifestRelease release(const std::string& version, const std::optional<std::str
     return listed;
 }
 
-// Stable 2.0 (critical below 1.5, applied from 1.2 on, over stones 1.4 and 1.1), beta
+// Stable 2.0 (critical below 1.5, applied from 1.2 on, over stones 1.1 and 1.4), beta
 // 2.1-beta.2 (applied from 1.5 on).
 ManifestExtension releasesExtension() {
     ManifestExtension extension;
     extension.critical = CriticalUpdate{"1.5"};
     extension.minimumInstalledVersion = "1.2";
-    extension.steppingStones = {release("1.4", "1.1"), release("1.1")};
+    extension.steppingStones = {release("1.1"), release("1.4", "1.1")};
     extension.channels.emplace("beta", release("2.1-beta.2", "1.5"));
     return extension;
 }
