@@ -449,22 +449,3 @@ TEST_F(UpdateCheck, AnUpdateIsRebuiltFromADeltaOrFallsBackToTheArchive) {
         if (!row.installedExtra.empty()) platform::removeRecursively(installed_ + "/" + row.installedExtra);
     }
 }
-
-// The app's channel ("AutoUpdateChannel", here in its defaults) picks the release, and a
-// channel's release is fetched and checked like the payload's: stable gets 2.0, beta
-// its newer pre-release.
-TEST_F(UpdateCheck, TheAppsChannelPicksTheReleaseItIsOffered) {
-    Release stable = publish();
-    Release beta = makeRelease(folder_ / "beta", *team_, server_.url("/Beta.zip"), {.version = "2.1-beta.1", .build = "3"});
-    server_.route("/Beta.zip", {200, readFile(beta.archive)});
-    ManifestExtension extension;
-    extension.channels.emplace("beta", ManifestRelease{{}, beta.payload});
-    serveManifest(stable.payload, extension);
-    configureInstalledApp();
-    for (const auto& [channel, staged] : {std::pair<std::string, std::string>{"stable", "2.0 (2)"}, {"beta", "2.1-beta.1 (3)"}}) {
-        defaults().set("AutoUpdateChannel", platform::PropertyValue(channel));
-        auto configured = AutoUpdateConfiguration::fromAppOrUserDefaults(installed_);
-        ASSERT_TRUE(configured);
-        EXPECT_EQ(outcome(AutoUpdateManager(*configured)), stagedOutcome("Sample", staged)) << channel;
-    }
-}
