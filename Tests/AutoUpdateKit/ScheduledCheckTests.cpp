@@ -109,6 +109,7 @@ TEST_F(UpdateCheck, ACriticalReleaseOfTheAppsChannelOverridesSkipRolloutAndLater
     auto result = AutoUpdateManager(AutoUpdateConfiguration::fromAppOrUserDefaults(installed_).value()).checkForUpdate(scheduled(lines));
     const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
     ASSERT_TRUE(ready && ready->candidate.critical) << result.logDescription();
+    EXPECT_EQ("ok: " + result.logDescription(), stagedOutcome("Sample", "2.1-beta.1 (3)"));
     NobodyProcess child([&] {
         auto later = [](const AutoUpdateCandidate&) { return AutoUpdateDecision::later; };
         return rawValue(AutoUpdateManager::decideAndAct(ready->candidate, configuration(), {.consent = later}));
