@@ -145,7 +145,12 @@ std::optional<AutoUpdateDecision> decideAndAct(const AutoUpdateCandidate& candid
             handOverAndQuit(candidate, configuration, app, cancellation, InstallPath::deferredScript);
             break;
         case AutoUpdateDecision::installOnQuit: installWhenTheAppQuits(candidate, configuration, app); break;
-        case AutoUpdateDecision::later: break;
+        case AutoUpdateDecision::later:
+            // A critical update put off still lands, when the app ends.
+            if (!candidate.critical) break;
+            app.log("AutoUpdateKit: update " + payload.version + " (" + payload.build + ") is critical");
+            installWhenTheAppQuits(candidate, configuration, app);
+            return AutoUpdateDecision::installOnQuit;
     }
     return decision;
 }

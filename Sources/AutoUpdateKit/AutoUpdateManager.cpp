@@ -6,6 +6,7 @@
 #include "InstalledApp.hpp"
 #include "ManifestTrust.hpp"
 #include "PackageOwnership.hpp"
+#include "ReleaseSelection.hpp"
 #include "ScheduledCheckRules.hpp"
 #include "SuppressedUpdate.hpp"
 #include "SystemVersionRequirement.hpp"
@@ -91,11 +92,13 @@ AutoUpdateCheckResult AutoUpdateManager::Check::run(const AutoUpdateCheckOptions
     // is always "up to date".
     ClientSettings settings(app);
     manifestTrust(configuration_, app.bundleIdentifier()).accept(manifest, extension, settings, options.now);
-    const auto& payload = manifest.payload;
 
     AppVersion current = bundleVersion(app);
+    auto offered = offeredRelease(manifest, extension, configuration_.channel, current);
+    if (!offered && options.log) options.log("AutoUpdateKit: no release listed for this channel may be applied over " + current.version);
+    const auto& payload = offered ? offered->manifest.payload : manifest.payload;
     auto upToDate = AutoUpdateCheckResult::upToDate(current.version, current.build, payload.version, payload.build);
-    if (AppVersion::compare({payload.version, payload.build}, current) != 1) {
+    if (!offered || AppVersion::compare({payload.version, payload.build}, current) != 1) {
         // Tidying up never fails a check that found nothing to do.
         try {
             staging_.emptyUnlessNewerThan(current);
@@ -108,7 +111,7 @@ AutoUpdateCheckResult AutoUpdateManager::Check::run(const AutoUpdateCheckOptions
     // Before the suppression step: a release passed over is not offered, so it must not
     // clear the suppression of another one.
     if (options.scheduled) {
-        if (auto reason = scheduledPassOver(payload, settings, options.now)) {
+        if (auto reason = scheduledPassOver(payload, offered->critical, settings, options.now)) {
             if (options.log) options.log("AutoUpdateKit: " + *reason);
             return upToDate;
         }
@@ -128,12 +131,12 @@ AutoUpdateCheckResult AutoUpdateManager::Check::run(const AutoUpdateCheckOptions
     stopIfCancelled();
     // An archive kept from before costs nothing; a delta, when one is listed for this
     // version, costs a fraction of the archive; the archive is the fallback for both.
-    AutoUpdateCandidate candidate{manifest, "", "", false, std::nullopt};
+    AutoUpdateCandidate candidate{offered->manifest, "", "", false, std::nullopt, offered->critical};
     if (auto kept = keptArchive(payload, options)) {
         candidate.archivePath = *kept;
         candidate.reusedDownload = true;
-    } else if (std::int64_t deltaSize = 0; extension) {
-        if (auto rebuilt = rebuiltFromDelta(manifest, *extension, options, deltaSize)) {
+    } else if (std::int64_t deltaSize = 0; !offered->deltas.empty()) {
+        if (auto rebuilt = rebuiltFromDelta(offered->manifest, offered->deltas, options, deltaSize)) {
             candidate.extractedAppPath = *rebuilt;
             candidate.deltaSize = deltaSize;
         }
@@ -142,7 +145,7 @@ AutoUpdateCheckResult AutoUpdateManager::Check::run(const AutoUpdateCheckOptions
         if (candidate.archivePath.empty()) candidate.archivePath = downloadedArchive(payload, options);
         stopIfCancelled();
         candidate.extractedAppPath = extractArchive(candidate.archivePath, payload.appName);
-        validateExtractedApp(candidate.extractedAppPath, manifest);
+        validateExtractedApp(candidate.extractedAppPath, offered->manifest);
     }
     stopIfCancelled();
     return AutoUpdateCheckResult::updateReady(std::move(candidate));

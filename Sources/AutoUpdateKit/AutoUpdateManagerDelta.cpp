@@ -16,13 +16,13 @@
 namespace autoupdatekit {
 
 std::optional<std::string> AutoUpdateManager::Check::rebuiltFromDelta(const SignedUpdateManifest& manifest,
-                                                                      const ManifestExtension& extension,
+                                                                      const std::vector<DeltaUpdate>& deltas,
                                                                       const AutoUpdateCheckOptions& options,
                                                                       std::int64_t& deltaSize) const {
     const platform::Bundle& installed = installedApp(configuration_).bundle();
     AppVersion current = bundleVersion(installed);
     const DeltaUpdate* delta = nullptr;
-    for (const auto& listed : extension.deltas) {
+    for (const auto& listed : deltas) {
         if (listed.fromVersion == current.version && listed.fromBuild == current.build) delta = &listed;
     }
     auto url = delta ? URL::parse(delta->url) : std::nullopt;

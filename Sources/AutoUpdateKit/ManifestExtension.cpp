@@ -7,7 +7,7 @@
 #include "Platform/Crypto.hpp"
 #include "Platform/Identifiers.hpp"
 #include "Platform/TextEncoding.hpp"
-#include "Platform/WebURL.hpp"
+#include "ReleaseTermsCoding.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -23,14 +23,11 @@ constexpr std::string_view signedContext = "autoupdatekit manifest extension 1\n
 
 // Bounds on what a client spends on an extension, far above any real release's.
 constexpr std::size_t maximumSignatures = 8;
-constexpr std::size_t maximumDeltas = 64;
 constexpr std::size_t maximumSignedValues = 4096;
 
-const std::set<std::string> knownMembers = {"bundleIdentifier", "channel", "deltas", "expires", "mustUnderstand", "sequence"};
-const std::set<std::string> deltaKeys = {"fromBuild", "fromTreeSHA256", "fromVersion", "sha256", "size",
-                                         "toTreeSHA256", "url"};
-
-void refuse(const std::string& reason) { throw DecodingError("The manifest extension is not valid: " + reason + "."); }
+const std::set<std::string> knownMembers = {"bundleIdentifier", "channel",  "channels", "critical",       "deltas",
+                                            "expires",          "minimumInstalledVersion", "mustUnderstand", "sequence",
+                                            "steppingStones"};
 
 // Counts the values without recursion and refuses those without a canonical form.
 void checkSignedValues(const Json& signedMembers) {
@@ -47,29 +44,6 @@ void checkSignedValues(const Json& signedMembers) {
     }
 }
 
-std::string requiredDigest(const Json& object, const std::string& key) {
-    std::string digest = requiredString(object, key);
-    bool hex = std::all_of(digest.begin(), digest.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-    if (digest.size() != 64 || !hex) refuse("\"" + key + "\" is not 64 lower-case hexadecimal digits");
-    return digest;
-}
-
-DeltaUpdate deltaFrom(const Json& object) {
-    if (!object.is_object()) refuse("a delta is " + describeType(object) + ", not a dictionary");
-    for (const auto& item : object.items()) {
-        if (!deltaKeys.contains(item.key())) refuse("a delta has the unknown key \"" + item.key() + "\"");
-    }
-    DeltaUpdate delta{requiredString(object, "fromVersion"), requiredString(object, "fromBuild"),
-                      requiredString(object, "url"),         requiredInteger(object, "size"),
-                      requiredDigest(object, "sha256"),      requiredDigest(object, "fromTreeSHA256"),
-                      requiredDigest(object, "toTreeSHA256")};
-    auto url = platform::WebURL::parse(delta.url);
-    if (!url || (url->scheme() != "https" && url->scheme() != "http")) refuse("a delta's URL is not an http or https URL");
-    if (delta.size <= 0) refuse("a delta's size is not positive");
-    if (delta.fromVersion.empty() || delta.fromBuild.empty()) refuse("a delta names no version or build to start from");
-    return delta;
-}
-
 void checkMustUnderstand(const Json& names) {
     if (!names.is_array()) refuse("\"mustUnderstand\" is not an array");
     for (const auto& name : names) {
@@ -80,7 +54,8 @@ void checkMustUnderstand(const Json& names) {
     }
 }
 
-// Reads a freshness or binding member into the extension; false for any other member.
+// Reads a freshness member or the bundle identifier into the extension; false for any
+// other member.
 bool readFreshnessOrBinding(const std::string& key, const Json& value, ManifestExtension& decoded) {
     if (key == "expires") {
         std::string text = value.is_string() ? value.get<std::string>() : "";
@@ -94,9 +69,9 @@ bool readFreshnessOrBinding(const std::string& key, const Json& value, ManifestE
                         value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
         if (!positive) refuse("\"sequence\" is not a positive 64-bit integer");
         decoded.sequence = value.get<std::int64_t>();
-    } else if (key == "bundleIdentifier" || key == "channel") {
-        if (!value.is_string() || value.get<std::string>().empty()) refuse("\"" + key + "\" is not a non-empty text");
-        (key == "channel" ? decoded.channel : decoded.bundleIdentifier) = value.get<std::string>();
+    } else if (key == "bundleIdentifier") {
+        if (!value.is_string() || value.get<std::string>().empty()) refuse("\"bundleIdentifier\" is not a non-empty text");
+        decoded.bundleIdentifier = value.get<std::string>();
     } else {
         return false;
     }
@@ -111,17 +86,19 @@ ManifestExtension extensionFrom(const Json& extension) {
     const Json& signedMembers = requiredObject(extension, "signed");
     checkSignedValues(signedMembers);
     ManifestExtension decoded;
+    static_cast<ReleaseTerms&>(decoded) = readTerms(signedMembers);
     for (const auto& item : signedMembers.items()) {
-        if (item.key() == "deltas") {
-            if (!item.value().is_array() || item.value().empty() || item.value().size() > maximumDeltas) {
-                refuse("\"deltas\" is not a list of 1 to " + std::to_string(maximumDeltas) + " deltas");
-            }
-            for (const auto& delta : item.value()) decoded.deltas.push_back(deltaFrom(delta));
-        } else if (!readFreshnessOrBinding(item.key(), item.value(), decoded)) {
+        if (item.key() == "channels") {
+            decoded.channels = readChannels(item.value());
+        } else if (item.key() == "channel") {
+            if (!item.value().is_string() || !isChannelName(item.value().get<std::string>())) refuse("\"channel\" is no channel name");
+            decoded.channel = item.value().get<std::string>();
+        } else if (!releaseMembers.contains(item.key()) && !readFreshnessOrBinding(item.key(), item.value(), decoded)) {
             if (item.key() == "mustUnderstand") checkMustUnderstand(item.value());
             decoded.otherMembers[item.key()] = canonicalJSONText(item.value());
         }
     }
+    if (decoded.channels.contains(decoded.channel.value_or("stable"))) refuse("the payload's channel is listed again in \"channels\"");
     const Json& signatures = requiredArray(extension, "signatures");
     if (signatures.size() > maximumSignatures) refuse("more than " + std::to_string(maximumSignatures) + " signatures");
     for (const auto& signature : signatures) {
@@ -134,15 +111,8 @@ ManifestExtension extensionFrom(const Json& extension) {
 Json signedObject(const ManifestExtension& extension) {
     Json object = Json::object();
     for (const auto& [key, text] : extension.otherMembers) object[key] = parse(text);
-    if (!extension.deltas.empty()) {
-        Json deltas = Json::array();
-        for (const auto& delta : extension.deltas) {
-            deltas.push_back({{"fromVersion", delta.fromVersion}, {"fromBuild", delta.fromBuild}, {"url", delta.url},
-                              {"size", delta.size}, {"sha256", delta.sha256}, {"fromTreeSHA256", delta.fromTreeSHA256},
-                              {"toTreeSHA256", delta.toTreeSHA256}});
-        }
-        object["deltas"] = std::move(deltas);
-    }
+    writeTerms(extension, object);
+    writeChannels(extension.channels, object);
     if (extension.expires) object["expires"] = platform::iso8601UTC(*extension.expires);
     if (extension.sequence) object["sequence"] = *extension.sequence;
     if (extension.bundleIdentifier) object["bundleIdentifier"] = *extension.bundleIdentifier;

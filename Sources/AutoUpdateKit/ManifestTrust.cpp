@@ -28,8 +28,10 @@ void checkBinding(const ManifestTrust& trust, const std::optional<ManifestExtens
     if (extension && extension->bundleIdentifier && extension->bundleIdentifier != trust.bundleIdentifier) {
         throw AutoUpdateError::manifestForAnotherApp(trust.bundleIdentifier, *extension->bundleIdentifier);
     }
+    // The payload's channel, or one listed beside it, must be the app's.
     std::string channel = extension && extension->channel ? *extension->channel : "stable";
-    if (channel != trust.channel) throw AutoUpdateError::manifestForAnotherChannel(trust.channel, channel);
+    bool listed = extension && extension->channels.contains(trust.channel);
+    if (channel != trust.channel && !listed) throw AutoUpdateError::manifestForAnotherChannel(trust.channel, channel);
 }
 
 void checkFreshness(const ManifestTrust& trust, const std::optional<ManifestExtension>& extension,

@@ -32,8 +32,9 @@ int rolloutGroup(ClientSettings& settings) {
     return group;
 }
 
-std::optional<std::string> scheduledPassOver(const UpdateManifestPayload& payload, ClientSettings& settings,
+std::optional<std::string> scheduledPassOver(const UpdateManifestPayload& payload, bool critical, ClientSettings& settings,
                                              std::chrono::system_clock::time_point now) {
+    if (critical) return std::nullopt;
     auto skipped = settings.record(skippedVersionKey);
     const auto* skippedText = skipped ? skipped->getIf<std::string>() : nullptr;
     if (skippedText != nullptr && *skippedText == updateIdentifier(payload)) return releaseName(payload) + " skipped by the user";

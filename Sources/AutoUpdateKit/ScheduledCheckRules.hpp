@@ -16,8 +16,9 @@ class ClientSettings;
 inline constexpr int rolloutGroupCount = 7;
 
 // Why a scheduled check passes over the offered release, as its log line (without the
-// "AutoUpdateKit: " prefix); nothing when the release is offered.
-std::optional<std::string> scheduledPassOver(const UpdateManifestPayload& payload, ClientSettings& settings,
+// "AutoUpdateKit: " prefix); nothing when the release is offered, as a critical one
+// always is.
+std::optional<std::string> scheduledPassOver(const UpdateManifestPayload& payload, bool critical, ClientSettings& settings,
                                              std::chrono::system_clock::time_point now);
 
 // The machine's group: the stored one when it is 0 to 6, else one drawn at random now

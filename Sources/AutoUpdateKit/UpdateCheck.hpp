@@ -37,7 +37,7 @@ private:
     // The new app rebuilt from the installed one by the delta listed for its version and
     // build, and validated; nothing (after a log line, with the staging folder emptied)
     // when there is none or it fails in any way, so the archive is downloaded instead.
-    std::optional<std::string> rebuiltFromDelta(const SignedUpdateManifest& manifest, const ManifestExtension& extension,
+    std::optional<std::string> rebuiltFromDelta(const SignedUpdateManifest& manifest, const std::vector<DeltaUpdate>& deltas,
                                                 const AutoUpdateCheckOptions& options, std::int64_t& deltaSize) const;
     std::string extractArchive(const std::string& archive, const std::string& expectedAppName) const;
     void validateExtractedApp(const std::string& app, const SignedUpdateManifest& manifest) const;

@@ -5,6 +5,7 @@
 #include "ManifestTrust.hpp"
 
 #include "ManifestSamples.hpp"
+#include "ReleaseSelection.hpp"
 
 #include "Platform/Crypto.hpp"
 
@@ -36,6 +37,24 @@ ManifestExtension sampleExtension() {
     ManifestExtension extension;
     extension.deltas.push_back({"2.3.0", "230", "https://updates.example.com/sample/Sample-2.3.0-2.4.0.delta", 5120,
                                 std::string(64, 'a'), std::string(64, 'b'), std::string(64, 'c')});
+    return extension;
+}
+
+ManifestRelease release(const std::string& version, const std::optional<std::string>& minimumInstalledVersion = std::nullopt) {
+    ManifestRelease listed{{}, samplePayload()};
+    listed.payload.version = version;
+    listed.minimumInstalledVersion = minimumInstalledVersion;
+    return listed;
+}
+
+// Stable 2.0 (critical below 1.5, applied from 1.2 on, over stones 1.1 and 1.4), beta
+// 2.1-beta.2 (applied from 1.5 on).
+ManifestExtension releasesExtension() {
+    ManifestExtension extension;
+    extension.critical = CriticalUpdate{"1.5"};
+    extension.minimumInstalledVersion = "1.2";
+    extension.steppingStones = {release("1.1"), release("1.4", "1.1")};
+    extension.channels.emplace("beta", release("2.1-beta.2", "1.5"));
     return extension;
 }
 
@@ -120,6 +139,47 @@ TEST(ManifestExtension, UnknownSignedMembersAreSignedAndIgnoredUnlessTheyMustBeU
     EXPECT_THROW(ManifestExtensionCoding::decodeExtension(publisher.document(payload, extension)), DecodingError);
 }
 
+// Channels, critical marks and stepping stones come back from the signed document. A
+// beta app is offered the newer of beta's and stable's release, a stable app never
+// beta's, an install below a release's lowest version the newest stone it may apply,
+// and only a newer release is offered: back on stable, a beta install waits for stable.
+TEST(ManifestExtension, ReleasesAreOfferedByChannelLowestInstalledVersionAndCriticalBound) {
+    Publisher publisher;
+    auto payload = release("2.0").payload;
+    std::string document = publisher.document(payload, releasesExtension());
+    auto extension = ManifestExtensionCoding::decodeExtension(document);
+    ASSERT_TRUE(extension);
+    auto expected = releasesExtension();
+    expected.signatures = extension->signatures;
+    EXPECT_EQ(*extension, expected);
+
+    // The release offered as newer than the installed one (empty: none) and whether critical.
+    struct Case {
+        std::string channel, installed, offered;
+        bool critical;
+    };
+    const Case cases[] = {
+        {"stable", "1.0", "1.1", false},  {"stable", "1.1", "1.4", false},      {"stable", "1.3", "2.0", true},
+        {"stable", "1.6", "2.0", false},  {"stable", "2.0-rc.1", "2.0", false}, {"beta", "1.3", "2.0", true},
+        {"beta", "1.6", "2.1-beta.2", false}, {"nightly", "1.6", "2.0", false}, {"stable", "2.1-beta.2", "", false},
+        {"beta", "2.1-beta.2", "", false},
+    };
+    SignedUpdateManifest manifest{payload, "legacy"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.channel + " " + c.installed);
+        AppVersion installed{c.installed, payload.build};
+        auto offered = offeredRelease(manifest, extension, c.channel, installed);
+        ASSERT_TRUE(offered);
+        const auto& chosen = offered->manifest.payload;
+        EXPECT_EQ(AppVersion::compare({chosen.version, chosen.build}, installed) > 0 ? chosen.version : "", c.offered);
+        EXPECT_EQ(offered->critical, c.critical);
+        EXPECT_EQ(offered->manifest.signature, chosen == payload ? "legacy" : "");
+    }
+    extension->steppingStones.clear();
+    EXPECT_FALSE(offeredRelease(manifest, extension, "stable", {"1.0", "1"}));
+    EXPECT_EQ(offeredRelease(manifest, std::nullopt, "beta", {"1.0", "1"})->manifest, manifest);
+}
+
 TEST(ManifestExtension, DecodingRefusesExtensionsOutsideTheRules) {
     std::string delta = R"({"fromVersion":"1","fromBuild":"1","url":"https://x.example/d","size":1,"sha256":")" +
                         std::string(64, 'a') + R"(","fromTreeSHA256":")" + std::string(64, 'b') +
@@ -127,6 +187,7 @@ TEST(ManifestExtension, DecodingRefusesExtensionsOutsideTheRules) {
     auto document = [](const std::string& extension) { return R"({"payload":{},"signature":"","extension":)" + extension + "}"; };
     std::string valid = R"({"signed":{"deltas":[)" + delta + R"(]},"signatures":[]})";
     ASSERT_EQ(ManifestExtensionCoding::decodeExtension(document(valid))->deltas.size(), 1u);
+    std::string payloadText = ManifestCoding::canonicalPayloadData(samplePayload());
     std::string manyValues = "[1";
     for (int index = 0; index < 5000; ++index) manyValues += ",1";
     const std::vector<std::string> refused = {
@@ -149,6 +210,11 @@ TEST(ManifestExtension, DecodingRefusesExtensionsOutsideTheRules) {
         R"({"signed":{"sequence":0},"signatures":[]})",
         R"({"signed":{"sequence":-3},"signatures":[]})",
         R"({"signed":{"channel":""},"signatures":[]})",
+        R"({"signed":{"critical":false},"signatures":[]})",
+        R"({"signed":{"channel":"Beta"},"signatures":[]})",
+        R"({"signed":{"channels":{"stable":)" + payloadText + R"(}},"signatures":[]})",
+        R"({"signed":{"channels":{"beta":)" + replaced(payloadText, "{", R"({"extra":1,)") + R"(}},"signatures":[]})",
+        R"({"signed":{"steppingStones":[)" + replaced(payloadText, "{", R"({"steppingStones":[)" + payloadText + "],") + R"(]},"signatures":[]})",
     };
     for (const auto& extension : refused) {
         EXPECT_THROW(ManifestExtensionCoding::decodeExtension(document(extension)), DecodingError) << extension;

@@ -4,6 +4,7 @@
 #include "BundleBuilder.hpp"
 #include "CheckLock.hpp"
 #include "Files.hpp"
+#include "NobodyProcess.hpp"
 #include "UpdateCheckFixture.hpp"
 #include "WaitUntil.hpp"
 
@@ -69,6 +70,38 @@ TEST_F(UpdateCheck, ASkippedReleaseIsPassedOverOnlyByScheduledChecks) {
     EXPECT_EQ(outcome(manager()), stagedOutcome());
     publish({"2.1", "3"});
     EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome("Sample", "2.1 (3)"));
+}
+
+// The app's channel ("AutoUpdateChannel") picks the release: a beta app gets beta's
+// critical release, offered whatever the user skipped or the rollout phase say; the
+// consent learns it is critical, and an answer of later installs it when the app quits
+// (in a child, which ends without running its exit handlers). A stable app gets 2.0.
+TEST_F(UpdateCheck, ACriticalReleaseOfTheAppsChannelOverridesSkipRolloutAndLater) {
+    Release stable = publish();
+    Release beta = makeRelease(folder_ / "beta", *team_, server_.url("/Beta.zip"), {.version = "2.1-beta.1", .build = "3"});
+    server_.route("/Beta.zip", {200, readFile(beta.archive)});
+    ManifestExtension extension;
+    ManifestRelease critical{{}, beta.payload};
+    critical.critical = CriticalUpdate{"1.1"};
+    extension.channels.emplace("beta", critical);
+    serveManifest(stable.payload, extension);
+    configureInstalledApp();
+    defaults().set("AutoUpdateChannel", platform::PropertyValue("beta"));
+    defaults().set("AutoUpdateSkippedVersion", platform::PropertyValue("2.1-beta.1-3"));
+    defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue(3600));
+    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(6));
+    LogLines lines;
+    auto result = AutoUpdateManager(AutoUpdateConfiguration::fromAppOrUserDefaults(installed_).value()).checkForUpdate(scheduled(lines));
+    const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
+    ASSERT_TRUE(ready && ready->candidate.critical) << result.logDescription();
+    EXPECT_EQ("ok: " + result.logDescription(), stagedOutcome("Sample", "2.1-beta.1 (3)"));
+    NobodyProcess child([&] {
+        auto later = [](const AutoUpdateCandidate&) { return AutoUpdateDecision::later; };
+        return rawValue(AutoUpdateManager::decideAndAct(ready->candidate, configuration(), {.consent = later}));
+    }, {.asNobody = false});
+    EXPECT_EQ(child.result(std::chrono::seconds(30)), "installOnQuit");
+    defaults().set("AutoUpdateChannel", platform::PropertyValue("stable"));
+    EXPECT_EQ(outcome(AutoUpdateManager(AutoUpdateConfiguration::fromAppOrUserDefaults(installed_).value())), stagedOutcome());
 }
 
 // Group g is offered a release from its date plus g intervals; the interval may be

@@ -407,7 +407,7 @@ TEST_F(UpdateCheck, AManifestBelowTheAcceptedSequenceIsRefused) {
     extension.expires = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) + std::chrono::hours(24);
     for (std::int64_t sequence : {5, 4, 5}) {
         extension.sequence = sequence;
-        serveExtended(release, extension);
+        serveManifest(release.payload, extension);
         EXPECT_EQ(outcome(manager()), sequence == 5 ? stagedOutcome()
                                                     : "The update manifest is older than one already accepted. (sequence 4, accepted 5)");
     }

@@ -362,8 +362,8 @@ TEST_F(LocalAttacker, ARequesterThatNeverQuitsHoldsUpNoOtherInstall) {
 }
 
 // Any old release signed by the team is still a signed app of the allowed identity:
-// the helper refuses to put an older version, or the same version of an older build,
-// over a newer one, naming both.
+// the helper refuses to put an older version, the same version of an older build, or a
+// pre-release of the installed version over a newer one, naming both.
 TEST_F(LocalAttacker, AnOlderSignedReleaseIsNeverInstalledOverANewerOne) {
     auto withBuild = [](const char* build) {
         SampleBundle sample;
@@ -375,6 +375,7 @@ TEST_F(LocalAttacker, AnOlderSignedReleaseIsNeverInstalledOverANewerOne) {
     const std::pair<std::string, std::string> cases[] = {
         {attackersApp("old", "0.9", withBuild("7")), "Staged version 0.9 (7) is older than the installed version 1.0 (5)."},
         {attackersApp("build", "1.0", withBuild("3")), "Staged version 1.0 (3) is older than the installed version 1.0 (5)."},
+        {attackersApp("rc", "1.0-rc.1", withBuild("9")), "Staged version 1.0-rc.1 (9) is older than the installed version 1.0 (5)."},
     };
     for (const auto& [staged, refusal] : cases) {
         EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(staged, "older")); }), refusal);

@@ -55,14 +55,14 @@ std::string UpdateCheck::publishDelta(const Release& release, const std::string&
     ManifestExtension extension;
     extension.deltas = {{from.version, from.build, server_.url("/Sample.delta"), static_cast<std::int64_t>(delta.size()),
                          hex(platform::sha256(delta)), treeOf(installed), treeOf(release.app)}};
-    serveExtended(release, extension);
+    serveManifest(release.payload, extension);
     server_.route("/Sample.delta", {200, delta});
     return delta;
 }
 
-void UpdateCheck::serveExtended(const Release& release, ManifestExtension extension) {
-    extension.signatures = {ManifestExtensionCoding::sign(release.payload, extension, privateKey_)};
-    SignedUpdateManifest manifest{release.payload, ManifestSignature::sign(release.payload, privateKey_)};
+void UpdateCheck::serveManifest(const UpdateManifestPayload& payload, ManifestExtension extension) {
+    extension.signatures = {ManifestExtensionCoding::sign(payload, extension, privateKey_)};
+    SignedUpdateManifest manifest{payload, ManifestSignature::sign(payload, privateKey_)};
     server_.route("/manifest.json", {200, ManifestExtensionCoding::manifestData(manifest, extension)});
 }
 

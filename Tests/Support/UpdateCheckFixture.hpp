@@ -59,11 +59,11 @@ protected:
     Release publish(const ReleaseOptions& options = {}, const std::function<void(autoupdatekit::UpdateManifestPayload&)>& edit = {});
     autoupdatekit::AutoUpdateConfiguration configuration(const std::string& manifestPath = "/manifest.json?channel=beta") const;
     autoupdatekit::AutoUpdateManager manager(const std::string& manifestPath = "/manifest.json?channel=beta") const;
+    // Serves the payload's manifest with the extension, both signed.
+    void serveManifest(const autoupdatekit::UpdateManifestPayload& payload, autoupdatekit::ManifestExtension extension);
     // Makes a delta from the installed app to the release with the publisher's tool,
     // serves it as "/Sample.delta" and lists it in the signed manifest; its bytes.
     std::string publishDelta(const Release& release, const std::string& installed);
-    // Serves the release's manifest with the extension, signed by the publisher key.
-    void serveExtended(const Release& release, autoupdatekit::ManifestExtension extension);
     // Serves the bytes as the archive of a signed 2.0 release whose digest they match.
     void serveArchive(const std::string& bytes);
     // Serves a crafted zip as the archive of a signed 2.0 release.

@@ -129,14 +129,17 @@ TEST_F(ManifestTool, MakeWarnsAboutVersionsThatCompareAsZeroAndRefusesNonWebURLs
     EXPECT_EQ(clean.status, 0);
     EXPECT_EQ(clean.standardError, "");
 
-    arguments[10] = "2.0.beta";
-    arguments[12] = "7a";
+    arguments[10] = "2.0-beta.2";
+    arguments[12] = "7rc1";
+    EXPECT_EQ(runSeparatingOutput(toolPath(), arguments).standardError, "");
+    arguments[10] = "2.0_beta";
+    arguments[12] = "7+a";
     auto warned = runSeparatingOutput(toolPath(), arguments);
     EXPECT_EQ(warned.status, 0);
-    EXPECT_NE(warned.standardOutput.find("\"version\" : \"2.0.beta\"\n"), std::string::npos) << warned.standardOutput;
+    EXPECT_NE(warned.standardOutput.find("\"version\" : \"2.0_beta\"\n"), std::string::npos) << warned.standardOutput;
     EXPECT_EQ(warned.standardError,
-              "autoupdate-manifest make: warning: --version 2.0.beta: \"beta\" is not a number and compares as 0\n"
-              "autoupdate-manifest make: warning: --build 7a: \"7a\" is not a number and compares as 0\n");
+              "autoupdate-manifest make: warning: --version 2.0_beta: \"0_beta\" is not a number and compares as 0\n"
+              "autoupdate-manifest make: warning: --build 7+a: \"7+a\" is not a number and compares as 0\n");
 
     for (const std::string url : {"file:///srv/Sample.zip", "ftp://updates.example.com/Sample.zip", "javascript:x"}) {
         arguments[4] = url;
@@ -219,4 +222,36 @@ TEST_F(ManifestTool, SignsWithSeveralKeysAndAnExpiryAndRefreshRenewsBoth) {
     auto notOurs = tool({"refresh", "--key", folder_ / "next.key", folder_ / "manifest.json"});
     EXPECT_EQ(notOurs.status, 1);
     EXPECT_NE(notOurs.bytes.find("not by one of the given keys"), std::string::npos) << notOurs.bytes;
+}
+
+// make writes a release for a channel, with its critical mark, lowest installed version
+// and stepping stones; sign gathers one file per channel into one manifest whose
+// payload, the first file's, is what older clients read.
+TEST_F(ManifestTool, MakeAndSignPublishSeveralChannelsCriticalReleasesAndSteppingStones) {
+    auto made = [&](const std::string& name, const std::string& version, std::vector<std::string> options) {
+        auto arguments = makeArguments();
+        arguments[10] = version;
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        writeFile(folder_ / name, tool(arguments).bytes);
+        return folder_ / name;
+    };
+    std::string stone = made("stone.json", "1.5", {});
+    std::string stable = made("stable.json", "2.0", {"--critical-below", "1.8", "--minimum-installed-version", "1.5",
+                                                     "--stepping-stone", stone});
+    std::string beta = made("beta.json", "2.1-beta.1", {"--channel", "beta", "--critical"});
+    auto signed_ = tool({"sign", "--key", folder_ / "publisher.key", stable, beta});
+    ASSERT_EQ(signed_.status, 0) << signed_.bytes;
+
+    auto extension = autoupdatekit::ManifestExtensionCoding::decodeExtension(signed_.bytes);
+    ASSERT_TRUE(extension);
+    EXPECT_EQ(extension->critical, autoupdatekit::CriticalUpdate{"1.8"});
+    EXPECT_EQ(extension->minimumInstalledVersion, "1.5");
+    EXPECT_EQ(extension->otherMembers.at("mustUnderstand"), "[\n  \"minimumInstalledVersion\"\n]");
+    EXPECT_EQ(extension->steppingStones.at(0).payload.version, "1.5");
+    EXPECT_EQ(extension->channels.at("beta").payload.version, "2.1-beta.1");
+    EXPECT_EQ(extension->channels.at("beta").critical, autoupdatekit::CriticalUpdate{});
+
+    auto twice = runSeparatingOutput(toolPath(), {"sign", "--key", folder_ / "publisher.key", stable, beta, beta});
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.standardError.find("a second release for the channel \"beta\""), std::string::npos) << twice.standardError;
 }

@@ -3,6 +3,7 @@
 #include "CommandLine.hpp"
 #include "DeltaWriter.hpp"
 #include "ManifestSigning.hpp"
+#include "ReleaseFiles.hpp"
 
 #include "AutoUpdateKit/AppVersion.hpp"
 #include "AutoUpdateKit/ManifestCoding.hpp"
@@ -129,11 +130,13 @@ std::vector<autoupdatekit::DeltaUpdate> describeDeltas(const std::vector<std::st
 int runMake(const std::vector<std::string>& givenArguments) {
     std::vector<std::string> arguments = givenArguments;
     auto deltaOptions = commandline::takeRepeatedOption(arguments, "--delta");
+    auto steppingStones = commandline::takeRepeatedOption(arguments, "--stepping-stone");
     auto parsed = commandline::parse(arguments,
                                      {"--archive", "--url", "--app-name", "--bundle-id", "--version", "--build",
                                       "--minimum-system-version", "--release-date", "--release-notes-file",
-                                      "--schema-version", "--archive-file-name"},
-                                     {});
+                                      "--schema-version", "--archive-file-name", "--channel", "--critical-below",
+                                      "--minimum-installed-version"},
+                                     {"--critical"});
     if (!parsed.positionals.empty()) throw UsageError("unexpected argument " + parsed.positionals[0]);
     std::string archive = parsed.required("--archive");
     std::string fileName = parsed.value("--archive-file-name").value_or(archive == "-" ? "" : platform::FileURL(archive).lastPathComponent());
@@ -167,12 +170,11 @@ int runMake(const std::vector<std::string>& givenArguments) {
     };
     warnAboutNonNumericComponents("--version", payload.version);
     warnAboutNonNumericComponents("--build", payload.build);
-    if (deltaOptions.empty()) {
+    auto extension = releaseExtension(parsed, steppingStones, describeDeltas(deltaOptions, *url));
+    if (extension == autoupdatekit::ManifestExtension{}) {
         std::cout << canonicalPayloadData(payload);
         return 0;
     }
-    autoupdatekit::ManifestExtension extension;
-    extension.deltas = describeDeltas(deltaOptions, *url);
     std::cout << autoupdatekit::ManifestExtensionCoding::manifestData({payload, ""}, extension);
     return 0;
 }
@@ -197,17 +199,15 @@ int runDelta(const std::vector<std::string>& arguments) {
 
 int runSign(const std::vector<std::string>& arguments) {
     auto [keys, validFor, files] = signingOptions(arguments);
-    if (files.size() != 1) throw UsageError("sign takes one payload file");
-    std::string input = commandline::readInput(files[0]);
+    if (files.empty()) throw UsageError("sign takes a payload file, and one more per other channel");
     // A document with an extension (as make writes it with deltas) is signed whole:
     // the payload and the extension, each with its own signature.
-    auto extension = decodeExtension(input);
+    auto [payload, extension] = readReleaseFile(commandline::readInput(files[0]));
+    listChannels(extension, {files.begin() + 1, files.end()});
     if (!extension && keys.size() == 1 && !validFor) {
-        auto payload = makeDecoder().decodePayload(input);
         std::cout << manifestData({payload, autoupdatekit::ManifestSignature::sign(payload, keys.front())});
         return 0;
     }
-    auto payload = extension ? makeDecoder().decodeManifest(input).payload : makeDecoder().decodePayload(input);
     if (!extension) extension.emplace();
     if (validFor) freshen(*extension, parseDuration(*validFor, "--expires-in"));
     std::cout << signedDocument(payload, *extension, keys);
@@ -281,6 +281,8 @@ const Command make{
     "         [--minimum-system-version <version>] [--release-date <iso8601>]\n"
     "         [--release-notes-file <file>] [--schema-version <n>]\n"
     "         [--archive-file-name <name>] [--delta <from-version>=<patch>]...\n"
+    "         [--channel <name>] [--critical | --critical-below <version>]\n"
+    "         [--minimum-installed-version <version> [--stepping-stone <file>]...]\n"
     "Writes the release's payload as JSON to standard output. The archive's SHA-256 and\n"
     "size are computed from the file, its file name taken from its path (give\n"
     "--archive-file-name when the archive is '-'); the date defaults to now. The URL\n"
@@ -288,7 +290,11 @@ const Command make{
     "compares as 0) is warned about on standard error. Each --delta (made by the delta\n"
     "command from that version's bundle) is listed in the manifest's extension with its\n"
     "size, SHA-256, tree digests and a URL in the archive URL's folder; the output is\n"
-    "then the manifest document with empty signatures, for sign to fill.\n",
+    "then the manifest document with empty signatures, for sign to fill. So it is with\n"
+    "a channel (none: stable), a critical mark (for every installed version, or those\n"
+    "below one), or the lowest installed version that may apply the release; each\n"
+    "--stepping-stone (a file make wrote for an older release) is what older installs\n"
+    "are offered instead.\n",
     runMake, 1};
 
 const Command delta{
@@ -303,15 +309,18 @@ const Command delta{
 
 const Command sign{
     "usage: autoupdate-manifest sign --key <keyfile> [--key <keyfile>]... [--expires-in <duration>]\n"
-    "         <payload.json>\n"
+    "         <payload.json> [<other-channel.json>]...\n"
     "Signs the payload with the private key (PKCS#8 PEM, or the older base64 form) and\n"
     "writes the manifest document (payload and signature) to standard output. Given the\n"
-    "document that make writes with deltas, signs its payload and its extension. A public\n"
-    "key given as --key is refused. With several keys (a key rotation), the first makes\n"
-    "the payload's signature, which older clients check: list the key they hold first.\n"
-    "Every key signs the extension, which then names the payload's bundle identifier.\n"
-    "--expires-in (30d; d, h, m or s) adds a signed expiry of now plus the duration and\n"
-    "a sequence number, the seconds since the epoch; refresh renews both.\n",
+    "document that make writes with deltas, signs its payload and its extension. Each\n"
+    "further file (as make writes it for another channel) is listed in the extension\n"
+    "as its channel's release; the first file's payload is what older clients read, so\n"
+    "give stable's first. A public key given as --key is refused. With several keys (a\n"
+    "key rotation), the first makes the payload's signature, which older clients check:\n"
+    "list the key they hold first. Every key signs the extension, which then names the\n"
+    "payload's bundle identifier. --expires-in (30d; d, h, m or s) adds a signed expiry\n"
+    "of now plus the duration and a sequence number, the seconds since the epoch;\n"
+    "refresh renews both.\n",
     runSign, 1};
 
 const Command verify{

@@ -3,7 +3,8 @@
 //   keygen <prefix>                 a key pair: <prefix>.key (0600) and <prefix>.pub
 //   make --archive <zip> ...        the payload JSON of a release, to standard output
 //   delta --from <old> --to <new> --output <patch>
-//   sign --key <keyfile> <payload>  the signed manifest document, to standard output
+//   sign --key <keyfile> <payload> [<other channel's payload>]...
+//                                   the signed manifest document, to standard output
 //   refresh --key <keyfile> <manifest>  the manifest with a new expiry and sequence
 //   verify --public-key <pub> <manifest>
 //   print [--canonical] <manifest>

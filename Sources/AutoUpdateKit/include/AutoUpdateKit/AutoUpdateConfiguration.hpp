@@ -29,7 +29,9 @@ struct AUTOUPDATEKIT_EXPORT AutoUpdateConfiguration {
     std::int64_t keyThreshold = 1;
     // Refuse manifests without a signed expiry and sequence number.
     bool requireFreshManifest = false;
-    // The release channel the app follows; a manifest for another one is refused.
+    // The release channel the app follows ("AutoUpdateChannel"): "stable", "beta" or any
+    // name the manifest lists. An app on another channel than stable is also offered
+    // stable's release when that is newer; a manifest without the app's channel is refused.
     std::string channel = "stable";
 
     // Without a staging directory, the default one is used: the user's caches folder,

@@ -3,7 +3,8 @@
 // its signed manifest carries the version, build, release notes, release date and
 // archive size. Skipping keeps the update identifier under "AutoUpdateSkippedVersion"
 // in the app's defaults; scheduled and start-up checks then pass over that release,
-// checks the user asks for still offer it.
+// checks the user asks for still offer it. A critical candidate (candidate.critical) is
+// offered whatever was skipped, and "later" installs it when the app quits.
 
 #include "AutoUpdateKit/AutoUpdateResults.hpp"
 #include "AutoUpdateKit/Export.hpp"

@@ -67,8 +67,9 @@ public:
     // Asks the consent (none means install now) and acts on the answer as above:
     // installNow hands over and asks to quit, installOnQuit waits for the app's end,
     // skipThisVersion keeps the update identifier for scheduled and start-up checks to
-    // pass over, later keeps the staged update for the next check. Logs the decision
-    // and returns it. Runs every callback on the calling thread.
+    // pass over (unless it is critical), later keeps the staged update for the next check,
+    // or for a critical update installs it on quit (and returns installOnQuit). Logs the
+    // decision and returns what is done. Runs every callback on the calling thread.
     static AutoUpdateDecision decideAndAct(const AutoUpdateCandidate& candidate, const AutoUpdateConfiguration& configuration,
                                            const AutoUpdateAppCallbacks& callbacks);
 

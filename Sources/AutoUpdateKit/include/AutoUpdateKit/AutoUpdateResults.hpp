@@ -19,6 +19,8 @@ namespace autoupdatekit {
 AUTOUPDATEKIT_EXPORT std::string updateIdentifier(const UpdateManifestPayload& payload);
 
 struct AUTOUPDATEKIT_EXPORT AutoUpdateCandidate {
+    // The release offered; its signature is empty when the release was taken from the
+    // manifest's signed extension (another channel's, or a stepping stone).
     SignedUpdateManifest manifest;
     // The verified archive and the app unpacked from it, in the staging directory.
     std::string archivePath;
@@ -28,6 +30,9 @@ struct AUTOUPDATEKIT_EXPORT AutoUpdateCandidate {
     // The size of the delta the app was rebuilt from instead of the archive, when one
     // was; archivePath is then empty.
     std::optional<std::int64_t> deltaSize = std::nullopt;
+    // A critical update: scheduled checks offer it whatever the user skipped or a
+    // rollout phase says, and an answer of later installs it when the app quits.
+    bool critical = false;
 
     bool operator==(const AutoUpdateCandidate&) const = default;
 };

@@ -5,7 +5,8 @@
 // while after start, or later when the last one (kept under "AutoUpdateLastCheckTime")
 // was recent. A check is skipped while another check of the same app runs, and none
 // runs when "AutoUpdateAutomaticChecks" is false. Scheduled checks pass over a skipped
-// release and honour a phased rollout; a ready update goes to the app's consent.
+// release and honour a phased rollout, unless the release is critical; a ready update
+// goes to the app's consent.
 
 #include "AutoUpdateKit/AutoUpdateAppCallbacks.hpp"
 #include "AutoUpdateKit/AutoUpdateCheckOptions.hpp"

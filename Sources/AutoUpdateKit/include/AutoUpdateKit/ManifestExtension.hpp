@@ -32,15 +32,48 @@ struct AUTOUPDATEKIT_EXPORT DeltaUpdate {
     bool operator==(const DeltaUpdate&) const = default;
 };
 
-struct AUTOUPDATEKIT_EXPORT ManifestExtension {
+// A release that scheduled checks offer whatever the user's skip or a rollout phase
+// say: for every installed version, or only for those below belowVersion.
+struct AUTOUPDATEKIT_EXPORT CriticalUpdate {
+    std::optional<std::string> belowVersion;
+
+    bool operator==(const CriticalUpdate&) const = default;
+};
+
+struct ManifestRelease;
+
+// What the extension says of a release beyond its payload fields.
+struct AUTOUPDATEKIT_EXPORT ReleaseTerms {
     std::vector<DeltaUpdate> deltas;
+    std::optional<CriticalUpdate> critical;
+    // The lowest installed version that may apply the release; an older one is offered
+    // the newest of the stepping stones it may apply instead (a stone lists none itself).
+    std::optional<std::string> minimumInstalledVersion;
+    std::vector<ManifestRelease> steppingStones;
+
+    bool operator==(const ReleaseTerms&) const = default;
+};
+
+// A release listed in the extension (a channel's, or a stepping stone): the payload's
+// fields and its own terms, all covered by the extension's signatures.
+struct AUTOUPDATEKIT_EXPORT ManifestRelease : ReleaseTerms {
+    UpdateManifestPayload payload;
+
+    bool operator==(const ManifestRelease&) const = default;
+};
+
+// The terms inherited here are the legacy payload's, which is the release of `channel`.
+struct AUTOUPDATEKIT_EXPORT ManifestExtension : ReleaseTerms {
     // Freshness: the time after which the manifest is no longer trusted, and a number
     // that grows with every publication, so an old manifest cannot be served again.
     std::optional<std::chrono::sys_seconds> expires;
     std::optional<std::int64_t> sequence;
-    // Binding: the app and the channel (absent: "stable") the payload is for.
+    // Binding: the app the manifest is for.
     std::optional<std::string> bundleIdentifier;
+    // The legacy payload's channel; none means "stable".
     std::optional<std::string> channel;
+    // The releases of the other channels, by channel name.
+    std::map<std::string, ManifestRelease> channels;
     // Signed members this version does not know, each as its canonical JSON text. They
     // are kept only so that the signature covers them; a member named in
     // "mustUnderstand" that this version does not know fails the decoding instead.
