@@ -1,118 +1,49 @@
-#include "PrivilegedInstaller.hpp"
+// Installs by the real root helper as an app asks for them: the relaunch, the
+// refusals of staged apps that do not verify, a helper killed at any step, many
+// clients at once and the system LaunchAgent. What an attacker tries is in
+// LocalAttackerTests.
 
-#include "BundleBuilder.hpp"
-#include "Files.hpp"
-#include "HelperClient.hpp"
-#include "HelperProcess.hpp"
-#include "NobodyProcess.hpp"
-#include "RequestingProcess.hpp"
-#include "SigningKeys.hpp"
+#include "HelperInstallFixture.hpp"
 #include "StepKiller.hpp"
-#include "UpdaterEnvironment.hpp"
 
-#include "Platform/FileSystem.hpp"
-#include "Platform/Process.hpp"
 #include "Platform/ToolPaths.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <set>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace testsupport;
 using autoupdatekit::PrivilegedUpdateRequest;
-using privilegedhelper::PrivilegedInstaller;
 
-namespace {
+class PrivilegedInstall : public HelperInstall {};
 
-constexpr const char* destination = "/Applications/Sample.app";
-
-class PrivilegedInstall : public UpdaterEnvironment {
-protected:
-    void SetUp() override {
-        UpdaterEnvironment::SetUp();
-        platform::createDirectories(folder_ / "markers", 0777);
-        ::chmod((folder_ / "markers").c_str(), 0777);
-    }
-
-    // A signed sample app whose executable records "<uid> <version>" when it runs.
-    std::string signedApp(const std::string& folder, const std::string& version) {
-        SampleBundle sample;
-        sample.executableScript = "#!/bin/sh\necho \"$(id -u) " + version + "\" >> '" + folder_ / "markers/launched" + "'\n";
-        return UpdaterEnvironment::signedApp(folder, version, sample);
-    }
-
-    PrivilegedUpdateRequest requestFor(const std::string& staged, const std::string& identifier, pid_t pid = 0,
-                                       bool launch = false) {
-        return PrivilegedUpdateRequest(destination, staged, "com.example.sample", "TEAMA1", identifier, pid, launch);
-    }
-
-    std::string installedVersion() const { return versionAt(destination); }
-
-    std::string launchedMarker() { return lineOnceWritten(folder_ / "markers/launched"); }
-};
-
-std::string verifyOutput(const std::string& app) {
-    auto result = codesign({"--verify", "--deep", "--strict", app});
-    return result.status == 0 ? "valid" : result.output;
-}
-
-}  // namespace
-
-// A requester that keeps running holds back its own install only: another requester's
-// install runs meanwhile, and the held one follows once its process has ended. (Naming
-// another process than the sender is refused: LocalAttackerTests.)
-TEST_F(PrivilegedInstall, WaitsForTheRequesterWithoutHoldingUpOtherRequesters) {
-    signedApp("/Applications", "1.0");
-    std::string v2 = signedApp(folder_ / "staged2", "2.0");
-    std::string v3 = signedApp(folder_ / "staged3", "3.0");
-    HelperProcess helper;
-    std::string expectedLog;
-    RequestingProcess requester([&](pid_t self) { return requestFor(v3, "3.0-3", self, true); }, false);
-    EXPECT_EQ(requester.reply(), "Install scheduled.");
-    auto second = scheduleInstallOnce(requestFor(v2, "2.0-2"));
-    EXPECT_EQ(second.reply->message(), "Install scheduled.");
-    ASSERT_TRUE(waitForLogLine("installed update 2.0-2")) << helperLogMessages();
-    EXPECT_EQ(installedVersion(), "2.0");
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    expectedLog += "accepted update 3.0-3 staged=" + v3 + "\naccepted update 2.0-2 staged=" + v2 + "\ninstalled update 2.0-2\n";
-    EXPECT_EQ(helperLogMessages(), expectedLog);
-
-    requester.end();
-    ASSERT_TRUE(waitForLogLine("installed update 3.0-3")) << helperLogMessages();
-    EXPECT_EQ(helperLogMessages(), expectedLog + "installed update 3.0-3\n");
-    EXPECT_EQ(installedVersion(), "3.0");
-    EXPECT_EQ(verifyOutput(destination), "valid");
-    // Only the held request asked for a relaunch, which ran as root for a root client.
-    EXPECT_EQ(launchedMarker(), "0 3.0\n");
-    // Nothing is left beside the app, and everything in it belongs to root.
-    EXPECT_EQ(listTree("/Applications").find(".Sample.autoupdate"), std::string::npos) << listTree("/Applications");
-    auto result = platform::runCapturingOutput("/usr/bin/find", {destination, "!", "-user", "0", "-o", "!", "-group", "0"});
-    EXPECT_EQ(result.bytes, "");
-    EXPECT_EQ(lstatOf(std::string(destination) + "/Contents/MacOS/Sample").st_mode & 07777, 0755u);
-    // There was no /Library/Logs: the helper made its log's folder, root's alone.
-    struct stat logs = lstatOf("/Library/Logs");
-    EXPECT_EQ(logs.st_mode, S_IFDIR | 0755u);
-    EXPECT_EQ(logs.st_uid, 0u);
-}
-
-TEST_F(PrivilegedInstall, RelaunchRunsAsTheRequestingUserIntoAnEmptyDestination) {
-    std::string v2 = signedApp(folder_ / "staged", "2.0");
-    platform::giveTreeToOwner(folder_ / "staged", nobodyIdentifier, nobodyIdentifier);
-    HelperProcess helper;
+// The relaunch runs as the requesting user: a nobody's into an empty destination, then
+// root's over the app it made.
+TEST_F(PrivilegedInstall, RelaunchRunsAsTheRequestingUser) {
+    platform::removeRecursively(destination);
+    std::string v2 = launchingApp(attackerFolder() + "/staged", "2.0");
+    platform::giveTreeToOwner(attackerFolder() + "/staged", nobodyIdentifier, nobodyIdentifier);
     EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(v2, "2.0-2", 0, true)); }), "Install scheduled.");
     ASSERT_TRUE(waitForLogLine("installed update 2.0-2")) << helperLogMessages();
-    EXPECT_EQ(launchedMarker(), "65534 2.0\n");
-    EXPECT_EQ(installedVersion(), "2.0");
+    EXPECT_EQ(launched(), "65534 2.0\n");
+
+    EXPECT_EQ(scheduleInstallReply(requestFor(launchingApp(folder_ / "staged3", "3.0"), "3.0-3", 0, true)), "Install scheduled.");
+    ASSERT_TRUE(waitForLogLine("installed update 3.0-3")) << helperLogMessages();
+    EXPECT_TRUE(waitUntil([&] { return launched() == "65534 2.0\n0 3.0\n"; }, std::chrono::seconds(5))) << launched();
+    EXPECT_EQ(versionAt(destination), "3.0");
 }
 
-// Policy refusals (other destinations, identifiers, teams) and staged apps changed
-// during the install are in LocalAttackerTests. A refused request never relaunches.
+// A root client's staged apps that do not verify are refused with their texts, and a
+// refused request never relaunches, even the installed app.
 TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothing) {
     TeamKey other = makeTeamKey(folder_.path(), "TEAMB2");
     trustKeyForTeam(other.key, "TEAMB2");
+    before_ = systemState();  // with the other team's key
     std::string foreign = buildBundle(folder_ / "foreign", "Sample");
     signWithTeam(foreign, other);
     std::string unsignedApp = buildBundle(folder_ / "unsigned", "Sample");
@@ -121,9 +52,8 @@ TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothi
     writeFile(setID + "/Contents/MacOS/tool", "#!/bin/sh\n", 0755);
     ::chmod((setID + "/Contents/MacOS/tool").c_str(), 04755);
     signWithTeam(setID, *team_);
-    signedApp("/Applications", "1.0");
-    std::string before = listTree("/Applications");
-    HelperProcess helper;
+    platform::removeRecursively(destination);
+    launchingApp("/Applications", "1.0");
 
     auto request = [&](std::string current, std::string path) {
         return PrivilegedUpdateRequest(current, path, "com.example.sample", "TEAMA1", "2.0-2", 0, true);
@@ -143,15 +73,14 @@ TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothi
         EXPECT_FALSE(outcome.reply->accepted());
         EXPECT_EQ(outcome.reply->message(), message);
     }
-    EXPECT_EQ(listTree("/Applications"), before);
-    EXPECT_EQ(verifyOutput(destination), "valid");
+    expectInstalledAppIntact("refused staged apps");
     EXPECT_FALSE(exists(folder_ / "markers/launched"));
 
     // An unsigned installed app refuses every request, however good the staged one is.
     platform::removeRecursively(destination);
     buildBundle("/Applications", "Sample");
-    auto refused = scheduleInstallOnce(request(destination, signedApp(folder_ / "staged", "2.0")));
-    EXPECT_EQ(refused.reply->message(), "Signature check failed: /Applications/Sample.app: code object is not signed at all\n");
+    EXPECT_EQ(scheduleInstallReply(request(destination, signedApp(folder_ / "staged", "2.0"))),
+              "Signature check failed: /Applications/Sample.app: code object is not signed at all\n");
 }
 
 // The helper is killed as each of its tool runs starts: the checks of the request, of
@@ -160,7 +89,7 @@ TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothi
 // once an install has run: only what the helper made, never a folder of another owner
 // or a link under the same names.
 TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp) {
-    signedApp("/Applications", "1.0");
+    helper_.reset();  // each step runs a helper of its own
     std::string staged = signedApp(folder_ / "staged", "2.0");
     const std::string uuid = "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
     std::string foreignFolder = "/Applications/.Sample.autoupdate." + uuid + ".copying";
@@ -182,13 +111,10 @@ TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp)
         });
         scheduleInstallOnce(requestFor(staged, "2.0-" + std::to_string(step)));  // cut off when the kill comes first
         finished = !killing.get();
-        ASSERT_TRUE(exists(destination)) << "nothing installed after a kill at step " << step;
-        EXPECT_EQ(verifyOutput(destination), "valid") << "after a kill at step " << step;
-        EXPECT_EQ(lstatOf(destination).st_uid, 0u);
-        std::string version = installedVersion();
-        EXPECT_TRUE(version == (finished ? "2.0" : "1.0") || version == "2.0") << version << " after a kill at step " << step;
+        expectInstalledAppWhole("after a kill at step " + std::to_string(step));
     }
     EXPECT_TRUE(finished) << "the install never finished between kills";
+    EXPECT_EQ(versionAt(destination), "2.0");
     EXPECT_EQ(step, 6) << "an install checks the staged app, the installed one, the copy and the result";
     EXPECT_EQ(listTree("/Applications"), plantedOnly);
     EXPECT_TRUE(exists(folder_ / "staged/Sample.app"));
@@ -197,9 +123,7 @@ TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp)
 // Every one of 200 clients at once gets its reply, and the accepted installs all run,
 // one at a time (never two copies in flight).
 TEST_F(PrivilegedInstall, TwoHundredClientsAtOnceAreAnsweredAndTheirInstallsRunOneAtATime) {
-    signedApp("/Applications", "1.0");
     std::string staged = signedApp(folder_ / "staged", "2.0");
-    HelperProcess helper;
     std::atomic<bool> watching{true};
     auto mostCopiesAtOnce = std::async(std::launch::async, [&] {
         std::size_t most = 0;
@@ -218,40 +142,32 @@ TEST_F(PrivilegedInstall, TwoHundredClientsAtOnceAreAnsweredAndTheirInstallsRunO
     for (int client = 0; client < clients; ++client) {
         calls.push_back(std::async(std::launch::async, [&, client] { return scheduleInstallOnce(requestFor(staged, "2.0-" + std::to_string(client))); }));
     }
-    int accepted = 0;
-    for (auto& call : calls) {
-        HelperOutcome outcome = call.get();
+    std::set<std::string> expected;
+    for (int client = 0; client < clients; ++client) {
+        HelperOutcome outcome = calls[static_cast<std::size_t>(client)].get();
         EXPECT_EQ(outcome.callbacks, 1);
-        accepted += outcome.reply && outcome.reply->accepted() ? 1 : 0;
+        EXPECT_TRUE(outcome.reply && outcome.reply->accepted()) << client;
+        expected.insert("installed update 2.0-" + std::to_string(client));
     }
-    EXPECT_EQ(accepted, clients);
 
-    auto idsAfter = [](const std::string& log, const std::string& prefix) {
-        std::vector<std::string> ids;
-        for (std::size_t at = log.find(prefix); at != std::string::npos; at = log.find(prefix, at + 1)) {
-            std::size_t start = at + prefix.size();
-            ids.push_back(log.substr(start, log.find_first_of(" \n", start) - start));
+    // Each accepted update installed once (bounded: 5 minutes).
+    std::multiset<std::string> installed;
+    waitUntil([&] {
+        std::istringstream log(helperLogMessages());
+        installed.clear();
+        for (std::string line; std::getline(log, line);) {
+            if (line.starts_with("installed update ")) installed.insert(line);
         }
-        return ids;
-    };
-    auto order = idsAfter(helperLogMessages(), "accepted update ");
-    std::vector<std::string> installed;
-    for (int attempt = 0; attempt < 3000 && installed.size() < order.size(); ++attempt) {  // at most 5 minutes
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        installed = idsAfter(helperLogMessages(), "installed update ");
-    }
+        return installed.size() >= expected.size();
+    }, std::chrono::minutes(5), std::chrono::milliseconds(100));
     watching = false;
-    std::sort(order.begin(), order.end());
-    std::sort(installed.begin(), installed.end());
-    EXPECT_EQ(installed, order);
+    EXPECT_EQ(installed, std::multiset<std::string>(expected.begin(), expected.end()));
     EXPECT_EQ(mostCopiesAtOnce.get(), 1u);
-    EXPECT_EQ(verifyOutput(destination), "valid");
-    EXPECT_EQ(installedVersion(), "2.0");
+    expectInstalledAppIntact("many installs");
+    EXPECT_EQ(versionAt(destination), "2.0");
 }
 
 TEST_F(PrivilegedInstall, SystemLaunchAgentIsRootOwnedAndNamesTheInstalledExecutable) {
-    signedApp("/Applications", "1.0");
-    HelperProcess helper;
     const std::string agent = "/Library/LaunchAgents/com.example.sample.autostart.plist";
     // Calls at once each write a whole file of their own and rename it into place.
     std::vector<std::future<HelperOutcome>> calls;

@@ -25,13 +25,6 @@ platform::FileDescriptor connectToTestHelper() {
     return fd;
 }
 
-std::string framed(std::string_view body) {
-    auto size = static_cast<std::uint32_t>(body.size());
-    std::string frame = {static_cast<char>(size >> 24), static_cast<char>(size >> 16), static_cast<char>(size >> 8),
-                         static_cast<char>(size)};
-    return frame.append(body);
-}
-
 bool sendAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t count = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);

@@ -16,9 +16,6 @@ namespace testsupport {
 // A new connection to the test helper; not valid when the connect fails.
 platform::FileDescriptor connectToTestHelper();
 
-// The body behind its 4-byte big-endian length, as messages travel.
-std::string framed(std::string_view body);
-
 // Sends all bytes (blocking); false once the helper has ended the connection.
 bool sendAll(int fd, std::string_view bytes);
 

@@ -12,21 +12,13 @@
 #include <unistd.h>
 
 namespace testsupport {
+namespace {
 
 bool becomeNobody() {
     return ::setgroups(0, nullptr) == 0 && ::setgid(nobodyIdentifier) == 0 && ::setuid(nobodyIdentifier) == 0;
 }
 
-bool readableWithin(int fd, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        pollfd entry{fd, POLLIN, 0};
-        int ready = ::poll(&entry, 1, static_cast<int>(std::max<long long>(left, 0)));
-        if (ready < 0 && errno == EINTR) continue;
-        return ready > 0;
-    }
-}
+}  // namespace
 
 NobodyProcess::NobodyProcess(const std::function<std::string()>& body, Options options) {
     int fds[2];
@@ -63,14 +55,16 @@ NobodyProcess::~NobodyProcess() {
     if (resultFd_ >= 0) ::close(resultFd_);
 }
 
-std::optional<std::string> NobodyProcess::result(std::chrono::milliseconds timeout) {
+std::string NobodyProcess::result(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     std::string text;
     char buffer[4096];
     while (true) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !readableWithin(resultFd_, left)) return std::nullopt;
-        ssize_t count = ::read(resultFd_, buffer, sizeof buffer);
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd entry{resultFd_, POLLIN, 0};
+        int ready = ::poll(&entry, 1, static_cast<int>(std::max<long long>(left, 0)));
+        if (ready == 0) return "no result";
+        ssize_t count = ready < 0 ? -1 : ::read(resultFd_, buffer, sizeof buffer);
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) return text;
         text.append(buffer, static_cast<std::size_t>(count));
@@ -85,9 +79,8 @@ void NobodyProcess::end() {
 }
 
 std::string runAsNobody(const std::function<std::string()>& body) {
-    NobodyProcess child(body, {});
     // Bounded well above any body's own limits, so a stuck body fails its test, not the run.
-    return child.result(std::chrono::minutes(5)).value_or("no result");
+    return NobodyProcess(body, {}).result(std::chrono::minutes(5));
 }
 
 }  // namespace testsupport

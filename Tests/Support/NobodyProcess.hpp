@@ -1,8 +1,9 @@
 #pragma once
 // A piece of a test run in a forked child, as an ordinary user (uid and gid 65534) for
-// the rules that root would pass anyway; the body's text comes back to the test. The
-// requesting app and the attacker are built on it, so the fork, the drop, the pipe and
-// the reaping are written once.
+// the rules that root would pass anyway; the body's text comes back to the test. A
+// requesting app that has not quit and an attacker holding connections open are the
+// same child kept running, so the fork, the drop, the pipe and the reaping are written
+// once.
 
 #include <chrono>
 #include <functional>
@@ -14,17 +15,12 @@ namespace testsupport {
 
 inline constexpr unsigned nobodyIdentifier = 65534;
 
-// Switches the calling (forked) process to uid and gid 65534; false when it cannot.
-bool becomeNobody();
-
-// Waits at most timeout for fd to become readable (or closed).
-bool readableWithin(int fd, std::chrono::milliseconds timeout);
-
 class NobodyProcess {
 public:
     struct Options {
         bool asNobody = true;
-        // The child stays after answering, as a process the test ends itself.
+        // The child stays after answering, with all it holds open, as a process the
+        // test ends itself.
         bool keepRunning = false;
     };
 
@@ -35,8 +31,9 @@ public:
     NobodyProcess& operator=(const NobodyProcess&) = delete;
 
     pid_t pid() const noexcept { return pid_; }
-    // The child's text once it has sent all of it; nullopt when the timeout ends first.
-    std::optional<std::string> result(std::chrono::milliseconds timeout);
+    // The child's text once it has sent all of it, or "no result" when the timeout ends
+    // first.
+    std::string result(std::chrono::milliseconds timeout = std::chrono::minutes(1));
     // Kills the child, as a process ended from outside, and reaps it.
     void end();
 

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <set>
+#include <sstream>
 #include <unistd.h>
 
 namespace testsupport {
@@ -23,24 +24,15 @@ long processStatusField(pid_t pid, const std::string& field) {
 }
 
 std::chrono::milliseconds processCPUTime(pid_t pid) {
-    // The command may hold spaces and parentheses: the fields follow its last ")".
+    // The command may hold spaces and parentheses: the fields follow its last ")",
+    // from field 3 (state) on; utime and stime are fields 14 and 15.
     std::string stat = readProc(pid, "stat");
-    std::size_t at = stat.rfind(')');
-    if (at == std::string::npos) return std::chrono::milliseconds(-1);
-    const char* cursor = stat.c_str() + at + 1;
-    char* end = nullptr;
-    long ticks = 0;
-    // Field 3 (state) follows the name; utime and stime are fields 14 and 15.
-    for (int field = 3; field <= 15; ++field) {
-        while (*cursor == ' ') ++cursor;
-        if (field >= 14) {
-            ticks += std::strtol(cursor, &end, 10);
-            cursor = end;
-        } else {
-            while (*cursor != ' ' && *cursor != '\0') ++cursor;
-        }
-    }
-    return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
+    std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field) fields >> skipped;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return std::chrono::milliseconds((user + system) * 1000 / ::sysconf(_SC_CLK_TCK));
 }
 
 int lowestFreeDescriptor(pid_t pid) {

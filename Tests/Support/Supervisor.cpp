@@ -7,10 +7,9 @@
 #include "Platform/ToolPaths.hpp"
 
 #include <csignal>
-#include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <vector>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,11 +19,6 @@ namespace testsupport {
 Supervisor::Supervisor() {
     std::string path = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/autoupdatekit-launchd";
     std::string errors = folder_ / "stderr";
-    std::vector<char*> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "JOURNAL_STREAM=", 15) != 0) environment.push_back(*entry);
-    }
-    environment.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
         // Ends with the test process, even one that aborts, so no job outlives the test.
@@ -32,8 +26,8 @@ Supervisor::Supervisor() {
         ::setpgid(0, 0);
         int output = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         if (output < 0 || ::dup2(output, STDERR_FILENO) < 0) ::_exit(127);
-        char* argv[] = {path.data(), nullptr};
-        ::execve(path.c_str(), argv, environment.data());
+        ::unsetenv("JOURNAL_STREAM");
+        ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::setpgid(pid_, pid_);

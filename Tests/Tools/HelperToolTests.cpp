@@ -10,6 +10,7 @@
 #include "Platform/ToolPaths.hpp"
 
 #include <functional>
+#include <optional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,46 +82,44 @@ TEST_F(HelperTool, MadeHelperCarriesBothListsAndItsToolFolderAndTheGenericOneSta
     auto bare = tool({"print", AUTOUPDATEKIT_GENERIC_HELPER_PATH});
     EXPECT_EQ(bare.status, 1);
     EXPECT_NE(bare.bytes.find("carries no policy"), std::string::npos) << bare.bytes;
+    auto started = tool({}, AUTOUPDATEKIT_GENERIC_HELPER_PATH);
+    EXPECT_EQ(started.status, 1);
+    EXPECT_EQ(started.bytes, "PrivilegedUpdateHelper failed: Missing helper policy value AutoUpdateAllowedBundleIdentifier.\n");
 }
 
 // Each list would make a helper that refuses to start or cannot be blessed; the tool
 // must say so and leave an earlier helper at the output untouched.
 TEST_F(HelperTool, RefusesListsTheHelperOrBlessingWouldRefuseAndKeepsTheEarlierHelper) {
     writeFile(output(), "earlier helper");
+    // Each case sets one value of one list; a null value removes the key.
     struct Case {
         std::string name;
-        PropertyDictionary info;
-        PropertyDictionary launchd;
+        bool inLaunchd;
+        std::string key;
+        std::optional<platform::PropertyValue> value;
         std::string message;
     };
-    std::vector<Case> cases;
+    std::vector<Case> cases{
+        {"team outside the trust store", false, "AutoUpdateAllowedTeamIdentifier", "../team", "team identifier ../team"},
+        {"relative destination", false, "AutoUpdateAllowedDestinationPath", "Applications/Tessera.app", "not an absolute path"},
+        {"label not the service name", true, "Label", "com.example.other", "Label must be"},
+        {"service not offered", true, "MachServices", PropertyDictionary{{"com.example.other", true}}, "MachServices must map"},
+        {"program outside PrivilegedHelperTools", true, "ProgramArguments",
+         PropertyArray{"/usr/libexec/autoupdatekit/PrivilegedUpdateHelper"}, "ProgramArguments must start"},
+    };
     for (const char* key : {"AutoUpdateAllowedBundleIdentifier", "AutoUpdateAllowedTeamIdentifier",
                             "AutoUpdateAllowedDestinationPath", "AutoUpdateMachServiceName", "AutoUpdateLogFilePath",
                             "AutoUpdateLaunchAgentLabel"}) {
-        auto info = completeInfo();
-        info.erase(key);
-        cases.push_back({std::string("without ") + key, info, completeLaunchd(), std::string("missing policy value ") + key});
-        info[key] = " \n";
-        cases.push_back({std::string("blank ") + key, info, completeLaunchd(), std::string("missing policy value ") + key});
+        cases.push_back({std::string("without ") + key, false, key, std::nullopt, std::string("missing policy value ") + key});
+        cases.push_back({std::string("blank ") + key, false, key, " \n", std::string("missing policy value ") + key});
     }
-    auto info = completeInfo();
-    info["AutoUpdateAllowedTeamIdentifier"] = "../team";
-    cases.push_back({"team outside the trust store", info, completeLaunchd(), "team identifier ../team"});
-    info = completeInfo();
-    info["AutoUpdateAllowedDestinationPath"] = "Applications/Tessera.app";
-    cases.push_back({"relative destination", info, completeLaunchd(), "not an absolute path"});
-    auto launchd = completeLaunchd();
-    launchd["Label"] = "com.example.other";
-    cases.push_back({"label not the service name", completeInfo(), launchd, "Label must be"});
-    launchd = completeLaunchd();
-    launchd["MachServices"] = PropertyDictionary{{"com.example.other", true}};
-    cases.push_back({"service not offered", completeInfo(), launchd, "MachServices must map"});
-    launchd = completeLaunchd();
-    launchd["ProgramArguments"] = PropertyArray{"/usr/libexec/autoupdatekit/PrivilegedUpdateHelper"};
-    cases.push_back({"program outside PrivilegedHelperTools", completeInfo(), launchd, "ProgramArguments must start"});
-
     for (const auto& test : cases) {
-        auto result = make(test.info, test.launchd);
+        auto info = completeInfo();
+        auto launchd = completeLaunchd();
+        auto& changed = test.inLaunchd ? launchd : info;
+        changed.erase(test.key);
+        if (test.value) changed.emplace(test.key, *test.value);
+        auto result = make(info, launchd);
         EXPECT_EQ(result.status, 1) << test.name;
         EXPECT_NE(result.bytes.find(test.message), std::string::npos) << test.name << ": " << result.bytes;
         EXPECT_EQ(readFile(output()), "earlier helper") << test.name;
