@@ -70,7 +70,7 @@ void ProgressWindow::showProgress(const AutoUpdateProgress& progress) {
     }
     std::uint64_t left = *progress.totalBytes > progress.receivedBytes ? *progress.totalBytes - progress.receivedBytes : 0;
     int seconds = static_cast<int>(std::ceil(static_cast<double>(left) / progress.bytesPerSecond));
-    QString timeLeft = seconds < 60 ? tr("%n second(s) left", nullptr, seconds) : tr("%n minute(s) left", nullptr, (seconds + 59) / 60);
+    QString timeLeft = seconds < 60 ? tr("%1 s left").arg(seconds) : tr("%1 min left").arg((seconds + 59) / 60);
     detail_->setText(tr("%1 of %2 (%3/s), %4")
                          .arg(received, total, locale.formattedDataSize(static_cast<qint64>(progress.bytesPerSecond)), timeLeft));
 }

@@ -58,19 +58,13 @@
         <source>%1 of %2</source>
         <translation>%1 von %2</translation>
     </message>
-    <message numerus="yes">
-        <source>%n second(s) left</source>
-        <translation>
-            <numerusform>noch %n Sekunde</numerusform>
-            <numerusform>noch %n Sekunden</numerusform>
-        </translation>
+    <message>
+        <source>%1 s left</source>
+        <translation>noch %1 s</translation>
     </message>
-    <message numerus="yes">
-        <source>%n minute(s) left</source>
-        <translation>
-            <numerusform>noch %n Minute</numerusform>
-            <numerusform>noch %n Minuten</numerusform>
-        </translation>
+    <message>
+        <source>%1 min left</source>
+        <translation>noch %1 min</translation>
     </message>
     <message>
         <source>%1 of %2 (%3/s), %4</source>
