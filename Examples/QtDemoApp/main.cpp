@@ -16,6 +16,7 @@
 
 #include "Platform/Bundle.hpp"
 
+#include <QAction>
 #include <QApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -93,6 +94,8 @@ int main(int argc, char** argv) {
     // Saving is what an editor does before it quits for an update.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { std::cerr << "saving the open document, then quitting\n"; });
 
+    QAction* quit = window.menuBar()->addMenu(QObject::tr("&File"))->addAction(QObject::tr("&Quit"), &app, &QApplication::quit);
+    quit->setShortcut(QKeySequence::Quit);
     AutoUpdateQt updates(*configuration, &window);
     window.menuBar()->addMenu(QObject::tr("&Help"))->addAction(updates.checkForUpdatesAction());
     if (mode != "background") {

@@ -6,6 +6,7 @@
 #include "UpdateCheckFixture.hpp"
 #include "WaitUntil.hpp"
 
+#include "AutoUpdateKit/AutoUpdateScheduler.hpp"
 #include "AutoUpdateKit/AutoUpdateStatus.hpp"
 
 #include <QCoreApplication>
@@ -131,15 +132,19 @@ protected:
                                {"SampleMarkerPath", folder_ / "launched"}});
     }
 
-    QProcess& launch(const QString& mode, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+    QProcess& launch(const QString& mode, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+                     QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels) {
         auto& process = processes_.emplace_back(std::make_unique<QProcess>());
         process->setProcessEnvironment(environment);
-        process->setProcessChannelMode(QProcess::ForwardedChannels);
+        process->setProcessChannelMode(channels);
         process->start(QString::fromStdString(app_ + "/Contents/MacOS/Sample"), {mode});
         return *process;
     }
 
-    AutoUpdateStatus status() const { return AutoUpdateStatus::of(AutoUpdateConfiguration(*URL::parse(server_.url("/manifest.json")), publicKey_, app_, std::nullopt, "svc")); }
+    AutoUpdateConfiguration appConfiguration() const {
+        return AutoUpdateConfiguration(*URL::parse(server_.url("/manifest.json")), publicKey_, app_, std::nullopt, "svc");
+    }
+    AutoUpdateStatus status() const { return AutoUpdateStatus::of(appConfiguration()); }
 
     std::string app_;
     std::vector<std::unique_ptr<QProcess>> processes_;
@@ -169,6 +174,29 @@ TEST_F(QtWindows, EachButtonOfTheUpdateWindowDoesWhatItSays) {
         app.kill();
         app.waitForFinished(10000);
     }
+}
+
+// Ticked, the checkbox has scheduled checks install on quit without asking; checks the
+// user asks for still ask.
+TEST_F(QtWindows, InstallAutomaticallyHasScheduledChecksInstallOnQuitWithoutAsking) {
+    QProcess& asked = launch("check");
+    std::string window = windowTitled("Update for Sample");
+    ASSERT_FALSE(window.empty()) << "the update window did not appear";
+    press(window, "alt+a");
+    EXPECT_TRUE(settles([&] { return AutoUpdateScheduler::installsAutomatically(appConfiguration()); }));
+    press(window, "Escape");
+    asked.kill();
+    asked.waitForFinished(10000);
+
+    QProcess& app = launch("scheduled", QProcessEnvironment::systemEnvironment(), QProcess::MergedChannels);
+    std::string log;
+    ASSERT_TRUE(settles([&] {
+        log += app.readAll().toStdString();
+        return log.find("will be installed when the app quits") != std::string::npos;
+    })) << log;
+    EXPECT_TRUE(windowTitled("Update for Sample", std::chrono::milliseconds(0)).empty()) << "the scheduled check asked";
+    press(windowTitled("Untitled — Sample"), "ctrl+q");
+    EXPECT_TRUE(settles([&] { return versionAt(app_) == "2.0"; }));
 }
 
 TEST_F(QtWindows, CancelInTheProgressWindowLeavesNoPartialFile) {
