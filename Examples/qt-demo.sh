@@ -15,13 +15,14 @@ app_log=$(mktemp)
 app_pid=
 XDG_RUNTIME_DIR=$(mktemp -d)
 export XDG_RUNTIME_DIR
-trap '[ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null; rm -rf "$app_log" "$XDG_RUNTIME_DIR"' EXIT
+# A step that failed shows what the app logged.
+trap '[ -n "$app_pid" ] && stop_app; rm -rf "$app_log" "$XDG_RUNTIME_DIR"' EXIT
 mkdir -p "$shots"
 
 say() { printf '   %s\n' "$*"; }
-# The id of the shown window with exactly this title, waiting at most 60 s.
+# The id of the shown window with exactly this title, waiting at most 120 s.
 window_titled() {
-  for _ in $(seq 1 300); do
+  for _ in $(seq 1 600); do
     for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
       [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$1" ] && { echo "$id"; return 0; }
     done

@@ -91,8 +91,10 @@ public:
             came = true;
             wait.quit();
         };
-        notification.show(appName(), QCoreApplication::translate("AutoUpdateQt", "%1 %2 is ready to install").arg(QString::fromStdString(release.appName), QString::fromStdString(release.version)),
-                          QCoreApplication::translate("AutoUpdateQt", "Open the update window to install it or to read what is new."), QCoreApplication::translate("AutoUpdateQt", "Show"), come);
+        QString summary = QCoreApplication::translate("AutoUpdateQt", "%1 %2 is ready to install")
+                              .arg(QString::fromStdString(release.appName), QString::fromStdString(release.version));
+        QString body = QCoreApplication::translate("AutoUpdateQt", "Open the update window to install it or to read what is new.");
+        notification.show(appName(), summary, body, QCoreApplication::translate("AutoUpdateQt", "Show"), come);
         QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &wait, [&](Qt::ApplicationState state) {
             if (state == Qt::ApplicationActive) come();
         });

@@ -42,7 +42,8 @@ std::string windowTitled(const std::string& title, std::chrono::milliseconds wai
     std::string found;
     waitUntil([&] {
         QCoreApplication::processEvents();
-        std::istringstream windows(outputOf("sh", {"-c", "for w in $(xdotool search --onlyvisible --name .); do echo \"$w $(xdotool getwindowname $w)\"; done"}));
+        const char* listing = "for w in $(xdotool search --onlyvisible --name .); do echo \"$w $(xdotool getwindowname $w)\"; done";
+        std::istringstream windows(outputOf("sh", {"-c", listing}));
         for (std::string line; std::getline(windows, line);) {
             if (line.substr(line.find(' ') + 1) == title) found = line.substr(0, line.find(' '));
         }
