@@ -16,10 +16,12 @@ work=$(mktemp -d /tmp/autoupdatekit-demo-XXXXXX)
 export HOME="$work/home" XDG_CACHE_HOME="$work/home/.cache" TMPDIR="$work/tmp"
 mkdir -p "$HOME" "$TMPDIR"
 server_pid=
+slow_server_pid=
 supervisor_pid=
 cleanup() {
   set +e  # every step runs, whatever the one before it returned (a killed job's wait is 137)
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  [ -n "$slow_server_pid" ] && kill "$slow_server_pid" 2>/dev/null
   # The helper ends with its supervisor.
   if [ -n "$supervisor_pid" ]; then kill -9 "$supervisor_pid" 2>/dev/null; wait "$supervisor_pid" 2>/dev/null; fi
   for folder in /run/autoupdatekit /etc/autoupdatekit /Library /Applications; do umount -l "$folder" 2>/dev/null || true; done
@@ -54,10 +56,10 @@ python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/site" >/dev/n
 server_pid=$!
 feed="http://127.0.0.1:$port"
 
-make_app() {  # folder, version, build
+make_app() {  # folder, version, build[, executable, feed]
   local app="$1/Zorvane.app"
   mkdir -p "$app/Contents/MacOS" "$app/Contents/Library/LaunchServices" "$app/Contents/Resources"
-  cp "$bin/DemoApp" "$app/Contents/MacOS/Zorvane"
+  cp "$bin/${4:-DemoApp}" "$app/Contents/MacOS/Zorvane"
   cp "$work/$label" "$app/Contents/Library/LaunchServices/$label"
   echo "Zorvane $2" > "$app/Contents/Resources/about.txt"
   cat > "$app/Contents/Info.plist" <<PLIST
@@ -67,7 +69,7 @@ make_app() {  # folder, version, build
   <key>CFBundleExecutable</key><string>Zorvane</string>
   <key>CFBundleShortVersionString</key><string>$2</string>
   <key>CFBundleVersion</key><string>$3</string>
-  <key>AutoUpdateManifestURL</key><string>$feed/manifest.json</string>
+  <key>AutoUpdateManifestURL</key><string>${5:-$feed}/manifest.json</string>
   <key>AutoUpdateManifestPublicKey</key><string>$(cat "$work/publisher.pub")</string>
   <key>AutoUpdateMachServiceName</key><string>$label</string>
   <key>SampleMarkerPath</key><string>$work/launched.txt</string>
@@ -87,13 +89,17 @@ mkdir -p "$work/v2"
 v2=$(make_app "$work/v2" 2.0 200)
 "$tools/codesign" --verify --deep --strict --verbose=2 "$v2" 2>&1 | sed 's/^/   /'
 
+publish_2_0() {  # app, site folder, feed, release notes
+  "$tools/ditto" -c -k --keepParent "$1" "$2/Zorvane-2.0.zip"
+  printf '%b' "$4" > "$2/notes.txt"
+  "$bin/autoupdate-manifest" make --archive "$2/Zorvane-2.0.zip" --url "$3/Zorvane-2.0.zip" \
+    --app-name Zorvane --bundle-id com.brackwell.Zorvane --version 2.0 --build 200 \
+    --release-notes-file "$2/notes.txt" > "$2/payload.json"
+  "$bin/autoupdate-manifest" sign --key "$work/publisher.key" "$2/payload.json" > "$2/manifest.json"
+}
+
 step "Publish 2.0: archive and signed manifest on $feed"
-"$tools/ditto" -c -k --keepParent "$v2" "$work/site/Zorvane-2.0.zip"
-printf 'Faster start-up and a new dark theme.' > "$work/notes.txt"
-"$bin/autoupdate-manifest" make --archive "$work/site/Zorvane-2.0.zip" --url "$feed/Zorvane-2.0.zip" \
-  --app-name Zorvane --bundle-id com.brackwell.Zorvane --version 2.0 --build 200 \
-  --release-notes-file "$work/notes.txt" > "$work/payload.json"
-"$bin/autoupdate-manifest" sign --key "$work/publisher.key" "$work/payload.json" > "$work/site/manifest.json"
+publish_2_0 "$v2" "$work/site" "$feed" 'Faster start-up and a new dark theme.'
 "$bin/autoupdate-manifest" print "$work/site/manifest.json" | sed 's/^/   /'
 
 run_app() {  # app, mode and its arguments
@@ -179,10 +185,38 @@ else
   delta_result="FAILED"
 fi
 
+step "The Qt windows on a real X display (Xvfb)"
+if [ -x "$bin/QtDemoApp" ]; then
+  # A feed that sends 1 MiB a second, so the progress window stays a while.
+  mkdir -p "$work/qt-site"
+  qt_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  python3 "$examples/slow-http-server.py" "$qt_port" "$work/qt-site" >/dev/null 2>&1 &
+  slow_server_pid=$!
+  qt_feed="http://127.0.0.1:$qt_port"
+  mkdir -p "$work/qt-v2" "$HOME/QtApps"
+  qt_v2=$(make_app "$work/qt-v2" 2.0 200 QtDemoApp "$qt_feed")
+  publish_2_0 "$qt_v2" "$work/qt-site" "$qt_feed" \
+    '## Zorvane 2.0\n\n- **Faster** start-up\n- A new dark theme\n\nSee [the full notes](https://example.com/zorvane/2.0).\n'
+  qt_app=$(make_app "$HOME/QtApps" 1.0 100 QtDemoApp "$qt_feed")
+  "$tools/defaults" delete com.brackwell.Zorvane AutoUpdateSkippedVersion 2>/dev/null || true
+  : > "$work/launched.txt"
+  shots="$build/screenshots"
+  rm -rf "$shots"
+  if xvfb-run -a "$examples/qt-demo.sh" "$bin" "$tools" "$qt_app" "$work/launched.txt" "$shots"; then
+    qt_result="updated to $(cat "$qt_app/Contents/Resources/about.txt") through the windows"
+  else
+    qt_result="FAILED"
+  fi
+  echo "screenshots: $shots"
+else
+  qt_result="not built (Qt 6 not found)"
+fi
+
 step "Summary"
 say "install on quit: $on_quit_result"
 say "deferred path:   $deferred_result"
 say "second update:   $delta_result"
 say "privileged path: $privileged_result"
-[ "$on_quit_result" != FAILED ] && [ "$deferred_result" != FAILED ] && [ "$delta_result" != FAILED ] &&
+say "Qt windows:      $qt_result"
+[ "$qt_result" != FAILED ] && [ "$on_quit_result" != FAILED ] && [ "$deferred_result" != FAILED ] && [ "$delta_result" != FAILED ] &&
   [ "$privileged_result" != FAILED ]

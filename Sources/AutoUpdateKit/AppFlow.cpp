@@ -166,7 +166,11 @@ AutoUpdateOutcome checkAndAct(const AutoUpdateConfiguration& configuration, cons
         outcome.result = AutoUpdateScheduler::runScheduledCheck(configuration, options);
         if (!outcome.result) return outcome;
         app.log("AutoUpdateKit: " + outcome.result->logDescription());
-        if (const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&outcome.result->value)) {
+        const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&outcome.result->value);
+        if (ready && AutoUpdateScheduler::installsAutomatically(configuration)) {
+            installWhenTheAppQuits(ready->candidate, configuration, app);
+            outcome.decision = AutoUpdateDecision::installOnQuit;
+        } else if (ready) {
             outcome.decision = decideAndAct(ready->candidate, configuration, app, cancellation);
         }
     } catch (const AutoUpdateError& error) {

@@ -124,6 +124,18 @@ std::optional<AutoUpdateCheckResult> AutoUpdateScheduler::runScheduledCheck(cons
     return result;
 }
 
+bool AutoUpdateScheduler::installsAutomatically(const AutoUpdateConfiguration& configuration) {
+    return ClientSettings(installedApp(configuration).bundle()).flag(automaticInstallsKey).value_or(false);
+}
+
+void AutoUpdateScheduler::setInstallsAutomatically(const AutoUpdateConfiguration& configuration, bool automatically) {
+    try {
+        ClientSettings(installedApp(configuration).bundle()).setRecord(automaticInstallsKey, platform::PropertyValue(automatically));
+    } catch (const std::exception& error) {
+        throw AutoUpdateError::stagingFailed(configuration.appPath, error.what());
+    }
+}
+
 std::chrono::system_clock::time_point AutoUpdateScheduler::State::nextCheck(bool first) const {
     auto interval = std::min(timing.interval.value_or(configuredInterval(configuration)), longestInterval);
     auto now = wholeSecondsNow();

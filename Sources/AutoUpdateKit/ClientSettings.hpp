@@ -22,6 +22,7 @@ namespace autoupdatekit {
 
 inline constexpr const char* checkIntervalKey = "AutoUpdateCheckInterval";
 inline constexpr const char* automaticChecksKey = "AutoUpdateAutomaticChecks";
+inline constexpr const char* automaticInstallsKey = "AutoUpdateAutomaticInstalls";
 inline constexpr const char* lastCheckTimeKey = "AutoUpdateLastCheckTime";
 inline constexpr const char* skippedVersionKey = "AutoUpdateSkippedVersion";
 inline constexpr const char* phasedRolloutIntervalKey = "AutoUpdatePhasedRolloutInterval";

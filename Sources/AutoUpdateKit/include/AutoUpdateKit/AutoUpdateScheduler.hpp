@@ -6,7 +6,8 @@
 // was recent. A check is skipped while another check of the same app runs, and none
 // runs when "AutoUpdateAutomaticChecks" is false. Scheduled checks pass over a skipped
 // release and honour a phased rollout, unless the release is critical; a ready update
-// goes to the app's consent.
+// goes to the app's consent, or, when "AutoUpdateAutomaticInstalls" is true, is
+// installed when the app quits without asking.
 
 #include "AutoUpdateKit/AutoUpdateAppCallbacks.hpp"
 #include "AutoUpdateKit/AutoUpdateCheckOptions.hpp"
@@ -53,6 +54,13 @@ public:
     // The interval the app's settings give: 86400 s when absent, at least 3600 s (and at
     // most a year).
     static std::chrono::seconds configuredInterval(const AutoUpdateConfiguration& configuration);
+
+    // "AutoUpdateAutomaticInstalls" (defaults, then Info.plist; false when absent): a
+    // ready update found by a scheduled or start-up check is installed when the app
+    // quits, without asking the consent. The setter writes the app's defaults and
+    // throws AutoUpdateError::stagingFailed when they cannot be written.
+    static bool installsAutomatically(const AutoUpdateConfiguration& configuration);
+    static void setInstallsAutomatically(const AutoUpdateConfiguration& configuration, bool automatically);
 
     // One check as the scheduler runs it (options.scheduled is set), on the calling
     // thread: nothing, after a log line, when another check of the app holds the lock.
