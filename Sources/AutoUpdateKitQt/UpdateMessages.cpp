@@ -41,8 +41,15 @@ QString UpdateMessages::plainWords(AutoUpdateError::Case errorCase) {
         case Case::archiveDownloadFailed:
         case Case::transferFailed: return tr("The update could not be downloaded. Please try again later.");
         case Case::invalidManifest:
-        case Case::invalidManifestSignature: return tr("The update server sent information that could not be trusted.");
+        case Case::invalidManifestSignature:
+        case Case::manifestForAnotherApp:
+        case Case::manifestForAnotherChannel:
+        case Case::tooFewManifestKeys: return tr("The update server sent information that could not be trusted.");
+        case Case::manifestExpired:
+        case Case::manifestReplayed:
+        case Case::manifestNotFresh: return tr("The update information from the server is out of date, so it was not used.");
         case Case::invalidManifestURL: return tr("The app's update address is not valid.");
+        case Case::invalidManifestKeys: return tr("The app's update settings are not valid.");
         case Case::archiveHashMismatch:
         case Case::extractionFailed:
         case Case::extractedAppMissing:

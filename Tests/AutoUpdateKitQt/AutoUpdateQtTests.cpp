@@ -205,7 +205,6 @@ TEST_F(QtWindows, CancelInTheProgressWindowLeavesNoPartialFile) {
     QProcess& app = launch("check");
     std::string window = windowTitled("Updating Sample");
     ASSERT_FALSE(window.empty()) << "the progress window did not appear";
-    ASSERT_TRUE(archiveRequested());
     ASSERT_TRUE(settles([&] { return listTree(staging()).find(".autoupdate-download-") != std::string::npos; }));
     press(window, "Escape");
     EXPECT_TRUE(settles([&] { return listTree(staging()).empty(); }));

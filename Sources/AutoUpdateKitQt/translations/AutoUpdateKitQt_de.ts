@@ -114,6 +114,14 @@
         <translation>Der Aktualisierungsserver hat Angaben gesendet, denen nicht vertraut werden kann.</translation>
     </message>
     <message>
+        <source>The update information from the server is out of date, so it was not used.</source>
+        <translation>Die Angaben des Aktualisierungsservers sind veraltet und wurden daher nicht verwendet.</translation>
+    </message>
+    <message>
+        <source>The app&apos;s update settings are not valid.</source>
+        <translation>Die Aktualisierungseinstellungen der App sind ungültig.</translation>
+    </message>
+    <message>
         <source>The app&apos;s update address is not valid.</source>
         <translation>Die Aktualisierungsadresse der App ist ungültig.</translation>
     </message>
