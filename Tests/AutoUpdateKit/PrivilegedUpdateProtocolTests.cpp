@@ -3,6 +3,7 @@
 #include "Platform/PropertyList.hpp"
 
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 using namespace autoupdatekit;
 using platform::PropertyDictionary;
@@ -29,7 +30,11 @@ std::optional<PrivilegedUpdateRequest> decodeRequest(const PropertyValue& archiv
 }
 
 PropertyDictionary archiveWithout(const std::string& key) {
-    auto archive = *wireArchive(sampleRequest()).getIf<PropertyDictionary>();
+    // Checked, since the optimiser cannot see that the wire archive is a dictionary.
+    const PropertyValue wire = wireArchive(sampleRequest());
+    const auto* dictionary = wire.getIf<PropertyDictionary>();
+    if (dictionary == nullptr) throw std::runtime_error("the wire archive is not a dictionary");
+    auto archive = *dictionary;
     archive.erase(key);
     return archive;
 }
