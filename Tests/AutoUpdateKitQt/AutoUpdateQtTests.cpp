@@ -53,11 +53,16 @@ std::string windowTitled(const std::string& title, std::chrono::milliseconds wai
 }
 
 // Waits as waitUntil does, handling the test's own events meanwhile (the exit of a
-// child process, a call on the bus).
+// child process, a call on the bus). A state that cannot be read yet (the install
+// swapping the app's folder) is not the one waited for.
 bool settles(const std::function<bool()>& done, std::chrono::milliseconds timeout = windowWait) {
     return waitUntil([&] {
         QCoreApplication::processEvents();
-        return done();
+        try {
+            return done();
+        } catch (const std::exception&) {
+            return false;
+        }
     }, timeout);
 }
 
