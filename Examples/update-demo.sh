@@ -202,7 +202,8 @@ if [ -x "$bin/QtDemoApp" ]; then
   : > "$work/launched.txt"
   shots="$build/screenshots"
   rm -rf "$shots"
-  if xvfb-run -a "$examples/qt-demo.sh" "$bin" "$tools" "$qt_app" "$work/launched.txt" "$shots"; then
+  # -noreset: the display stays up between the apps the part starts one after another.
+  if xvfb-run -a -s "-noreset -screen 0 1280x1024x24" "$examples/qt-demo.sh" "$bin" "$tools" "$qt_app" "$work/launched.txt" "$shots"; then
     qt_result="updated to $(cat "$qt_app/Contents/Resources/about.txt") through the windows"
   else
     qt_result="FAILED"
