@@ -117,10 +117,7 @@ private:
             if (!hashedOld_.contains(path)) {
                 std::uint64_t size = 0;
                 auto source = oldFile(path, size);
-                platform::Sha256 hash;
-                platform::ReadBuffer buffer(1024 * 1024);
-                platform::readInBlocks(source.get(), buffer, path, [&](const char* bytes, std::size_t length) { hash.update(bytes, length); });
-                noteOldDigest(path, hash.finish());
+                noteOldDigest(path, platform::sha256OfDescriptor(source.get(), path));
             }
             entries.push_back(entry);
         }
@@ -330,10 +327,7 @@ platform::FileDescriptor openCheckedDelta(const DeltaUpdate& delta, const std::s
     if (!S_ISREG(status.st_mode) || status.st_size != delta.size) {
         throw DeltaError("The delta " + deltaFile + " is not a file of the " + std::to_string(delta.size) + " bytes the manifest names.");
     }
-    platform::Sha256 hash;
-    platform::ReadBuffer buffer(1024 * 1024);
-    platform::readInBlocks(fd.get(), buffer, deltaFile, [&](const char* bytes, std::size_t size) { hash.update(bytes, size); });
-    if (hex(hash.finish()) != delta.sha256) throw DeltaError("The delta " + deltaFile + " does not match the manifest's SHA-256.");
+    if (hex(platform::sha256OfDescriptor(fd.get(), deltaFile)) != delta.sha256) throw DeltaError("The delta " + deltaFile + " does not match the manifest's SHA-256.");
     if (::lseek(fd.get(), 0, SEEK_SET) != 0) platform::throwSystemError("rewind " + deltaFile);
     return fd;
 }

@@ -79,9 +79,13 @@ Sha256Digest sha256OfFile(const std::string& path) {
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) throwSystemError("stat " + path);
     if (!S_ISREG(status.st_mode)) throw SystemError("not a regular file: " + path, EINVAL);
+    return sha256OfDescriptor(fd.get(), path);
+}
+
+Sha256Digest sha256OfDescriptor(int fd, const std::string& path) {
     Sha256 hash;
     ReadBuffer buffer(1024 * 1024);
-    readInBlocks(fd.get(), buffer, path, [&](const char* bytes, std::size_t size) { hash.update(bytes, size); });
+    readInBlocks(fd, buffer, path, [&](const char* bytes, std::size_t size) { hash.update(bytes, size); });
     return hash.finish();
 }
 

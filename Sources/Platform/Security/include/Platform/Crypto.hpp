@@ -40,6 +40,8 @@ private:
 Sha256Digest sha256(std::string_view bytes);
 // SHA-256 of a file's contents, read in blocks.
 Sha256Digest sha256OfFile(const std::string& path);
+// Reads the descriptor to its end in blocks; path names it in errors.
+Sha256Digest sha256OfDescriptor(int fd, const std::string& path);
 std::string hexLowercase(const std::uint8_t* bytes, std::size_t size);
 
 std::string base64Encode(const Bytes& bytes);
