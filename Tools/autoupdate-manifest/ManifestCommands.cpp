@@ -235,6 +235,31 @@ int runVerify(const std::vector<std::string>& arguments) {
     return 0;
 }
 
+std::string versionAndBuild(const autoupdatekit::UpdateManifestPayload& payload) {
+    return payload.version + " (build " + payload.build + ")";
+}
+
+// What the extension signs beyond the payload, so a publisher can see what was signed.
+void printExtension(const autoupdatekit::ManifestExtension& extension) {
+    for (const auto& delta : extension.deltas) {
+        std::cout << "Delta from:             " << delta.fromVersion << " (build " << delta.fromBuild << "), "
+                  << delta.size << " bytes, " << delta.url << "\n";
+    }
+    std::cout << "Channel:                " << extension.channel.value_or("stable") << "\n";
+    if (extension.expires) std::cout << "Expires:                " << platform::iso8601UTC(*extension.expires) << "\n";
+    if (extension.sequence) std::cout << "Sequence:               " << *extension.sequence << "\n";
+    if (extension.critical) {
+        std::cout << "Critical:               "
+                  << (extension.critical->belowVersion ? "below " + *extension.critical->belowVersion : "for every version") << "\n";
+    }
+    if (extension.minimumInstalledVersion) std::cout << "Applies from version:   " << *extension.minimumInstalledVersion << "\n";
+    for (const auto& stone : extension.steppingStones) std::cout << "Stepping stone:         " << versionAndBuild(stone.payload) << "\n";
+    for (const auto& [name, release] : extension.channels) {
+        std::cout << "Channel " << name << ": " << versionAndBuild(release.payload) << (release.critical ? ", critical" : "") << "\n";
+    }
+    std::cout << "Extension signatures:   " << extension.signatures.size() << "\n";
+}
+
 int runPrint(const std::vector<std::string>& arguments) {
     auto parsed = commandline::parse(arguments, {}, {"--canonical"});
     if (parsed.positionals.size() != 1) throw UsageError("print takes one manifest file");
@@ -248,7 +273,7 @@ int runPrint(const std::vector<std::string>& arguments) {
     }
     std::cout << "App name:               " << payload.appName << "\n"
               << "Bundle identifier:      " << payload.bundleIdentifier << "\n"
-              << "Version:                " << payload.version << " (build " << payload.build << ")\n"
+              << "Version:                " << versionAndBuild(payload) << "\n"
               << "Update identifier:      " << payload.version << "-" << payload.build << "\n"
               << "Minimum system version: " << payload.minimumSystemVersion.value_or("none") << "\n"
               << "Archive URL:            " << payload.archiveURL.absoluteString() << "\n"
@@ -258,10 +283,7 @@ int runPrint(const std::vector<std::string>& arguments) {
               << "Release date:           " << platform::iso8601UTC(payload.releaseDate) << "\n"
               << "Schema version:         " << payload.schemaVersion << "\n"
               << "Signature:              " << manifest.signature << "\n";
-    for (const auto& delta : extension ? extension->deltas : std::vector<autoupdatekit::DeltaUpdate>{}) {
-        std::cout << "Delta from:             " << delta.fromVersion << " (build " << delta.fromBuild << "), "
-                  << delta.size << " bytes, " << delta.url << "\n";
-    }
+    if (extension) printExtension(*extension);
     if (payload.releaseNotes) std::cout << "Release notes:\n" << *payload.releaseNotes << "\n";
     return 0;
 }
@@ -332,8 +354,8 @@ const Command verify{
 
 const Command print{
     "usage: autoupdate-manifest print [--canonical] <manifest.json>\n"
-    "Shows the manifest's fields; with --canonical, writes exactly the canonical payload\n"
-    "bytes that the signature covers.\n",
+    "Shows the manifest's fields and what its extension signs beside them; with\n"
+    "--canonical, writes exactly the canonical payload bytes that the signature covers.\n",
     runPrint, 1};
 
 }  // namespace manifestcommands
