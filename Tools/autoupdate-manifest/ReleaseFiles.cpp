@@ -1,6 +1,7 @@
 #include "ReleaseFiles.hpp"
 
 #include "AutoUpdateKit/ManifestCoding.hpp"
+#include "ReleaseTermsCoding.hpp"
 
 namespace manifestcommands {
 namespace {
@@ -22,6 +23,10 @@ autoupdatekit::ManifestExtension releaseExtension(const commandline::ParsedArgum
     autoupdatekit::ManifestExtension extension;
     extension.deltas = std::move(deltas);
     extension.channel = parsed.value("--channel");
+    // Refused here, not first by every client that reads the signed manifest.
+    if (extension.channel && !autoupdatekit::ManifestExtensionCoding::isChannelName(*extension.channel)) {
+        throw commandline::UsageError("--channel takes 1 to 64 of a-z, 0-9, \"-\", \"_\" and \".\"");
+    }
     if (parsed.has("--critical") || parsed.value("--critical-below")) extension.critical = {parsed.value("--critical-below")};
     extension.minimumInstalledVersion = parsed.value("--minimum-installed-version");
     // A client that ignored the lowest version would apply the release over any older one.
