@@ -43,19 +43,20 @@ protected:
                             {"SampleMarkerPath", folder_ / "launched"}});
     }
 
-    // Version 1.0 of the sample app, signed by the trusted team.
-    std::string sampleApp(const std::string& folder) {
-        ReleaseOptions options{"1.0", "1"};
+    // A release of the sample app at the version.
+    ReleaseOptions sampleRelease(const std::string& version, const std::string& build) {
+        ReleaseOptions options{version, build};
         options.prepare = [this](const std::string& app) { makeSampleApp(app); };
-        return makeRelease(folder, *team_, server_.url("/x.zip"), options).app;
+        return options;
     }
+
+    // Version 1.0 of the sample app, signed by the trusted team.
+    std::string sampleApp(const std::string& folder) { return makeRelease(folder, *team_, server_.url("/x.zip"), sampleRelease("1.0", "1")).app; }
 
     // Installs version 1.0 at the path and publishes 2.0 on the server.
     std::string installAndPublish(const std::string& folder) {
         std::string app = sampleApp(folder);
-        ReleaseOptions update{"2.0", "2"};
-        update.prepare = [this](const std::string& bundle) { makeSampleApp(bundle); };
-        published_ = publish(update);
+        published_ = publish(sampleRelease("2.0", "2"));
         return app;
     }
 
