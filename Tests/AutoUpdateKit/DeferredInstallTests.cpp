@@ -13,9 +13,7 @@
 #include "Platform/ToolPaths.hpp"
 #include "Platform/UserDefaults.hpp"
 
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -68,33 +66,10 @@ protected:
         return signedApp(folder, version, sample);
     }
 
-    // /bin/sh and its arguments, as the app starts the script.
-    std::vector<std::string> scriptCommand(const std::string& strategy, pid_t pid, const std::string& bundleIdentifier) const {
-        return {"/bin/sh", "-c", deferredInstallScript(), "autoupdate-install", std::to_string(pid), current_, staged_, strategy, "2.0-2",
-                bundleIdentifier};
-    }
-
+    // The script run as the app starts it.
     platform::CapturedOutput runScript(const std::string& strategy, pid_t pid, const std::string& bundleIdentifier = "com.example.sample") {
-        auto command = scriptCommand(strategy, pid, bundleIdentifier);
-        return platform::runCapturingOutput(command.front(), {command.begin() + 1, command.end()});
-    }
-
-    // The same script as its own process group, output discarded.
-    pid_t startScript(const std::string& strategy, pid_t pid) {
-        std::vector<std::string> arguments = scriptCommand(strategy, pid, "com.example.sample");
-        std::vector<char*> argv;
-        for (auto& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        pid_t child = ::fork();
-        if (child == 0) {
-            ::setpgid(0, 0);
-            int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
-            ::execv("/bin/sh", argv.data());
-            ::_exit(127);
-        }
-        return child;
+        return platform::runCapturingOutput("/bin/sh", {"-c", deferredInstallScript(), "autoupdate-install", std::to_string(pid), current_,
+                                                        staged_, strategy, "2.0-2", bundleIdentifier});
     }
 
     // Whether a contents backup (a folder holding Contents) makes an app at 1.0 that verifies.
@@ -139,17 +114,12 @@ TEST(DeferredInstallScript, TheFileInTheTreeIsWhatRunsAndPassesShAndShellcheck) 
 
 TEST_F(DeferredInstall, WaitsForTheAppThenReplacesTheWholeBundleAndReopensIt) {
     defaults().set(key, platform::PropertyValue("1.5-1"));
-    pid_t app = ::fork();
-    if (app == 0) {
-        ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    auto script = std::async(std::launch::async, [&] { return runScript("replaceWholeBundle", app); });
+    NobodyProcess app([] { return std::string(); }, {.asNobody = false, .keepRunning = true});
+    auto script = std::async(std::launch::async, [&] { return runScript("replaceWholeBundle", app.pid()); });
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     EXPECT_EQ(logMessages(), "");
     EXPECT_EQ(versionAt(current_), "1.0");
-    ::kill(app, SIGKILL);
-    ::waitpid(app, nullptr, 0);
+    app.end();
     auto result = script.get();
     EXPECT_EQ(result.status, 0) << result.bytes;
     EXPECT_EQ(logMessages(), "install start strategy=replaceWholeBundle current=" + current_ + " staged=" + staged_ +
@@ -194,9 +164,15 @@ TEST_F(DeferredInstall, AScriptKilledAtAnyStepNeverLosesTheInstalledApp) {
             }
             ASSERT_EQ(platform::runCapturingOutput(platform::paths::ditto(), {pristine, current_}).status, 0);
             killer.arm(step);
-            pid_t script = startScript(strategy, endedProcess());
-            finished = !killer.killAtChosenStep(script);
-            ::waitpid(script, nullptr, 0);
+            // The script leads its own process group, which the killer ends.
+            NobodyProcess script(
+                [&] {
+                    ::setpgid(0, 0);
+                    return std::to_string(runScript(strategy, endedProcess()).status);
+                },
+                {.asNobody = false});
+            finished = !killer.killAtChosenStep(script.pid());
+            script.result();
             EXPECT_TRUE(appSurvives()) << strategy << " killed at step " << step << ":\n" << listTree(folder_ / "apps");
         }
         EXPECT_TRUE(finished) << strategy << " never finished between kills";
@@ -246,11 +222,7 @@ TEST_F(DeferredInstall, AnUnwritableLogFolderNeitherFailsAGoodInstallNorSpeaksOn
     // As an ordinary user whose log folder belongs to root.
     platform::createDirectories(folder_ / "home/Library/Logs/AutoUpdateKit");
     ASSERT_EQ(::chown((folder_ / "home").c_str(), nobodyIdentifier, nobodyIdentifier), 0);
-    for (const auto& path : {folder_ / "apps", current_, current_ + "/Contents", folder_ / "tmp"}) {
-        ASSERT_EQ(::chown(path.c_str(), nobodyIdentifier, nobodyIdentifier), 0);
-    }
-    ASSERT_EQ(platform::runCapturingOutput("/bin/chown", {"-R", "65534:65534", current_, staged_}).status, 0);
-    ::chmod((folder_ / "staged").c_str(), 0755);
+    for (const char* folder : {"apps", "staged", "tmp"}) platform::giveTreeToOwner(folder_ / folder, nobodyIdentifier, nobodyIdentifier);
     std::string output = runAsNobody([&] {
         auto result = runScript("replaceBundleContents", endedProcess());
         return std::to_string(result.status) + "\n" + result.bytes;

@@ -43,19 +43,20 @@ protected:
                             {"SampleMarkerPath", folder_ / "launched"}});
     }
 
-    // Version 1.0 of the sample app, signed by the trusted team.
-    std::string sampleApp(const std::string& folder) {
-        ReleaseOptions options{"1.0", "1"};
+    // A release of the sample app at the version.
+    ReleaseOptions sampleRelease(const std::string& version, const std::string& build) {
+        ReleaseOptions options{version, build};
         options.prepare = [this](const std::string& app) { makeSampleApp(app); };
-        return makeRelease(folder, *team_, server_.url("/x.zip"), options).app;
+        return options;
     }
+
+    // Version 1.0 of the sample app, signed by the trusted team.
+    std::string sampleApp(const std::string& folder) { return makeRelease(folder, *team_, server_.url("/x.zip"), sampleRelease("1.0", "1")).app; }
 
     // Installs version 1.0 at the path and publishes 2.0 on the server.
     std::string installAndPublish(const std::string& folder) {
         std::string app = sampleApp(folder);
-        ReleaseOptions update{"2.0", "2"};
-        update.prepare = [this](const std::string& bundle) { makeSampleApp(bundle); };
-        published_ = publish(update);
+        published_ = publish(sampleRelease("2.0", "2"));
         return app;
     }
 
@@ -215,22 +216,26 @@ TEST_F(Orchestration, APackageInstallsAndUninstallsItsHelperWithoutHandWork) {
 // An app that must save its work before it quits: through each entry, the install
 // waits for the app to save and quit on its own terms, every callback runs on its main
 // loop, and the new version is relaunched; "install on quit" installs when the app ends
-// without relaunching it; a start-up check passes over a skipped release; and the next
-// check of the new version empties the staging folder.
+// without relaunching it; autoupdatectl hands an update over as the app would; an
+// update rebuilt from a delta takes the same path as an unpacked archive (here the
+// privileged helper's, which checks it again as root); and the next check of the new
+// version empties the staging folder.
 TEST_F(Orchestration, TheAppSavesBeforeEveryInstallAndMayInstallWhenItQuits) {
     struct Row {
         std::vector<std::string> arguments;
         std::string folder;
         std::string marker;  // the launches and saves, in order
         bool installed;
+        bool fromADelta = false;
     };
     const std::string launchedAndSaved = "1.0 0\nsaved 1.0\n2.0 0\n";
     const Row rows[] = {
         {{"start-up"}, folder_ / "apps", launchedAndSaved, true},
         {{"scheduled", "install"}, folder_ / "apps", launchedAndSaved, true},
         {{"background", "install"}, folder_ / "apps", launchedAndSaved, true},
-        {{"privileged"}, "/Applications", launchedAndSaved, true},
+        {{"privileged"}, "/Applications", launchedAndSaved, true, true},
         {{"background", "later"}, folder_ / "apps", "1.0 0\nsaved 1.0\n", false},
+        {{"autoupdatectl", "install"}, folder_ / "apps", "2.0 0\n", true},
         {{"scheduled", "on-quit"}, folder_ / "apps", "1.0 0\nsaved 1.0\n", true},
     };
     Supervisor supervisor;
@@ -239,7 +244,9 @@ TEST_F(Orchestration, TheAppSavesBeforeEveryInstallAndMayInstallWhenItQuits) {
         platform::removeRecursively(folder_ / "launched");
         platform::removeRecursively(row.folder + "/Sample.app");
         std::string app = installAndPublish(row.folder);
-        auto run = runApp(app, row.arguments);
+        if (row.fromADelta) publishDelta(*published_, app);
+        auto run = row.arguments[0] == "autoupdatectl" ? autoupdatectl({"install", app}) : runApp(app, row.arguments);
+        EXPECT_EQ(run.bytes.find("rebuilt update 2.0-2 from a delta") != std::string::npos, row.fromADelta) << mode << "\n" << run.bytes;
         EXPECT_EQ(run.bytes.find("not on the main thread"), std::string::npos) << mode << "\n" << run.bytes;
         if (row.installed) {
             EXPECT_TRUE(waitUntil([&] { return versionAt(app) == "2.0"; }, std::chrono::seconds(30))) << mode << "\n" << run.bytes;
@@ -255,42 +262,7 @@ TEST_F(Orchestration, TheAppSavesBeforeEveryInstallAndMayInstallWhenItQuits) {
     ASSERT_TRUE(exists(staging()));
     auto checked = runApp(app, {"check"});
     EXPECT_FALSE(exists(staging())) << checked.bytes;
-
-    // A start-up check passes over the release the user skipped.
-    platform::removeRecursively(app);
-    app = installAndPublish(folder_ / "apps");
-    defaults().set("AutoUpdateSkippedVersion", platform::PropertyValue("2.0-2"));
-    std::size_t downloads = server_.requestCount("/Sample.zip");
-    auto run = runApp(app, {"start-up"});
-    EXPECT_NE(run.bytes.find("update 2.0 (2) skipped by the user"), std::string::npos) << run.bytes;
-    EXPECT_EQ(server_.requestCount("/Sample.zip"), downloads);
-    EXPECT_EQ(versionAt(app), "1.0");
-}
-
-// An update rebuilt from a delta takes the same install path as an unpacked archive:
-// here the privileged helper's, which checks it again as root before installing it.
-TEST_F(Orchestration, AnUpdateRebuiltFromADeltaInstallsThroughTheHelper) {
-    Supervisor supervisor;
-    std::string app = installAndPublish("/Applications");
-    publishDelta(*published_, app);
-    auto run = runApp(app, {"privileged"});
-    EXPECT_NE(run.bytes.find("AutoUpdateKit: rebuilt update 2.0-2 from a delta of "), std::string::npos) << run.bytes;
-    EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
-    ASSERT_TRUE(launched("2.0 0")) << run.bytes;
-    EXPECT_EQ(versionAt(app), "2.0");
-    EXPECT_EQ(codesign({"--verify", "--deep", "--strict", app}).status, 0);
-}
-
-TEST_F(Orchestration, AutoupdatectlInstallHandsOverAsTheAppWould) {
-    std::string app = installAndPublish(folder_ / "apps");
-    auto run = autoupdatectl({"install", app});
-    EXPECT_EQ(run.status, 0) << run.bytes;
-    EXPECT_NE(run.bytes.find("Handing update 2.0-2 to the deferred install script for " + app), std::string::npos) << run.bytes;
-    ASSERT_TRUE(launched("2.0 0")) << run.bytes;
-    EXPECT_EQ(versionAt(app), "2.0");
-    // Now up to date: nothing is handed over.
-    run = autoupdatectl({"install", app});
-    EXPECT_EQ(run.status, 0) << run.bytes;
-    EXPECT_NE(run.bytes.find("up to date at 2.0 (2)"), std::string::npos) << run.bytes;
+    checked = autoupdatectl({"install", app});
+    EXPECT_NE(checked.bytes.find("up to date at 2.0 (2)"), std::string::npos) << checked.bytes;
     EXPECT_EQ(autoupdatectl({"install"}).status, 2);
 }

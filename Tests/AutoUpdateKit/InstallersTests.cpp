@@ -13,6 +13,7 @@
 #include "Platform/FileSystem.hpp"
 #include "Platform/SystemError.hpp"
 
+#include <functional>
 #include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,20 +89,13 @@ TEST_F(Installation, PlanErrorsComeInOrderChangeNothingAndAdHocBundlesPlanWithou
     // Installed and staged both ad-hoc signed: planned without teams.
     std::string adHocInstalled = buildBundle(folder_ / "adhoc-installed", "Sample");
     signAdHoc(adHocInstalled);
-    auto plan = InstallationPlanner::plan(FileURL(adHocInstalled), FileURL(adHoc));
-    EXPECT_EQ(plan.currentTeamIdentifier, std::nullopt);
-    EXPECT_EQ(plan.stagedTeamIdentifier, std::nullopt);
-    EXPECT_TRUE(plan.teamIdentifierMatches);
-    EXPECT_EQ(plan.strategy, InstallStrategy::replaceBundleContents);
+    EXPECT_EQ(planError(adHocInstalled, adHoc), "");
 }
 
 TEST_F(Installation, PlanSystemAndUserApplicationsFoldersDecideFirst) {
     std::string system = signedApp("/Applications", "1.0");
-    auto plan = InstallationPlanner::plan(FileURL(system), FileURL(staged_));
-    EXPECT_EQ(plan.strategy, InstallStrategy::relocateToUserApplications);
-    EXPECT_TRUE(plan.currentBundleWritable && plan.currentContentsWritable && plan.parentDirectoryWritable);
-    EXPECT_TRUE(plan.currentOwnerMatchesUser);
-    EXPECT_EQ(plan.currentTeamIdentifier, "TEAMA1");
+    // Writable and owned, yet not replaced in place.
+    EXPECT_EQ(InstallationPlanner::plan(FileURL(system), FileURL(staged_)).strategy, InstallStrategy::relocateToUserApplications);
 
     // Judged by the folder the path really names.
     platform::createDirectories(folder_ / "elsewhere");
@@ -119,77 +113,69 @@ TEST_F(Installation, PlanSystemAndUserApplicationsFoldersDecideFirst) {
 TEST_F(Installation, PlanPermissionRowsForAnOrdinaryUser) {
     ::chmod(staged_.c_str(), 0755);
     ::chmod((folder_ / "staged").c_str(), 0755);
-    auto strategyAsNobody = [&](const std::string& current) {
-        return runAsNobody([&] {
-            try {
-                auto plan = InstallationPlanner::plan(FileURL(current), FileURL(staged_));
-                return rawValue(plan.strategy) + (plan.currentOwnerMatchesUser ? " owner" : " other");
-            } catch (const std::exception& error) {
-                return std::string("error: ") + error.what();
-            }
-        });
+    const struct {
+        std::string folder;
+        mode_t folderMode;
+        uid_t bundleOwner;
+        uid_t contentsOwner;
+        std::string expected;
+    } rows[] = {
+        {"owned", 0755, nobodyIdentifier, nobodyIdentifier, "replaceBundleContents owner"},
+        {"writable", 0777, 0, 0, "replaceWholeBundle other"},
+        {"locked", 0755, 0, 0, "relocateToUserApplications other"},
+        // Owned and writable, but its Contents folder is not: not the contents strategy.
+        {"contents-locked", 0755, nobodyIdentifier, 0, "relocateToUserApplications owner"},
     };
-    auto giveTo = [](const std::string& path, uid_t owner) {
-        ASSERT_EQ(::chown(path.c_str(), owner, owner), 0);
-        ASSERT_EQ(::chown((path + "/Contents").c_str(), owner, owner), 0);
-    };
-
-    std::string owned = signedApp(folder_ / "owned", "1.0");
-    giveTo(owned, nobodyIdentifier);
-    EXPECT_EQ(strategyAsNobody(owned), "replaceBundleContents owner");
-
-    std::string foreignInWritable = signedApp(folder_ / "writable", "1.0");
-    ASSERT_EQ(::chmod((folder_ / "writable").c_str(), 0777), 0);
-    EXPECT_EQ(strategyAsNobody(foreignInWritable), "replaceWholeBundle other");
-
-    std::string foreignLocked = signedApp(folder_ / "locked", "1.0");
-    EXPECT_EQ(strategyAsNobody(foreignLocked), "relocateToUserApplications other");
-
-    // Owned and writable, but its Contents folder is not: not the contents strategy.
-    std::string contentsLocked = signedApp(folder_ / "contents-locked", "1.0");
-    giveTo(contentsLocked, nobodyIdentifier);
-    ASSERT_EQ(::chown((contentsLocked + "/Contents").c_str(), 0, 0), 0);
-    EXPECT_EQ(strategyAsNobody(contentsLocked), "relocateToUserApplications owner");
+    for (const auto& row : rows) {
+        std::string current = signedApp(folder_ / row.folder, "1.0");
+        ASSERT_EQ(::chmod((folder_ / row.folder).c_str(), row.folderMode), 0);
+        ASSERT_EQ(::chown(current.c_str(), row.bundleOwner, row.bundleOwner), 0);
+        ASSERT_EQ(::chown((current + "/Contents").c_str(), row.contentsOwner, row.contentsOwner), 0);
+        EXPECT_EQ(runAsNobody([&] {
+                      auto plan = InstallationPlanner::plan(FileURL(current), FileURL(staged_));
+                      return rawValue(plan.strategy) + (plan.currentOwnerMatchesUser ? " owner" : " other");
+                  }),
+                  row.expected)
+            << row.folder;
+    }
 }
 
-TEST_F(Installation, EachStrategyInstallsAVerifiedBundleAndKeepsNoBackup) {
-    EXPECT_EQ(WholeBundleInstaller::install(plan(InstallStrategy::replaceWholeBundle)), (InstallationResult{InstallStrategy::replaceWholeBundle}));
-    EXPECT_EQ(versionAt(current_), "2.0");
-    EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos);
-
-    current_ = signedApp(folder_ / "apps2", "1.0");
-    EXPECT_EQ(BundleContentsInstaller::install(plan(InstallStrategy::replaceBundleContents)).backupURL, std::nullopt);
-    EXPECT_EQ(versionAt(current_), "2.0");
-    EXPECT_EQ(listTree(folder_ / "tmp"), "");
-
-    current_ = signedApp(folder_ / "apps3", "1.0");
-    DirectBundleInstaller::install(plan(InstallStrategy::replaceWithoutBackup));
-    EXPECT_EQ(versionAt(current_), "2.0");
-    EXPECT_EQ(listTree(folder_ / "apps3"), listTree(folder_ / "staged"));
-
-    signedApp(folder_ / "home/Applications", "0.5");
-    FileURL installed = UserApplicationsInstaller::install(plan(InstallStrategy::relocateToUserApplications));
-    EXPECT_EQ(installed.path(), folder_ / "home/Applications/Sample.app");
-    EXPECT_EQ(versionAt(installed.path()), "2.0");
-    EXPECT_EQ(listTree(folder_ / "home/Applications").find("autoupdate"), std::string::npos);
-}
-
-TEST_F(Installation, FailuresRestoreTheInstalledBundle) {
-    breakStaged();
-    std::string before = listTree(folder_ / "apps");
-    for (auto strategy : {InstallStrategy::replaceWholeBundle, InstallStrategy::replaceBundleContents, InstallStrategy::replaceWithoutBackup}) {
+// Each installer refuses a staged bundle that fails its check, leaving the installed one
+// as it was, and installs a good one, keeping no backup.
+TEST_F(Installation, EachStrategyInstallsOnlyAVerifiedBundleAndKeepsNoBackup) {
+    const struct {
+        InstallStrategy strategy;
+        std::function<void(const InstallationPlan&)> install;
+        std::string installed;
+    } rows[] = {
+        {InstallStrategy::replaceWholeBundle, WholeBundleInstaller::install, current_},
+        {InstallStrategy::replaceBundleContents, BundleContentsInstaller::install, current_},
+        {InstallStrategy::replaceWithoutBackup, DirectBundleInstaller::install, current_},
+        {InstallStrategy::relocateToUserApplications, UserApplicationsInstaller::install, folder_ / "home/Applications/Sample.app"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(rawValue(row.strategy));
+        signedApp(folder_ / "apps", "1.0");
+        signedApp(folder_ / "home/Applications", "0.5");
+        breakStaged();
+        std::string before = listTree(folder_.path());
         try {
-            if (strategy == InstallStrategy::replaceWholeBundle) WholeBundleInstaller::install(plan(strategy));
-            if (strategy == InstallStrategy::replaceBundleContents) BundleContentsInstaller::install(plan(strategy));
-            if (strategy == InstallStrategy::replaceWithoutBackup) DirectBundleInstaller::install(plan(strategy));
-            ADD_FAILURE() << rawValue(strategy) << " installed a tampered bundle";
+            row.install(plan(row.strategy));
+            ADD_FAILURE() << "installed a tampered bundle";
         } catch (const InstallationPlanError& error) {
             EXPECT_NE(error.description().find("file modified"), std::string::npos) << error.description();
         }
-        EXPECT_EQ(versionAt(current_), "1.0") << rawValue(strategy);
-        EXPECT_EQ(listTree(folder_ / "apps"), before) << rawValue(strategy);
-        EXPECT_EQ(listTree(folder_ / "tmp"), "") << rawValue(strategy);
+        EXPECT_EQ(listTree(folder_.path()), before);
+        staged_ = signedApp(folder_ / "staged", "2.0");
+        row.install(plan(row.strategy));
+        EXPECT_EQ(versionAt(row.installed), "2.0");
+        EXPECT_EQ(listTree(row.installed), listTree(staged_));
+        EXPECT_EQ(listTree(folder_ / "tmp"), "");
+        EXPECT_EQ(listTree(folder_ / "apps").find("autoupdate"), std::string::npos);
+        EXPECT_EQ(listTree(folder_ / "home/Applications").find("autoupdate"), std::string::npos);
     }
+    EXPECT_EQ(UserApplicationsInstaller::install(plan(InstallStrategy::relocateToUserApplications)).path(),
+              folder_ / "home/Applications/Sample.app");
 
     // A bundle-less staged app: contentsMissing names it, and no backup folder is made.
     platform::removeRecursively(staged_ + "/Contents");

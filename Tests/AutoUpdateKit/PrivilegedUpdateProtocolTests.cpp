@@ -13,25 +13,19 @@ using platform::ipc::KeyedUnarchiver;
 
 namespace {
 
-PrivilegedUpdateRequest sampleRequest(std::int32_t pid = -42) {
-    return PrivilegedUpdateRequest("/Applications/Sample.app", "/home/u/.cache/x/Extracted/Sample.app", "com.example.sample",
-                                   "TEAMA1", "2.0-7", pid, true);
-}
-
-// Archives the request and carries it through a binary property list, as on the wire.
-PropertyValue wireArchive(const PrivilegedUpdateRequest& request) {
-    KeyedArchiver coder(PrivilegedUpdateRequest::className);
-    request.encode(coder);
-    return platform::PropertyList::read(platform::PropertyList::binary(PropertyValue(coder.archive())));
-}
-
 std::optional<PrivilegedUpdateRequest> decodeRequest(const PropertyValue& archive) {
     return PrivilegedUpdateRequest::decode(KeyedUnarchiver(archive, PrivilegedUpdateRequest::className));
 }
 
+// A request archived and carried through a binary property list, as on the wire, less
+// the key.
 PropertyDictionary archiveWithout(const std::string& key) {
+    KeyedArchiver coder(PrivilegedUpdateRequest::className);
+    PrivilegedUpdateRequest("/Applications/Sample.app", "/home/u/.cache/x/Extracted/Sample.app", "com.example.sample", "TEAMA1",
+                            "2.0-7", -42, true)
+        .encode(coder);
+    const PropertyValue wire = platform::PropertyList::read(platform::PropertyList::binary(PropertyValue(coder.archive())));
     // Checked, since the optimiser cannot see that the wire archive is a dictionary.
-    const PropertyValue wire = wireArchive(sampleRequest());
     const auto* dictionary = wire.getIf<PropertyDictionary>();
     if (dictionary == nullptr) throw std::runtime_error("the wire archive is not a dictionary");
     auto archive = *dictionary;
