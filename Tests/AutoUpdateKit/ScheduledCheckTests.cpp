@@ -13,6 +13,8 @@
 #include "Platform/Identifiers.hpp"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 using namespace autoupdatekit;
@@ -20,22 +22,38 @@ using namespace testsupport;
 
 namespace {
 
-// Log lines from any thread.
-struct LogLines : Reports<std::string> {
-    std::size_t count(const std::string& text) { return holding(all(), text); }
+// Log lines from any thread, with a bounded wait (15 s) for lines to come.
+class LogLines {
+public:
+    std::function<void(const std::string&)> recorder() {
+        return [this](const std::string& line) {
+            std::lock_guard<std::mutex> guard(lock_);
+            lines_.push_back(line);
+            added_.notify_all();
+        };
+    }
+    std::size_t count(const std::string& text) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return holding(text);
+    }
     bool waitFor(const std::string& text, std::size_t times = 1) {
-        return waitUntil([&](const std::vector<std::string>& lines) { return holding(lines, text) >= times; });
+        std::unique_lock<std::mutex> guard(lock_);
+        return added_.wait_for(guard, std::chrono::seconds(15), [&] { return holding(text) >= times; });
     }
-    static std::size_t holding(const std::vector<std::string>& lines, const std::string& text) {
-        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
+
+private:
+    std::size_t holding(const std::string& text) const {
+        return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
     }
+    std::mutex lock_;
+    std::condition_variable added_;
+    std::vector<std::string> lines_;
 };
 
-AutoUpdateCheckOptions scheduled(LogLines& lines, std::chrono::system_clock::time_point now = std::chrono::system_clock::now()) {
+AutoUpdateCheckOptions scheduled(LogLines& lines) {
     AutoUpdateCheckOptions options;
     options.log = lines.recorder();
     options.scheduled = true;
-    options.now = now;
     return options;
 }
 
@@ -104,33 +122,34 @@ TEST_F(UpdateCheck, ACriticalReleaseOfTheAppsChannelOverridesSkipRolloutAndLater
     EXPECT_EQ(outcome(AutoUpdateManager(AutoUpdateConfiguration::fromAppOrUserDefaults(installed_).value())), stagedOutcome());
 }
 
-// Group g is offered a release from its date plus g intervals; the interval may be
-// decimal text, a missing or unusable group is drawn once and kept, and manual checks
-// are never held back.
+// Group g is offered a release from its date plus g intervals (group 0 from its date
+// on; without an interval nothing is phased); the interval may be decimal text, a
+// missing or unusable group is drawn once and kept, and manual checks are never held
+// back.
 TEST_F(UpdateCheck, PhasedRolloutHoldsAReleaseBackForLaterGroupsOnly) {
     defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue("3600"));
     defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(3));
     LogLines lines;
     publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-2); });
     EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: up to date at 1.0 (1); server has 2.0 (2)");
-    EXPECT_EQ(lines.count("AutoUpdateKit: update 2.0 (2) is offered to rollout group 3 from " + platform::iso8601UTC(hoursFromNow(1))), 1u)
-        << (lines.all().empty() ? "" : lines.all().back());
+    EXPECT_EQ(lines.count("AutoUpdateKit: update 2.0 (2) is offered to rollout group 3 from " + platform::iso8601UTC(hoursFromNow(1))), 1u);
     EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
     EXPECT_EQ(outcome(manager()), stagedOutcome());
 
-    publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-4); });
-    EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome());
+    struct Row {
+        platform::PropertyValue interval;
+        std::int64_t group;
+        int releasedHoursAgo;
+    };
+    const Row rows[] = {{"3600", 3, 4}, {"3600", 0, 1}, {0, 6, -1}};
+    for (const auto& row : rows) {
+        defaults().set("AutoUpdatePhasedRolloutInterval", row.interval);
+        defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(row.group));
+        publish({}, [&](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-row.releasedHoursAgo); });
+        EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome()) << row.group;
+    }
 
-    // Group 0 gets it from its date on; without an interval nothing is phased.
-    publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-1); });
-    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(0));
-    EXPECT_EQ(outcome(manager(), scheduled(lines)).rfind("ok: update 2.0 (2) staged", 0), 0u);
-    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(6));
-    defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue(0));
-    publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(1); });
-    EXPECT_EQ(outcome(manager(), scheduled(lines)).rfind("ok: update 2.0 (2) staged", 0), 0u);
     defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue("3600"));
-
     for (const platform::PropertyValue& unusable : {platform::PropertyValue(9), platform::PropertyValue("three")}) {
         defaults().set("AutoUpdateRolloutGroup", unusable);
         outcome(manager(), scheduled(lines));
@@ -211,7 +230,8 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalKeepsTheTimeAndReusesTheDownl
 }
 
 // Turned off, the scheduler checks nothing; a check is skipped while another of the
-// same app holds the lock; stopping cancels a check in flight, leaving no partial file.
+// same app holds the lock, and one cancelled before it starts asks the server nothing;
+// stopping cancels a check in flight, leaving no partial file.
 TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlight) {
     publish();
     LogLines lines;
@@ -231,6 +251,10 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
         EXPECT_EQ(lines.count("another update check of this app is running; this one is skipped."), 1u);
         EXPECT_EQ(server_.requests().size(), 0u);
     }
+    AutoUpdateCheckOptions cancelled;
+    cancelled.cancellation.cancel();
+    EXPECT_EQ(outcome(manager(), cancelled), "The update check was cancelled.");
+    EXPECT_EQ(server_.requests().size(), 0u);
 
     publishSlowly();
     {
