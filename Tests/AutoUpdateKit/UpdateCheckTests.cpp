@@ -119,6 +119,7 @@ TEST_F(UpdateCheck, ManifestFailuresAreTypedErrorsWithTheURLAndTheDetail) {
     };
     const Row rows[] = {
         {configured, {404, "missing"}, Case::manifestRequestFailed, "The update manifest could not be loaded. HTTP 404: " + configured},
+        {configured, {500, "broken"}, Case::manifestRequestFailed, "The update manifest could not be loaded. HTTP 500: " + configured},
         {configured, {204, ""}, Case::invalidManifest, "The update manifest could not be read. (The given data was not valid JSON"},
         {configured, {200, std::string(65536, ' '), HTTPReply::Mode::endless}, Case::transferFailed, "larger than 16777216 bytes"},
         {configured, {200, std::string(4096, '{'), HTTPReply::Mode::closeMidBody}, Case::transferFailed, "transfer closed"},
@@ -326,6 +327,7 @@ TEST_F(UpdateCheck, AnUpdateIsRebuiltFromADeltaOrFallsBackToTheArchive) {
     std::string fromDelta = stagedOutcome() + " from a delta of " + size + " bytes (" +
                             std::to_string(release.payload.archiveSize - static_cast<std::int64_t>(delta.size())) + " bytes less than the archive)";
     EXPECT_EQ(outcome(manager(), options), fromDelta);
+    EXPECT_EQ(codesign({"--verify", "--deep", "--strict", staging() + "/Extracted/Sample.app"}).status, 0);
     EXPECT_EQ(AutoUpdateStatus::of(configuration()).stagedFromDelta, "2.0-2: " + size + " of " + std::to_string(release.payload.archiveSize) + " bytes");
     // Put off: the next check rebuilds from the delta it kept, fetching nothing.
     EXPECT_EQ(outcome(manager(), options), fromDelta);
