@@ -33,13 +33,6 @@ struct Publisher {
     }
 };
 
-ManifestExtension sampleExtension() {
-    ManifestExtension extension;
-    extension.deltas.push_back({"2.3.0", "230", "https://updates.example.com/sample/Sample-2.3.0-2.4.0.delta", 5120,
-                                std::string(64, 'a'), std::string(64, 'b'), std::string(64, 'c')});
-    return extension;
-}
-
 ManifestRelease release(const std::string& version, const std::optional<std::string>& minimumInstalledVersion = std::nullopt) {
     ManifestRelease listed{{}, samplePayload()};
     listed.payload.version = version;
@@ -83,7 +76,9 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 TEST(ManifestExtension, TheSignedExtensionRoundTripsAndAnyChangeFailsItsSignature) {
     Publisher publisher;
     auto payload = samplePayload();
-    auto extension = sampleExtension();
+    ManifestExtension extension;
+    extension.deltas.push_back({"2.3.0", "230", "https://updates.example.com/sample/Sample-2.3.0-2.4.0.delta", 5120,
+                                std::string(64, 'a'), std::string(64, 'b'), std::string(64, 'c')});
     extension.otherMembers["note"] = "\"2026-01-01T00:00:00Z\"";
     std::string document = publisher.document(payload, extension);
     EXPECT_NE(document.find("\n  \"extension\" : {\n    \"signatures\" : [\n      \""), std::string::npos) << document;
@@ -231,8 +226,6 @@ TEST(ManifestTrust, RefusesStaleReplayedMisboundAndUndersignedManifests) {
         {.required = true, .highestAccepted = 6},
         {.sinceExpiry = 1h},
         {.sinceExpiry = 1h + 1s, .expected = "The update manifest expired on 2027-01-07T12:00:00Z."},
-        {.highestAccepted = 8, .expected = "The update manifest is older than one already accepted."},
-        {.highestAccepted = 7},
         {.fresh = false, .sinceExpiry = 1000h, .highestAccepted = 8},
         {.fresh = false, .required = true, .expected = "The update manifest has no signed expiry and sequence number, which this app requires."},
         {.bundleIdentifier = "com.example.other",

@@ -13,7 +13,6 @@
 #include "Platform/Identifiers.hpp"
 
 #include <algorithm>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -22,31 +21,26 @@ using namespace testsupport;
 
 namespace {
 
-// Log lines from any thread, with a bounded wait (15 s) for lines to come.
+// Log lines from any thread.
 class LogLines {
 public:
     std::function<void(const std::string&)> recorder() {
         return [this](const std::string& line) {
             std::lock_guard<std::mutex> guard(lock_);
             lines_.push_back(line);
-            added_.notify_all();
         };
     }
     std::size_t count(const std::string& text) {
         std::lock_guard<std::mutex> guard(lock_);
-        return holding(text);
+        return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
     }
+    // Waits (bounded: 15 s) until the text was logged so many times.
     bool waitFor(const std::string& text, std::size_t times = 1) {
-        std::unique_lock<std::mutex> guard(lock_);
-        return added_.wait_for(guard, std::chrono::seconds(15), [&] { return holding(text) >= times; });
+        return waitUntil([&] { return count(text) >= times; }, std::chrono::seconds(15));
     }
 
 private:
-    std::size_t holding(const std::string& text) const {
-        return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
-    }
     std::mutex lock_;
-    std::condition_variable added_;
     std::vector<std::string> lines_;
 };
 
