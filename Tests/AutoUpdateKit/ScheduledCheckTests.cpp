@@ -44,6 +44,9 @@ private:
     std::vector<std::string> lines_;
 };
 
+// Checks every interval, the first time at once unless one ran within the interval.
+AutoUpdateCheckTiming every(int seconds) { return {std::chrono::seconds(seconds), std::chrono::seconds(0)}; }
+
 AutoUpdateCheckOptions scheduled(LogLines& lines) {
     AutoUpdateCheckOptions options;
     options.log = lines.recorder();
@@ -184,8 +187,7 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalKeepsTheTimeAndReusesTheDownl
         return AutoUpdateDecision::later;
     };
     {
-        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = later},
-                                      {std::chrono::seconds(1), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = later}, every(1));
         scheduler.start();
         EXPECT_TRUE(lines.waitFor("the app decided later", 2));
     }
@@ -202,8 +204,7 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalKeepsTheTimeAndReusesTheDownl
     // A consent that throws is the app's own failure: logged, and the scheduler checks on.
     {
         auto throwing = [](const AutoUpdateCandidate&) -> AutoUpdateDecision { throw std::runtime_error("no window to ask in"); };
-        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = throwing},
-                                      {std::chrono::seconds(1), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = throwing}, every(1));
         scheduler.start();
         EXPECT_TRUE(lines.waitFor("AutoUpdateKit: no window to ask in", 2));
     }
@@ -216,7 +217,7 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalKeepsTheTimeAndReusesTheDownl
     // A check a moment ago: the first one waits for the interval, not the delay.
     std::size_t manifests = server_.requestCount("/manifest.json");
     {
-        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = later}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = later}, every(3600));
         scheduler.start();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
@@ -231,7 +232,7 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
     LogLines lines;
     defaults().set("AutoUpdateAutomaticChecks", platform::PropertyValue("false"));
     {
-        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder()}, {std::chrono::seconds(1), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder()}, every(1));
         scheduler.start();
         EXPECT_TRUE(lines.waitFor("AutoUpdateKit: automatic checks are turned off."));
     }
@@ -252,7 +253,7 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
 
     publishSlowly();
     {
-        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder()}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder()}, every(3600));
         scheduler.start();
         ASSERT_TRUE(waitUntil([this] { return server_.requestCount("/Sample.zip") > 0; }, std::chrono::seconds(10)));
         ASSERT_EQ(server_.requestCount("/Sample.zip"), 1u);
