@@ -27,10 +27,6 @@ struct Publisher {
     platform::Ed25519PrivateKey key = platform::Ed25519PrivateKey::generate();
     std::string privateKey = platform::base64Encode(key.seed());
     std::string publicKey = platform::base64Encode(key.publicKey().raw());
-
-    std::string document(const UpdateManifestPayload& payload, ManifestExtension extension) const {
-        return signedBy({privateKey}, payload, std::move(extension));
-    }
 };
 
 ManifestRelease release(const std::string& version, const std::optional<std::string>& minimumInstalledVersion = std::nullopt) {
@@ -80,7 +76,7 @@ TEST(ManifestExtension, TheSignedExtensionRoundTripsAndAnyChangeFailsItsSignatur
     extension.deltas.push_back({"2.3.0", "230", "https://updates.example.com/sample/Sample-2.3.0-2.4.0.delta", 5120,
                                 std::string(64, 'a'), std::string(64, 'b'), std::string(64, 'c')});
     extension.otherMembers["note"] = "\"2026-01-01T00:00:00Z\"";
-    std::string document = publisher.document(payload, extension);
+    std::string document = signedBy({publisher.privateKey}, payload, extension);
     EXPECT_NE(document.find("\n  \"extension\" : {\n    \"signatures\" : [\n      \""), std::string::npos) << document;
     auto decoded = ManifestExtensionCoding::decodeExtension(document);
     ASSERT_TRUE(decoded);
@@ -94,7 +90,7 @@ TEST(ManifestExtension, TheSignedExtensionRoundTripsAndAnyChangeFailsItsSignatur
 
     auto other = payload;
     other.version = "2.4.1";
-    std::string otherDocument = publisher.document(other, {});
+    std::string otherDocument = signedBy({publisher.privateKey}, other, {});
     auto extensionOf = [](const std::string& text) {
         return text.substr(text.find("\"extension\""), text.find("\"payload\"") - text.find("\"extension\""));
     };
@@ -115,9 +111,9 @@ TEST(ManifestExtension, TheSignedExtensionRoundTripsAndAnyChangeFailsItsSignatur
     EXPECT_FALSE(ManifestExtensionCoding::verify(payload, *decoded, publisher.publicKey));
 
     extension.otherMembers["mustUnderstand"] = "[\n  \"deltas\"\n]";
-    EXPECT_TRUE(newClientAccepts(publisher.document(payload, extension), publisher.publicKey));
+    EXPECT_TRUE(newClientAccepts(signedBy({publisher.privateKey}, payload, extension), publisher.publicKey));
     extension.otherMembers["mustUnderstand"] = "[\n  \"note\"\n]";
-    EXPECT_THROW(ManifestExtensionCoding::decodeExtension(publisher.document(payload, extension)), DecodingError);
+    EXPECT_THROW(ManifestExtensionCoding::decodeExtension(signedBy({publisher.privateKey}, payload, extension)), DecodingError);
 }
 
 // Channels, critical marks and stepping stones come back from the signed document. A
@@ -127,7 +123,7 @@ TEST(ManifestExtension, TheSignedExtensionRoundTripsAndAnyChangeFailsItsSignatur
 TEST(ManifestExtension, ReleasesAreOfferedByChannelLowestInstalledVersionAndCriticalBound) {
     Publisher publisher;
     auto payload = release("2.0").payload;
-    std::string document = publisher.document(payload, releasesExtension());
+    std::string document = signedBy({publisher.privateKey}, payload, releasesExtension());
     auto extension = ManifestExtensionCoding::decodeExtension(document);
     ASSERT_TRUE(extension);
     auto expected = releasesExtension();
