@@ -1,6 +1,6 @@
 // The archive download of the check: transfers that break part-way resume from the
-// partial file, within the signed size and the one time limit, and a check can be
-// cancelled from another thread without leaving a partial file behind.
+// partial file, within the signed size and the one time limit, and an interrupted
+// autoupdatectl leaves no partial file behind.
 
 #include "Files.hpp"
 #include "SeparatedOutput.hpp"
@@ -11,21 +11,27 @@
 
 #include <sstream>
 #include <sys/stat.h>
-#include <thread>
 
 using namespace autoupdatekit;
 using namespace testsupport;
 
 namespace {
 
-// Every progress report of a download, in order.
-struct ProgressLog : Reports<AutoUpdateProgress> {
+// Every progress report of a download, in order (a direct check reports on its own
+// thread).
+struct ProgressLog {
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    std::vector<AutoUpdateProgress> reports;
 
+    AutoUpdateCheckOptions options() {
+        AutoUpdateCheckOptions options;
+        options.progress = [this](const AutoUpdateProgress& progress) { reports.push_back(progress); };
+        return options;
+    }
     // At most ten a second, and the final one.
-    bool rateLimited() {
+    bool rateLimited() const {
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        return static_cast<double>(all().size()) <= seconds * 10 + 2;
+        return static_cast<double>(reports.size()) <= seconds * 10 + 2;
     }
 };
 
@@ -77,14 +83,12 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles)
         server_.routeInTurn("/Sample.zip", c.replies);
         std::size_t before = server_.requestCount("/Sample.zip");
         ProgressLog progress;
-        AutoUpdateCheckOptions options;
-        options.progress = progress.recorder();
-        EXPECT_EQ(outcome(manager(), options), stagedOutcome()) << c.range;
+        EXPECT_EQ(outcome(manager(), progress.options()), stagedOutcome()) << c.range;
         EXPECT_EQ(rangeOf(server_, before), "");
         EXPECT_EQ(rangeOf(server_, before + 1), c.range);
         EXPECT_EQ(readFile(staging() + "/Sample-2.0.zip"), archive) << c.range;
         if (!c.resumed) continue;
-        auto reports = progress.all();
+        const auto& reports = progress.reports;
         ASSERT_FALSE(reports.empty());
         for (std::size_t n = 0; n < reports.size(); ++n) {
             EXPECT_EQ(reports[n].totalBytes, archive.size()) << n;
@@ -107,10 +111,8 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles)
     });
     server_.route("/Sample.zip", {200, many});
     ProgressLog fast;
-    AutoUpdateCheckOptions options;
-    options.progress = fast.recorder();
-    outcome(manager(), options);
-    auto reports = fast.all();
+    outcome(manager(), fast.options());
+    const auto& reports = fast.reports;
     ASSERT_FALSE(reports.empty());
     EXPECT_TRUE(fast.rateLimited()) << reports.size();
     EXPECT_TRUE(reports.back().finished);
@@ -163,32 +165,6 @@ TEST_F(UpdateCheck, ArchiveTransfersKeepTheAttemptAndSizeLimits) {
         publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSize = size; });
         EXPECT_EQ(outcome(manager()), stagedOutcome()) << size;
     }
-}
-
-// Cancelled from another thread while the archive trickles in, the check ends with the
-// cancelled error, no partial file and the installed app untouched; a check cancelled
-// before it starts asks the server nothing.
-TEST_F(UpdateCheck, ACancelledCheckEndsPromptlyAndLeavesNothing) {
-    publishSlowly();
-    ProgressLog progress;
-    AutoUpdateCheckOptions options;
-    options.progress = progress.recorder();
-    std::thread canceller([&] {
-        if (progress.waitUntil([](const auto& reports) { return !reports.empty(); })) options.cancellation.cancel();
-    });
-    std::string result = outcome(manager(), options);
-    canceller.join();
-    EXPECT_EQ(result, "The update check was cancelled.");
-    EXPECT_EQ(listTree(staging()), "");
-    EXPECT_EQ(versionAt(installed_), "1.0");
-
-    std::size_t before = server_.requests().size();
-    CheckCancellation cancelled;
-    cancelled.cancel();
-    AutoUpdateCheckOptions early;
-    early.cancellation = cancelled;
-    EXPECT_EQ(outcome(manager(), early), "The update check was cancelled.");
-    EXPECT_EQ(server_.requests().size(), before);
 }
 
 // Interrupted during a slow download (its archive comes a byte a second), autoupdatectl

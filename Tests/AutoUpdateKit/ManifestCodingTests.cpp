@@ -1,6 +1,6 @@
 #include "AutoUpdateKit/ManifestCoding.hpp"
 
-#include "ManifestSamples.hpp"
+#include "ReleaseBuilder.hpp"
 
 #include "Platform/Identifiers.hpp"
 

@@ -2,7 +2,7 @@
 #include "AutoUpdateKit/ManifestSignature.hpp"
 
 #include "Files.hpp"
-#include "ManifestSamples.hpp"
+#include "ReleaseBuilder.hpp"
 #include "SigningKeys.hpp"
 #include "TemporaryDirectory.hpp"
 

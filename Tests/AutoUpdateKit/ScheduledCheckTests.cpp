@@ -13,6 +13,7 @@
 #include "Platform/Identifiers.hpp"
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 using namespace autoupdatekit;
@@ -21,21 +22,35 @@ using namespace testsupport;
 namespace {
 
 // Log lines from any thread.
-struct LogLines : Reports<std::string> {
-    std::size_t count(const std::string& text) { return holding(all(), text); }
+class LogLines {
+public:
+    std::function<void(const std::string&)> recorder() {
+        return [this](const std::string& line) {
+            std::lock_guard<std::mutex> guard(lock_);
+            lines_.push_back(line);
+        };
+    }
+    std::size_t count(const std::string& text) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
+    }
+    // Waits (bounded: 15 s) until the text was logged so many times.
     bool waitFor(const std::string& text, std::size_t times = 1) {
-        return waitUntil([&](const std::vector<std::string>& lines) { return holding(lines, text) >= times; });
+        return waitUntil([&] { return count(text) >= times; }, std::chrono::seconds(15));
     }
-    static std::size_t holding(const std::vector<std::string>& lines, const std::string& text) {
-        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) { return line.find(text) != std::string::npos; }));
-    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> lines_;
 };
 
-AutoUpdateCheckOptions scheduled(LogLines& lines, std::chrono::system_clock::time_point now = std::chrono::system_clock::now()) {
+// Checks every interval, the first time at once unless one ran within the interval.
+AutoUpdateCheckTiming every(int seconds) { return {std::chrono::seconds(seconds), std::chrono::seconds(0)}; }
+
+AutoUpdateCheckOptions scheduled(LogLines& lines) {
     AutoUpdateCheckOptions options;
     options.log = lines.recorder();
     options.scheduled = true;
-    options.now = now;
     return options;
 }
 
@@ -104,33 +119,34 @@ TEST_F(UpdateCheck, ACriticalReleaseOfTheAppsChannelOverridesSkipRolloutAndLater
     EXPECT_EQ(outcome(AutoUpdateManager(AutoUpdateConfiguration::fromAppOrUserDefaults(installed_).value())), stagedOutcome());
 }
 
-// Group g is offered a release from its date plus g intervals; the interval may be
-// decimal text, a missing or unusable group is drawn once and kept, and manual checks
-// are never held back.
+// Group g is offered a release from its date plus g intervals (group 0 from its date
+// on; without an interval nothing is phased); the interval may be decimal text, a
+// missing or unusable group is drawn once and kept, and manual checks are never held
+// back.
 TEST_F(UpdateCheck, PhasedRolloutHoldsAReleaseBackForLaterGroupsOnly) {
     defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue("3600"));
     defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(3));
     LogLines lines;
     publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-2); });
     EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: up to date at 1.0 (1); server has 2.0 (2)");
-    EXPECT_EQ(lines.count("AutoUpdateKit: update 2.0 (2) is offered to rollout group 3 from " + platform::iso8601UTC(hoursFromNow(1))), 1u)
-        << (lines.all().empty() ? "" : lines.all().back());
+    EXPECT_EQ(lines.count("AutoUpdateKit: update 2.0 (2) is offered to rollout group 3 from " + platform::iso8601UTC(hoursFromNow(1))), 1u);
     EXPECT_EQ(server_.requestCount("/Sample.zip"), 0u);
     EXPECT_EQ(outcome(manager()), stagedOutcome());
 
-    publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-4); });
-    EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome());
+    struct Row {
+        platform::PropertyValue interval;
+        std::int64_t group;
+        int releasedHoursAgo;
+    };
+    const Row rows[] = {{"3600", 3, 4}, {"3600", 0, 1}, {0, 6, -1}};
+    for (const auto& row : rows) {
+        defaults().set("AutoUpdatePhasedRolloutInterval", row.interval);
+        defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(row.group));
+        publish({}, [&](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-row.releasedHoursAgo); });
+        EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome()) << row.group;
+    }
 
-    // Group 0 gets it from its date on; without an interval nothing is phased.
-    publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(-1); });
-    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(0));
-    EXPECT_EQ(outcome(manager(), scheduled(lines)).rfind("ok: update 2.0 (2) staged", 0), 0u);
-    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(6));
-    defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue(0));
-    publish({}, [](UpdateManifestPayload& payload) { payload.releaseDate = hoursFromNow(1); });
-    EXPECT_EQ(outcome(manager(), scheduled(lines)).rfind("ok: update 2.0 (2) staged", 0), 0u);
     defaults().set("AutoUpdatePhasedRolloutInterval", platform::PropertyValue("3600"));
-
     for (const platform::PropertyValue& unusable : {platform::PropertyValue(9), platform::PropertyValue("three")}) {
         defaults().set("AutoUpdateRolloutGroup", unusable);
         outcome(manager(), scheduled(lines));
@@ -171,8 +187,7 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalKeepsTheTimeAndReusesTheDownl
         return AutoUpdateDecision::later;
     };
     {
-        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = later},
-                                      {std::chrono::seconds(1), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = later}, every(1));
         scheduler.start();
         EXPECT_TRUE(lines.waitFor("the app decided later", 2));
     }
@@ -189,8 +204,7 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalKeepsTheTimeAndReusesTheDownl
     // A consent that throws is the app's own failure: logged, and the scheduler checks on.
     {
         auto throwing = [](const AutoUpdateCandidate&) -> AutoUpdateDecision { throw std::runtime_error("no window to ask in"); };
-        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = throwing},
-                                      {std::chrono::seconds(1), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = throwing}, every(1));
         scheduler.start();
         EXPECT_TRUE(lines.waitFor("AutoUpdateKit: no window to ask in", 2));
     }
@@ -203,7 +217,7 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalKeepsTheTimeAndReusesTheDownl
     // A check a moment ago: the first one waits for the interval, not the delay.
     std::size_t manifests = server_.requestCount("/manifest.json");
     {
-        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = later}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder(), .consent = later}, every(3600));
         scheduler.start();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
@@ -211,13 +225,14 @@ TEST_F(UpdateCheck, TheSchedulerChecksOnItsIntervalKeepsTheTimeAndReusesTheDownl
 }
 
 // Turned off, the scheduler checks nothing; a check is skipped while another of the
-// same app holds the lock; stopping cancels a check in flight, leaving no partial file.
+// same app holds the lock, and one cancelled before it starts asks the server nothing;
+// stopping cancels a check in flight, leaving no partial file.
 TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlight) {
     publish();
     LogLines lines;
     defaults().set("AutoUpdateAutomaticChecks", platform::PropertyValue("false"));
     {
-        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder()}, {std::chrono::seconds(1), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder()}, every(1));
         scheduler.start();
         EXPECT_TRUE(lines.waitFor("AutoUpdateKit: automatic checks are turned off."));
     }
@@ -231,10 +246,14 @@ TEST_F(UpdateCheck, TheSchedulerStaysOffYieldsToAnotherCheckAndStopsACheckInFlig
         EXPECT_EQ(lines.count("another update check of this app is running; this one is skipped."), 1u);
         EXPECT_EQ(server_.requests().size(), 0u);
     }
+    AutoUpdateCheckOptions cancelled;
+    cancelled.cancellation.cancel();
+    EXPECT_EQ(outcome(manager(), cancelled), "The update check was cancelled.");
+    EXPECT_EQ(server_.requests().size(), 0u);
 
     publishSlowly();
     {
-        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder()}, {std::chrono::seconds(3600), std::chrono::seconds(0)});
+        AutoUpdateScheduler scheduler(configuration(), {.log = lines.recorder()}, every(3600));
         scheduler.start();
         ASSERT_TRUE(waitUntil([this] { return server_.requestCount("/Sample.zip") > 0; }, std::chrono::seconds(10)));
         ASSERT_EQ(server_.requestCount("/Sample.zip"), 1u);

@@ -208,16 +208,6 @@ void LocalHTTPServer::serve(int fd) {
     if (reply.mode == HTTPReply::Mode::endless) {
         client.send(response + "\r\n");
         sendEndlessly(client, body);
-    } else if (reply.mode == HTTPReply::Mode::chunked) {
-        client.send(response + "Transfer-Encoding: chunked\r\n\r\n");
-        constexpr std::size_t chunk = 65536;
-        for (std::size_t at = 0; at < body.size(); at += chunk) {
-            std::string_view piece = body.substr(at, chunk);
-            char size[32];
-            std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
-            client.send(size + std::string(piece) + "\r\n");
-        }
-        client.send("0\r\n\r\n");
     } else {
         response += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
         bool half = reply.mode == HTTPReply::Mode::closeMidBody || reply.mode == HTTPReply::Mode::stallMidBody;

@@ -1,6 +1,6 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for tests, plain or over TLS: fixed replies per
-// path, including broken ones (closed or stalled mid-body, chunked, redirect loops),
+// path, including broken ones (closed or stalled mid-body, endless, redirect loops),
 // and a record of requests.
 
 #include <memory>
@@ -21,7 +21,7 @@ struct HTTPReply {
     // 30 s); trickle sends it in 16 pieces 100 ms apart; byteASecond sends it one byte a
     // second; endless sends the body over and over, with no length, until the client
     // hangs up (at most 30 s).
-    enum class Mode { normal, closeMidBody, stallMidBody, trickle, chunked, byteASecond, endless };
+    enum class Mode { normal, closeMidBody, stallMidBody, trickle, byteASecond, endless };
     int status = 200;
     std::string body = {};
     Mode mode = Mode::normal;

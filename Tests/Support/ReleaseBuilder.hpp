@@ -1,6 +1,7 @@
 #pragma once
 // Publishes a test release the way a publisher would: a signed app, zipped with ditto,
-// described by a payload and signed with the publisher's manifest key.
+// described by a payload and signed with the publisher's manifest key. Also writes the
+// hostile archives no honest publisher makes, entry by entry.
 
 #include "SigningKeys.hpp"
 
@@ -8,8 +9,12 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
+
+// A typical manifest payload for tests and benchmarks.
+autoupdatekit::UpdateManifestPayload samplePayload();
 
 struct Release {
     std::string app;      // the signed bundle
@@ -32,5 +37,15 @@ struct ReleaseOptions {
 // Builds the release under folder; the archive is expected at archiveURL.
 Release makeRelease(const std::string& folder, const TeamKey& team, const std::string& archiveURL,
                     const ReleaseOptions& options = {});
+
+struct ZipEntry {
+    enum class Kind { file, directory, symbolicLink };
+    std::string name;
+    Kind kind = Kind::file;
+    std::string content;  // file data, or the link target
+    unsigned mode = 0644;
+};
+
+void writeZip(const std::string& path, const std::vector<ZipEntry>& entries);
 
 }  // namespace testsupport

@@ -1,8 +1,6 @@
 #include "UpdateCheckFixture.hpp"
 
-#include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "ZipMaker.hpp"
 
 #include "AutoUpdateKit/AppVersion.hpp"
 #include "AutoUpdateKit/ManifestExtension.hpp"
@@ -21,10 +19,8 @@ void UpdateCheck::SetUp() {
     privateKey_ = platform::base64Encode(publisher.seed());
     publicKey_ = platform::base64Encode(publisher.publicKey().raw());
     SampleBundle installed;
-    installed.extraInfo["CFBundleShortVersionString"] = "1.0";
     installed.extraInfo["CFBundleVersion"] = "1";
-    installed_ = buildBundle(folder_ / "installed", "Sample", installed);
-    signWithTeam(installed_, *team_);
+    installed_ = signedApp(folder_ / "installed", "1.0", installed);
 }
 
 Release UpdateCheck::publish(const ReleaseOptions& options, const std::function<void(UpdateManifestPayload&)>& edit) {

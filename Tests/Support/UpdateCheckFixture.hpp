@@ -12,44 +12,13 @@
 #include "Platform/Process.hpp"
 #include "Platform/UserDefaults.hpp"
 
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
 struct ZipEntry;
-
-// What a callback reports from any thread (log lines, progress), in order, with a
-// bounded wait for reports to come.
-template <typename Report>
-class Reports {
-public:
-    std::function<void(const Report&)> recorder() {
-        return [this](const Report& report) {
-            std::lock_guard<std::mutex> guard(lock_);
-            reports_.push_back(report);
-            added_.notify_all();
-        };
-    }
-    std::vector<Report> all() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return reports_;
-    }
-    // Waits (bounded: 15 s) until the reports so far satisfy the condition.
-    bool waitUntil(const std::function<bool(const std::vector<Report>&)>& enough) {
-        std::unique_lock<std::mutex> guard(lock_);
-        return added_.wait_for(guard, std::chrono::seconds(15), [&] { return enough(reports_); });
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable added_;
-    std::vector<Report> reports_;
-};
 
 class UpdateCheck : public UpdaterEnvironment {
 protected:

@@ -5,8 +5,8 @@
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "NobodyProcess.hpp"
+#include "ReleaseBuilder.hpp"
 #include "TemporaryDirectory.hpp"
-#include "ZipMaker.hpp"
 
 #include <cerrno>
 #include <cstdint>
