@@ -3,12 +3,10 @@
 // memory or its threads, root is answered all the while, and when the attack ends the
 // attacker is answered again. Every wait here is bounded.
 
+#include "ChildProcess.hpp"
 #include "Files.hpp"
-#include "FramedClient.hpp"
 #include "HelperProcess.hpp"
-#include "NobodyProcess.hpp"
 #include "PrivateSystemPaths.hpp"
-#include "ProcessStatus.hpp"
 #include "WaitUntil.hpp"
 
 #include "Platform/IPC/Service.hpp"
