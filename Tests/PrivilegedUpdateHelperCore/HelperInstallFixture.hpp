@@ -74,18 +74,6 @@ protected:
             .bytes;
     }
 
-    // Waits (bounded: 30 s) until the helper has logged how the update ended.
-    static std::string outcomeOf(const std::string& update) {
-        std::string outcome = "no outcome";
-        testsupport::waitUntil([&] {
-            std::string log = testsupport::helperLogMessages();
-            if (log.find("install failed: ") != std::string::npos) outcome = "failed";
-            if (log.find("installed update " + update + "\n") != std::string::npos) outcome = "installed";
-            return outcome != "no outcome";
-        }, std::chrono::seconds(30));
-        return outcome;
-    }
-
     // Whole, verifying, root's alone (owned by root, writable by no one else, whatever
     // modes the staged app had) and at one of the two versions.
     void expectInstalledAppWhole(const std::string& step) const {

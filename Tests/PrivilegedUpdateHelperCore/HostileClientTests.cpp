@@ -54,11 +54,6 @@ protected:
         return runAsNobody([] { return scheduleInstallWithin(request(), 10s); });
     }
 
-    // Waits (at most 5 s) until every connection thread has ended.
-    bool waitUntilIdle() const {
-        return waitUntil([this] { return processStatusField(helper_->pid(), "Threads") <= idleThreads_; }, 5s, 10ms);
-    }
-
     std::unique_ptr<HelperProcess> helper_;
     long idleThreads_ = 0;
 };
@@ -177,7 +172,7 @@ TEST_F(HostileClient, OutOfDescriptorsTheAcceptLoopWaitsInsteadOfSpinning) {
     pid_t helper = helper_->pid();
     // A connection thread still ending would need descriptors the test is about to take
     // away (the sanitizers' runtime does, to check memory), which is not what is tested.
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(waitUntil([&] { return processStatusField(helper, "Threads") <= idleThreads_; }, 5s, 10ms));
     rlimit before{};
     ASSERT_EQ(::prlimit(helper, RLIMIT_NOFILE, nullptr, &before), 0);
     rlimit exhausted = before;
