@@ -10,48 +10,14 @@
 #include "Platform/ToolPaths.hpp"
 
 #include <chrono>
-#include <csignal>
-#include <cstdint>
 #include <fcntl.h>
 #include <sstream>
-#include <linux/sched.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace testsupport;
 using autoupdatekit::PrivilegedUpdateRequest;
 
 namespace {
-
-// A process of root's under a number of the test's choosing, free at the time, as any
-// process that happens to be given a freed number; it sleeps until it is killed.
-class ProcessUnderNumber {
-public:
-    explicit ProcessUnderNumber(pid_t number) {
-        clone_args arguments{};
-        arguments.exit_signal = SIGCHLD;
-        arguments.set_tid = reinterpret_cast<std::uintptr_t>(&number);
-        arguments.set_tid_size = 1;
-        pid_ = static_cast<pid_t>(::syscall(SYS_clone3, &arguments, sizeof arguments));
-        if (pid_ != 0) return;
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        while (true) ::pause();
-    }
-    ~ProcessUnderNumber() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    ProcessUnderNumber(const ProcessUnderNumber&) = delete;
-    ProcessUnderNumber& operator=(const ProcessUnderNumber&) = delete;
-
-    pid_t pid() const noexcept { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-};
 
 class LocalAttacker : public HelperInstall {};
 
@@ -241,8 +207,8 @@ TEST_F(LocalAttacker, OneUserHasAtMostEightInstallsPendingAndHoldsUpNoOtherInsta
 
     pid_t number = held.pid();
     held.end();
-    ProcessUnderNumber successor(number);
-    ASSERT_EQ(successor.pid(), number) << "another process took the freed number first";
+    // A process of root's under the freed number (it throws when another took it first).
+    ChildProcess successor({"/bin/sleep", "600"}, "", -1, number);
     // The six queued after root's and the held one.
     std::string older = "install failed: Install failed: Staged version 2.0 (0) is older than the installed version 3.0 (0).\n";
     auto failures = [&] {

@@ -11,20 +11,33 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/sched.h>
 #include <poll.h>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace testsupport {
 namespace {
+
+// A fork whose child takes the given process number (clone3 with set_tid).
+pid_t forkUnderNumber(pid_t number) {
+    clone_args arguments{};
+    arguments.exit_signal = SIGCHLD;
+    arguments.set_tid = reinterpret_cast<std::uintptr_t>(&number);
+    arguments.set_tid_size = 1;
+    return static_cast<pid_t>(::syscall(SYS_clone3, &arguments, sizeof arguments));
+}
 
 void killAndReap(pid_t pid, pid_t target) {
     if (pid <= 0) return;
@@ -47,12 +60,12 @@ std::string readProc(pid_t pid, const std::string& name) { return readFileIfAny(
 
 }  // namespace
 
-ChildProcess::ChildProcess(std::vector<std::string> arguments, const std::string& errorFile, int listeningSocket) {
+ChildProcess::ChildProcess(std::vector<std::string> arguments, const std::string& errorFile, int listeningSocket, pid_t number) {
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("cannot start " + arguments.front());
+    pid_ = number > 0 ? forkUnderNumber(number) : ::fork();
+    if (pid_ < 0) throw std::runtime_error("cannot start " + arguments.front() + ": " + std::strerror(errno));
     if (pid_ == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         ::setpgid(0, 0);

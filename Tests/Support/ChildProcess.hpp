@@ -24,8 +24,11 @@ inline constexpr unsigned nobodyIdentifier = 65534;
 class ChildProcess {
 public:
     // Its standard error is appended to errorFile when one is named; a listening socket
-    // is handed over as descriptor 3, as a service manager does.
-    explicit ChildProcess(std::vector<std::string> arguments, const std::string& errorFile = "", int listeningSocket = -1);
+    // is handed over as descriptor 3, as a service manager does. Given a number (free at
+    // the time), it runs under that process number, as any process that happens to be
+    // given a freed number; it throws when the number is taken.
+    explicit ChildProcess(std::vector<std::string> arguments, const std::string& errorFile = "", int listeningSocket = -1,
+                          pid_t number = 0);
     ~ChildProcess();  // kills the group
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
