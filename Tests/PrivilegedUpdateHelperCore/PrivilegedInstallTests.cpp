@@ -1,6 +1,6 @@
-// Installs by the real root helper as an app asks for them: the relaunch, the
-// refusals of staged apps that do not verify, a helper killed at any step, many
-// clients at once and the system LaunchAgent. What an attacker tries is in
+// Installs by the real root helper as an app asks for them: the relaunch, a helper
+// killed at any step, many clients at once and the system LaunchAgent. What an
+// attacker tries, and the refusals of staged apps that do not verify, are in
 // LocalAttackerTests.
 
 #include "HelperInstallFixture.hpp"
@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 using namespace testsupport;
-using autoupdatekit::PrivilegedUpdateRequest;
 
 class PrivilegedInstall : public HelperInstall {};
 
