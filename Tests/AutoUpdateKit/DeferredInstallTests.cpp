@@ -1,11 +1,11 @@
 #include "DeferredInstall.hpp"
 
 #include "BundleBuilder.hpp"
+#include "ChildProcess.hpp"
 #include "Files.hpp"
-#include "NobodyProcess.hpp"
+#include "PrivateSystemPaths.hpp"
 #include "SigningKeys.hpp"
-#include "StepKiller.hpp"
-#include "TmpfsMount.hpp"
+#include "ToolCover.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"

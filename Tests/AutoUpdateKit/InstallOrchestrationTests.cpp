@@ -1,13 +1,10 @@
 #include "AutoUpdateKit/PrivilegedHelperBlesser.hpp"
 
-#include "BindMount.hpp"
 #include "BundleBuilder.hpp"
+#include "ChildProcess.hpp"
 #include "Files.hpp"
-#include "NobodyProcess.hpp"
-#include "PolkitBus.hpp"
+#include "PrivateSystemPaths.hpp"
 #include "ReleaseBuilder.hpp"
-#include "Supervisor.hpp"
-#include "TmpfsMount.hpp"
 #include "UpdateCheckFixture.hpp"
 #include "WaitUntil.hpp"
 

@@ -5,9 +5,9 @@
 #include "AutoUpdateKit/Installers.hpp"
 
 #include "BundleBuilder.hpp"
+#include "ChildProcess.hpp"
 #include "Files.hpp"
-#include "NobodyProcess.hpp"
-#include "TmpfsMount.hpp"
+#include "PrivateSystemPaths.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"

@@ -4,7 +4,7 @@
 #include "BundleBuilder.hpp"
 #include "CheckLock.hpp"
 #include "Files.hpp"
-#include "NobodyProcess.hpp"
+#include "ChildProcess.hpp"
 #include "UpdateCheckFixture.hpp"
 #include "WaitUntil.hpp"
 

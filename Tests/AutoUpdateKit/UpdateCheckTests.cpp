@@ -5,7 +5,7 @@
 #include "LocalHTTPServer.hpp"
 #include "ReleaseBuilder.hpp"
 #include "SigningKeys.hpp"
-#include "TmpfsMount.hpp"
+#include "PrivateSystemPaths.hpp"
 #include "TrustedCertificate.hpp"
 #include "UpdateCheckFixture.hpp"
 

@@ -4,10 +4,9 @@
 // owns, and the helper running. The check of the installed app after each step is
 // the invariant every install, refused, failed or killed, must keep.
 
+#include "ChildProcess.hpp"
 #include "Files.hpp"
-#include "HelperClient.hpp"
 #include "HelperProcess.hpp"
-#include "NobodyProcess.hpp"
 #include "SigningKeys.hpp"
 #include "UpdaterEnvironment.hpp"
 #include "WaitUntil.hpp"
@@ -26,7 +25,7 @@ protected:
     void SetUp() override {
         UpdaterEnvironment::SetUp();
         // Build 5, so that an older build of the same version can be staged.
-        signedApp("/Applications", "1.0", withBuild("5"));
+        launchingApp("/Applications", "1.0", withBuild("5"));
         platform::createDirectories(attackerFolder());
         platform::giveTreeToOwner(attackerFolder(), testsupport::nobodyIdentifier, testsupport::nobodyIdentifier);
         platform::createDirectories(folder_ / "markers");
@@ -56,8 +55,7 @@ protected:
     }
 
     // A signed app whose executable adds "<uid> <version>" to launched() when it runs.
-    std::string launchingApp(const std::string& folder, const std::string& version) {
-        testsupport::SampleBundle sample;
+    std::string launchingApp(const std::string& folder, const std::string& version, testsupport::SampleBundle sample = {}) {
         sample.executableScript = "#!/bin/sh\necho \"$(id -u) " + version + "\" >> '" + folder_ / "markers/launched" + "'\n";
         return signedApp(folder, version, sample);
     }
@@ -76,23 +74,13 @@ protected:
             .bytes;
     }
 
-    // Waits (bounded: 30 s) until the helper has logged how the update ended.
-    static std::string outcomeOf(const std::string& update) {
-        std::string outcome = "no outcome";
-        testsupport::waitUntil([&] {
-            std::string log = testsupport::helperLogMessages();
-            if (log.find("install failed: ") != std::string::npos) outcome = "failed";
-            if (log.find("installed update " + update + "\n") != std::string::npos) outcome = "installed";
-            return outcome != "no outcome";
-        }, std::chrono::seconds(30));
-        return outcome;
-    }
-
-    // Whole, verifying, root's alone and at one of the two versions.
+    // Whole, verifying, root's alone (owned by root, writable by no one else, whatever
+    // modes the staged app had) and at one of the two versions.
     void expectInstalledAppWhole(const std::string& step) const {
         ASSERT_TRUE(testsupport::exists(destination)) << step;
         EXPECT_EQ(testsupport::codesign({"--verify", "--deep", "--strict", destination}).status, 0) << step;
-        auto notRoot = platform::runCapturingOutput("/usr/bin/find", {destination, "!", "-user", "0", "-o", "!", "-group", "0"});
+        auto notRoot = platform::runCapturingOutput("/usr/bin/find", {destination, "!", "-user", "0", "-o", "!", "-group", "0", "-o",
+                                                                      "-perm", "/022", "!", "-type", "l"});
         EXPECT_EQ(notRoot.bytes, "") << step;
         std::string version = versionAt(destination);
         EXPECT_TRUE(version == "1.0" || version == "2.0") << step << ": " << version;

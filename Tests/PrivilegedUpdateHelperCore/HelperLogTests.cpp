@@ -78,10 +78,8 @@ TEST(HelperLog, MakesAMissingFolderOnlyWhereNobodyElseCouldHaveMadeIt) {
     platform::createDirectories(folder / "users");
     ::chown((folder / "users").c_str(), 65534, 65534);
     ::symlink((folder / "target").c_str(), (folder / "link").c_str());
-    for (std::string refused : {"missing/logs", "open/logs", "users/logs", "link"}) {
-        HelperLog(platform::FileURL(folder / refused + "/helper.log")).write("lost");
-        EXPECT_FALSE(testsupport::exists(folder / refused + "/helper.log")) << refused;
-    }
+    for (std::string refused : {"missing/logs", "open/logs", "users/logs", "link"}) HelperLog(platform::FileURL(folder / refused + "/helper.log")).write("lost");
+    // Nothing made under any of them, nor at the link's target.
     EXPECT_EQ(testsupport::listTree(folder.path()), "link\nmade\nmade/helper.log\nopen\nusers\n");
 }
 

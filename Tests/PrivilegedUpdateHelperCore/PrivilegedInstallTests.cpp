@@ -1,10 +1,10 @@
-// Installs by the real root helper as an app asks for them: the relaunch, the
-// refusals of staged apps that do not verify, a helper killed at any step, many
-// clients at once and the system LaunchAgent. What an attacker tries is in
+// Installs by the real root helper as an app asks for them: the relaunch, a helper
+// killed at any step, many clients at once and the system LaunchAgent. What an
+// attacker tries, and the refusals of staged apps that do not verify, are in
 // LocalAttackerTests.
 
 #include "HelperInstallFixture.hpp"
-#include "StepKiller.hpp"
+#include "ToolCover.hpp"
 
 #include "Platform/ToolPaths.hpp"
 
@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 using namespace testsupport;
-using autoupdatekit::PrivilegedUpdateRequest;
 
 class PrivilegedInstall : public HelperInstall {};
 
@@ -36,51 +35,6 @@ TEST_F(PrivilegedInstall, RelaunchRunsAsTheRequestingUser) {
     ASSERT_TRUE(waitForLogLine("installed update 3.0-3")) << helperLogMessages();
     EXPECT_TRUE(waitUntil([&] { return launched() == "65534 2.0\n0 3.0\n"; }, std::chrono::seconds(5))) << launched();
     EXPECT_EQ(versionAt(destination), "3.0");
-}
-
-// A root client's staged apps that do not verify are refused with their texts, and a
-// refused request never relaunches, even the installed app.
-TEST_F(PrivilegedInstall, InvalidRequestsAreRejectedWithTheirTextsAndChangeNothing) {
-    TeamKey other = makeTeamKey(folder_.path(), "TEAMB2");
-    trustKeyForTeam(other.key, "TEAMB2");
-    before_ = systemState();  // with the other team's key
-    std::string foreign = buildBundle(folder_ / "foreign", "Sample");
-    signWithTeam(foreign, other);
-    std::string unsignedApp = buildBundle(folder_ / "unsigned", "Sample");
-    // A staged app that verifies but carries a set-user-ID file.
-    std::string setID = buildBundle(folder_ / "setid", "Sample");
-    writeFile(setID + "/Contents/MacOS/tool", "#!/bin/sh\n", 0755);
-    ::chmod((setID + "/Contents/MacOS/tool").c_str(), 04755);
-    signWithTeam(setID, *team_);
-    platform::removeRecursively(destination);
-    launchingApp("/Applications", "1.0");
-
-    auto request = [&](std::string current, std::string path) {
-        return PrivilegedUpdateRequest(current, path, "com.example.sample", "TEAMA1", "2.0-2", 0, true);
-    };
-    std::string missing = folder_ / "missing/Sample.app";
-    const std::pair<PrivilegedUpdateRequest, std::string> cases[] = {
-        // Trailing slash, "." and ".." detours name the same destination and pass on to the next check.
-        {request("/Applications/./Sample.app/", missing), "App bundle does not exist at " + missing + "."},
-        {request("/Applications/Sub/../Sample.app", missing), "App bundle does not exist at " + missing + "."},
-        {request(destination, unsignedApp), "Signature check failed: " + unsignedApp + ": code object is not signed at all\n"},
-        {request(destination, foreign), "Team identifier mismatch. Expected TEAMA1, got TEAMB2."},
-        {request(destination, setID), "Signature check failed: set-ID file " + setID + "/Contents/MacOS/tool"},
-    };
-    for (const auto& [input, message] : cases) {
-        auto outcome = scheduleInstallOnce(input);
-        ASSERT_TRUE(outcome.reply) << outcome.error;
-        EXPECT_FALSE(outcome.reply->accepted());
-        EXPECT_EQ(outcome.reply->message(), message);
-    }
-    expectInstalledAppIntact("refused staged apps");
-    EXPECT_FALSE(exists(folder_ / "markers/launched"));
-
-    // An unsigned installed app refuses every request, however good the staged one is.
-    platform::removeRecursively(destination);
-    buildBundle("/Applications", "Sample");
-    EXPECT_EQ(scheduleInstallReply(request(destination, signedApp(folder_ / "staged", "2.0"))),
-              "Signature check failed: /Applications/Sample.app: code object is not signed at all\n");
 }
 
 // The helper is killed as each of its tool runs starts: the checks of the request, of

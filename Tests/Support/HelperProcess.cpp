@@ -1,85 +1,149 @@
 #include "HelperProcess.hpp"
 
-#include "FramedClient.hpp"
+#include "Files.hpp"
+#include "PrivilegedUpdateInterface.hpp"
 #include "WaitUntil.hpp"
 
-#include "Platform/FileDescriptor.hpp"
+#include "Platform/IPC/KeyedArchive.hpp"
+#include "Platform/IPC/MessageStream.hpp"
 #include "Platform/IPC/Service.hpp"
+#include "Platform/PropertyList.hpp"
 
 #include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <stdexcept>
-#include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace testsupport {
 namespace {
 
-std::string servicePath() {
-    return platform::ipc::socketPath(testHelperServiceName, platform::ipc::privilegedOption);
+std::string servicePath() { return platform::ipc::socketPath(testHelperServiceName, platform::ipc::privilegedOption); }
+
+// A new socket and the service's address, for a bind or a connect.
+platform::FileDescriptor serviceSocket(sockaddr_un& address) {
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, servicePath().c_str(), sizeof address.sun_path - 1);
+    return platform::FileDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
 }
 
 platform::FileDescriptor bindForActivation() {
     std::string path = servicePath();
     ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
     ::unlink(path.c_str());
-    platform::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM, 0));
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    platform::FileDescriptor fd = serviceSocket(address);
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd.get(), 16) != 0) {
         throw std::runtime_error("cannot bind " + path + ": " + std::strerror(errno));
     }
     return fd;
 }
 
+template <typename Call>
+HelperOutcome callOnce(Call call) {
+    platform::ipc::Connection connection(testHelperServiceName, platform::ipc::privilegedOption);
+    connection.resume();
+    HelperOutcome outcome;
+    autoupdatekit::PrivilegedUpdateHelperProxy proxy(connection, [&](const std::string& description) {
+        outcome.error = description;
+        ++outcome.callbacks;
+    });
+    call(proxy, [&](const autoupdatekit::PrivilegedUpdateReply& reply) {
+        outcome.reply = reply;
+        ++outcome.callbacks;
+    });
+    connection.invalidate();
+    return outcome;
+}
+
 }  // namespace
 
-HelperProcess::HelperProcess(Start start) {
-    std::string executable = std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/TestPrivilegedUpdateHelper";
-    platform::FileDescriptor activation;
-    if (start == Start::socketActivated) activation = bindForActivation();
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // ends with the test process, even one that aborts
-        ::setpgid(0, 0);                      // its tool runs share its group, to be killed with it
-        if (activation.valid()) {
-            ::dup2(activation.get(), 3);
-            std::string pid = std::to_string(::getpid());
-            ::setenv("LISTEN_PID", pid.c_str(), 1);
-            ::setenv("LISTEN_FDS", "1", 1);
-        }
-        ::execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    // Ready once its socket takes connections (bounded: at most 10 s).
+HelperProcess::HelperProcess(Start start)
+    : HelperProcess(start == Start::socketActivated ? bindForActivation() : platform::FileDescriptor()) {}
+
+HelperProcess::HelperProcess(const platform::FileDescriptor& activation)
+    : ChildProcess({std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/TestPrivilegedUpdateHelper"}, "", activation.get()) {
     waitUntil([this] { return connectToTestHelper().valid() || !running(); }, std::chrono::seconds(10), std::chrono::milliseconds(20));
 }
 
-HelperProcess::~HelperProcess() {
-    if (pid_ > 0 && running()) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
+HelperOutcome scheduleInstallOnce(const autoupdatekit::PrivilegedUpdateRequest& request) {
+    return callOnce([&](auto& proxy, auto reply) { proxy.scheduleInstall(request, reply); });
+}
+
+std::string scheduleInstallReply(const autoupdatekit::PrivilegedUpdateRequest& request) {
+    auto outcome = scheduleInstallOnce(request);
+    return outcome.reply ? outcome.reply->message() : "no reply: " + outcome.error;
+}
+
+HelperOutcome installSystemLaunchAgentOnce() {
+    return callOnce([](auto& proxy, auto reply) { proxy.installSystemLaunchAgent(reply); });
+}
+
+platform::FileDescriptor connectToTestHelper() {
+    sockaddr_un address{};
+    platform::FileDescriptor fd = serviceSocket(address);
+    if (!fd.valid() || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
+    return fd;
+}
+
+bool sendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t count = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+bool closedByPeerWithin(int fd, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buffer[4096];
+    while (true) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left < 0) return false;
+        pollfd entry{fd, POLLIN, 0};
+        int ready = ::poll(&entry, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        ssize_t count = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) return true;
     }
 }
 
-bool HelperProcess::running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
+std::string scheduleInstallOn(int fd, const autoupdatekit::PrivilegedUpdateRequest& request, std::chrono::milliseconds timeout) {
+    platform::ipc::KeyedArchiver coder(autoupdatekit::PrivilegedUpdateRequest::className);
+    request.encode(coder);
+    platform::PropertyDictionary message{{"selector", autoupdatekit::PrivilegedUpdateHelperProtocol::scheduleInstallSelector},
+                                         {"replyID", std::int64_t{1}},
+                                         {"argument", coder.archive()}};
+    try {
+        platform::ipc::writeMessage(fd, message, timeout);
+        auto reply = platform::ipc::readMessage(fd, timeout, timeout);
+        if (!reply) return "no reply: the connection was closed";
+        auto archived = reply->find("reply");
+        if (archived == reply->end()) return "no reply: the message holds none";
+        auto decoded = autoupdatekit::PrivilegedUpdateReply::decode(
+            platform::ipc::KeyedUnarchiver(archived->second, autoupdatekit::PrivilegedUpdateReply::className));
+        return decoded ? decoded->message() : "no reply: it does not decode";
+    } catch (const platform::ipc::IPCError& error) {
+        return std::string("no reply: ") + error.what();
     }
-    return true;
+}
+
+std::string scheduleInstallWithin(const autoupdatekit::PrivilegedUpdateRequest& request, std::chrono::milliseconds timeout) {
+    platform::FileDescriptor fd = connectToTestHelper();
+    if (!fd.valid()) return "no reply: cannot connect";
+    return scheduleInstallOn(fd.get(), request, timeout);
+}
+
+std::string helperLogMessages() { return timestampedMessages(readFileIfAny(testHelperLogPath)); }
+
+bool waitForLogLine(const std::string& text, std::chrono::seconds timeout) {
+    return waitUntil([&] { return helperLogMessages().find(text) != std::string::npos; }, timeout);
 }
 
 }  // namespace testsupport

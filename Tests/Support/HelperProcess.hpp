@@ -1,31 +1,69 @@
 #pragma once
-// A real helper process for tests: started standalone (it binds its own socket) or
-// socket-activated (the test binds and hands over descriptor 3), killed at the end. It
-// leads a process group of its own.
+// The real helper as a test process, and the ways a test talks to it: the client's own
+// calls, raw connections for what no client would send (oversized, nested, slow or
+// endless messages), a framed call whose every wait is bounded, so a helper that stops
+// answering fails the test instead of hanging it, and the helper's log.
 
+#include "ChildProcess.hpp"
+
+#include "AutoUpdateKit/PrivilegedUpdateProtocol.hpp"
+#include "Platform/FileDescriptor.hpp"
+
+#include <chrono>
+#include <optional>
 #include <string>
-#include <sys/types.h>
+#include <string_view>
 
 namespace testsupport {
 
 inline constexpr const char* testHelperServiceName = "com.example.sample.PrivilegedUpdater";
+inline constexpr const char* testHelperLogPath = "/Library/Logs/SamplePrivilegedUpdater.log";
 
-class HelperProcess {
+// The helper executable built with the sample test policy, started standalone (it binds
+// its own socket) or socket-activated (the test binds and hands the socket over); ready
+// once its socket takes connections (at most 10 s). Its tool runs share its group.
+class HelperProcess : public ChildProcess {
 public:
     enum class Start { standalone, socketActivated };
 
-    // Runs the helper executable built with the sample test policy.
     explicit HelperProcess(Start start = Start::standalone);
-    ~HelperProcess();
-    HelperProcess(const HelperProcess&) = delete;
-    HelperProcess& operator=(const HelperProcess&) = delete;
-
-    pid_t pid() const noexcept { return pid_; }
-    // Whether the process is still running (reaps it when it has ended).
-    bool running();
 
 private:
-    pid_t pid_ = -1;
+    explicit HelperProcess(const platform::FileDescriptor& activation);
 };
+
+struct HelperOutcome {
+    std::optional<autoupdatekit::PrivilegedUpdateReply> reply;
+    std::string error;
+    int callbacks = 0;
+};
+
+// One call on a connection of its own, as the client makes them.
+HelperOutcome scheduleInstallOnce(const autoupdatekit::PrivilegedUpdateRequest& request);
+// The same call's reply message, or "no reply: " and the connection error.
+std::string scheduleInstallReply(const autoupdatekit::PrivilegedUpdateRequest& request);
+HelperOutcome installSystemLaunchAgentOnce();
+
+// A new connection to the test helper; not valid when the connect fails.
+platform::FileDescriptor connectToTestHelper();
+
+// Sends all bytes (blocking); false once the peer has ended the connection.
+bool sendAll(int fd, std::string_view bytes);
+
+// Whether the helper ends the connection within the timeout (what it sends is dropped).
+bool closedByPeerWithin(int fd, std::chrono::milliseconds timeout);
+
+// Sends a well-formed scheduleInstall message on fd and waits at most timeout for its
+// reply: the reply's message text, or "no reply: " and why.
+std::string scheduleInstallOn(int fd, const autoupdatekit::PrivilegedUpdateRequest& request, std::chrono::milliseconds timeout);
+
+// The same on a new connection of its own.
+std::string scheduleInstallWithin(const autoupdatekit::PrivilegedUpdateRequest& request, std::chrono::milliseconds timeout);
+
+// The helper's log without timestamps, one message a line.
+std::string helperLogMessages();
+
+// Waits (at most the timeout) until the log holds a line containing text.
+bool waitForLogLine(const std::string& text, std::chrono::seconds timeout = std::chrono::seconds(30));
 
 }  // namespace testsupport

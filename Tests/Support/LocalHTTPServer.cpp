@@ -1,6 +1,6 @@
 #include "LocalHTTPServer.hpp"
 
-#include "FramedClient.hpp"
+#include "HelperProcess.hpp"
 #include "TrustedCertificate.hpp"
 
 #include <algorithm>

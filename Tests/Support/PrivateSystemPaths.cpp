@@ -8,7 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
-#include <string>
+#include <stdexcept>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -35,6 +35,12 @@ void removeCreatedMountPoints() {
         start = end == std::string::npos ? listed.size() : end + 1;
     }
     ::unlink(createdListPath);
+}
+
+std::string mountNamespace(const char* process) {
+    char target[256] = {};
+    ssize_t length = ::readlink((std::string("/proc/") + process + "/ns/mnt").c_str(), target, sizeof target - 1);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : "";
 }
 
 }  // namespace
@@ -67,6 +73,26 @@ void PrivateSystemPaths::TearDown() {
     // The last user of the mount points removes the ones the tests created.
     if (::flock(lockFd_, LOCK_EX | LOCK_NB) == 0) removeCreatedMountPoints();
     ::close(lockFd_);
+}
+
+BindMount::BindMount(const std::string& from, std::string over) : over_(std::move(over)) {
+    if (mountNamespace("self") == mountNamespace("1")) {
+        throw std::runtime_error("binding over " + over_ + " needs a private mount namespace");
+    }
+    if (::mount(from.c_str(), over_.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        throw std::runtime_error("bind " + from + " over " + over_ + ": " + std::strerror(errno));
+    }
+}
+
+BindMount::~BindMount() { ::umount2(over_.c_str(), MNT_DETACH); }
+
+TmpfsMount::TmpfsMount(const std::string& path, const std::string& options) : path_(path) {
+    platform::createDirectories(path);
+    mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+TmpfsMount::~TmpfsMount() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
 }
 
 }  // namespace testsupport

@@ -4,7 +4,7 @@
 // only inside a test's private mount namespace (PrivateSystemPaths), and the product
 // code verifies servers exactly as it always does.
 
-#include "BindMount.hpp"
+#include "PrivateSystemPaths.hpp"
 #include "TemporaryDirectory.hpp"
 
 #include <memory>

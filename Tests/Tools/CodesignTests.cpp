@@ -1,6 +1,6 @@
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "TmpfsMount.hpp"
+#include "PrivateSystemPaths.hpp"
 #include "UpdaterEnvironment.hpp"
 
 #include "Platform/FileSystem.hpp"

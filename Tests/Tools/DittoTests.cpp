@@ -4,7 +4,7 @@
 
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "NobodyProcess.hpp"
+#include "ChildProcess.hpp"
 #include "ReleaseBuilder.hpp"
 #include "TemporaryDirectory.hpp"
 

@@ -64,32 +64,11 @@ protected:
     testsupport::TemporaryDirectory folder_;
 };
 
-TEST_F(HelperTool, MadeHelperCarriesBothListsAndItsToolFolderAndTheGenericOneStaysBare) {
-    auto result = make(completeInfo(), completeLaunchd());
-    ASSERT_EQ(result.status, 0) << result.bytes;
-    auto info = completeInfo();
-    info["AutoUpdateToolDirectory"] = platform::paths::toolDirectory();
-    EXPECT_EQ(embeddedInfo(), info);
-    EXPECT_EQ(platform::readElfSection(output(), "__launchd_plist"), readFile(folder_ / "launchd.plist"));
-    EXPECT_EQ(testsupport::lstatOf(output()).st_mode & 07777, 0755u);
-    EXPECT_EQ(platform::readElfSection(AUTOUPDATEKIT_GENERIC_HELPER_PATH, "__info_plist"), std::nullopt);
-
-    auto printed = tool({"print", output()});
-    EXPECT_EQ(printed.status, 0);
-    EXPECT_NE(printed.bytes.find("<string>/Applications/Tessera.app</string>"), std::string::npos) << printed.bytes;
-    EXPECT_NE(printed.bytes.find("<string>/Library/PrivilegedHelperTools/" + label + "</string>"), std::string::npos);
-
-    auto bare = tool({"print", AUTOUPDATEKIT_GENERIC_HELPER_PATH});
-    EXPECT_EQ(bare.status, 1);
-    EXPECT_NE(bare.bytes.find("carries no policy"), std::string::npos) << bare.bytes;
-    auto started = tool({}, AUTOUPDATEKIT_GENERIC_HELPER_PATH);
-    EXPECT_EQ(started.status, 1);
-    EXPECT_EQ(started.bytes, "PrivilegedUpdateHelper failed: Missing helper policy value AutoUpdateAllowedBundleIdentifier.\n");
-}
-
 // Each list would make a helper that refuses to start or cannot be blessed; the tool
-// must say so and leave an earlier helper at the output untouched.
-TEST_F(HelperTool, RefusesListsTheHelperOrBlessingWouldRefuseAndKeepsTheEarlierHelper) {
+// must say so and leave an earlier helper at the output untouched. Complete lists
+// replace it with a helper that carries both and its tool folder, while the generic
+// helper stays bare.
+TEST_F(HelperTool, MakeRefusesListsTheHelperOrBlessingWouldRefuseAndEmbedsCompleteOnes) {
     writeFile(output(), "earlier helper");
     // Each case sets one value of one list; a null value removes the key.
     struct Case {
@@ -125,6 +104,27 @@ TEST_F(HelperTool, RefusesListsTheHelperOrBlessingWouldRefuseAndKeepsTheEarlierH
         EXPECT_EQ(readFile(output()), "earlier helper") << test.name;
     }
     EXPECT_EQ(testsupport::listTree(folder_.path()), "Info.plist\n" + label + "\nlaunchd.plist\n");
+
+    auto result = make(completeInfo(), completeLaunchd());
+    ASSERT_EQ(result.status, 0) << result.bytes;
+    auto info = completeInfo();
+    info["AutoUpdateToolDirectory"] = platform::paths::toolDirectory();
+    EXPECT_EQ(embeddedInfo(), info);
+    EXPECT_EQ(platform::readElfSection(output(), "__launchd_plist"), readFile(folder_ / "launchd.plist"));
+    EXPECT_EQ(testsupport::lstatOf(output()).st_mode & 07777, 0755u);
+    EXPECT_EQ(platform::readElfSection(AUTOUPDATEKIT_GENERIC_HELPER_PATH, "__info_plist"), std::nullopt);
+
+    auto printed = tool({"print", output()});
+    EXPECT_EQ(printed.status, 0);
+    EXPECT_NE(printed.bytes.find("<string>/Applications/Tessera.app</string>"), std::string::npos) << printed.bytes;
+    EXPECT_NE(printed.bytes.find("<string>/Library/PrivilegedHelperTools/" + label + "</string>"), std::string::npos);
+
+    auto bare = tool({"print", AUTOUPDATEKIT_GENERIC_HELPER_PATH});
+    EXPECT_EQ(bare.status, 1);
+    EXPECT_NE(bare.bytes.find("carries no policy"), std::string::npos) << bare.bytes;
+    auto started = tool({}, AUTOUPDATEKIT_GENERIC_HELPER_PATH);
+    EXPECT_EQ(started.status, 1);
+    EXPECT_EQ(started.bytes, "PrivilegedUpdateHelper failed: Missing helper policy value AutoUpdateAllowedBundleIdentifier.\n");
 }
 
 // The installed layout (bin/, libexec/autoupdatekit/) copied to a folder of its own, as
