@@ -3,7 +3,6 @@
 // cancelled from another thread without leaving a partial file behind.
 
 #include "Files.hpp"
-#include "SeparatedOutput.hpp"
 #include "UpdateCheckFixture.hpp"
 
 #include "Platform/Crypto.hpp"

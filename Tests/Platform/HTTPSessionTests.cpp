@@ -1,7 +1,6 @@
 #include "Files.hpp"
 #include "LocalHTTPServer.hpp"
 #include "PrivateSystemPaths.hpp"
-#include "TemporaryDirectory.hpp"
 #include "TrustedCertificate.hpp"
 
 #include "Platform/FileDescriptor.hpp"

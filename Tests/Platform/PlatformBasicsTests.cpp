@@ -3,7 +3,6 @@
 #include "Platform/SystemError.hpp"
 
 #include "Files.hpp"
-#include "TemporaryDirectory.hpp"
 #include "WaitUntil.hpp"
 
 #include <cerrno>

@@ -3,7 +3,6 @@
 
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 // then asks this polkit. Both daemons end with the object (or with the test process).
 
 #include "BindMount.hpp"
-#include "TemporaryDirectory.hpp"
+#include "Files.hpp"
 #include "TmpfsMount.hpp"
 
 #include <memory>

@@ -5,7 +5,7 @@
 // takes the chosen one says so and waits, and the group is killed there. The step
 // reached is so told by the process itself, however busy the machine.
 
-#include "TemporaryDirectory.hpp"
+#include "Files.hpp"
 #include "ToolCover.hpp"
 
 #include <functional>

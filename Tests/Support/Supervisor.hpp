@@ -3,7 +3,7 @@
 // process group so that the jobs it started end with it. Its standard error goes to a
 // file, and it runs as it would without systemd (no JOURNAL_STREAM).
 
-#include "TemporaryDirectory.hpp"
+#include "Files.hpp"
 
 #include <string>
 #include <sys/types.h>

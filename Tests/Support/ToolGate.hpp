@@ -4,7 +4,7 @@
 // without a switch in the helper: a matching run waits (at most 60 s) for the gate to
 // open, then runs the real tool, and every other run goes straight through.
 
-#include "TemporaryDirectory.hpp"
+#include "Files.hpp"
 #include "ToolCover.hpp"
 
 #include <string>

@@ -5,7 +5,7 @@
 // code verifies servers exactly as it always does.
 
 #include "BindMount.hpp"
-#include "TemporaryDirectory.hpp"
+#include "Files.hpp"
 
 #include <memory>
 #include <string>

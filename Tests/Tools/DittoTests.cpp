@@ -5,7 +5,6 @@
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
 #include "NobodyProcess.hpp"
-#include "TemporaryDirectory.hpp"
 #include "ZipMaker.hpp"
 
 #include <cerrno>

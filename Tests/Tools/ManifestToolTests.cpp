@@ -1,8 +1,6 @@
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "SeparatedOutput.hpp"
 #include "SigningKeys.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include "AutoUpdateKit/ManifestCoding.hpp"
 #include "AutoUpdateKit/ManifestExtension.hpp"

@@ -1,7 +1,5 @@
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "SeparatedOutput.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include "Platform/ToolPaths.hpp"
 
