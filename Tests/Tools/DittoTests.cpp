@@ -96,26 +96,23 @@ TEST(Ditto, HostileZipEntriesAreRefusedByNameAndExtractionDropsSetIdBits) {
     std::string outside = folder / "outside";
     std::string zip = folder / "archive.zip";
     std::string target = folder / "target";
-    struct Case {
-        std::vector<ZipEntry> entries;
-        std::string named;
-    };
     const ZipEntry good{"App.app/Contents/Info.plist", ZipEntry::Kind::file, "<plist/>"};
-    const Case cases[] = {
+    // The entries, and the one the refusal names.
+    const std::pair<std::vector<ZipEntry>, std::string> cases[] = {
         {{good, {outside + "/evil", ZipEntry::Kind::file, "x"}}, outside + "/evil"},
         {{good, {"../outside/evil", ZipEntry::Kind::file, "x"}}, "../outside/evil"},
         {{good, {"App.app/../../outside/evil", ZipEntry::Kind::file, "x"}}, "App.app/../../outside/evil"},
         {{good, {"App.app/link", ZipEntry::Kind::symbolicLink, outside}, {"App.app/link/evil", ZipEntry::Kind::file, "x"}},
          "App.app/link/evil"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.named);
+    for (const auto& [entries, named] : cases) {
+        SCOPED_TRACE(named);
         ASSERT_EQ(::mkdir(outside.c_str(), 0755), 0);
         ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
-        writeZip(zip, c.entries);
+        writeZip(zip, entries);
         auto result = ditto({"-x", "-k", zip, target});
         EXPECT_NE(result.status, 0);
-        EXPECT_NE(result.bytes.find(c.named), std::string::npos) << result.bytes;
+        EXPECT_NE(result.bytes.find(named), std::string::npos) << result.bytes;
         EXPECT_EQ(listTree(target), "");
         EXPECT_EQ(listTree(outside), "");
         platform::removeRecursively(target);
