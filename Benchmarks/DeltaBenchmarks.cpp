@@ -9,7 +9,6 @@
 
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include "Platform/Crypto.hpp"
 #include "Platform/FileSystem.hpp"

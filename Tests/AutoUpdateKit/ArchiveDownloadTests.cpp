@@ -3,7 +3,6 @@
 // autoupdatectl leaves no partial file behind.
 
 #include "Files.hpp"
-#include "SeparatedOutput.hpp"
 #include "UpdateCheckFixture.hpp"
 
 #include "Platform/Crypto.hpp"

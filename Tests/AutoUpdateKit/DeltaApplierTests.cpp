@@ -4,7 +4,6 @@
 
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include "Platform/Crypto.hpp"
 #include "Platform/Process.hpp"

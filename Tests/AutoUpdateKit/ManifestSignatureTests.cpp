@@ -4,7 +4,6 @@
 #include "Files.hpp"
 #include "ReleaseBuilder.hpp"
 #include "SigningKeys.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include "Platform/Crypto.hpp"
 

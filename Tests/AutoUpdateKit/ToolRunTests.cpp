@@ -1,7 +1,6 @@
 #include "ToolRun.hpp"
 
 #include "Files.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include "Platform/SystemError.hpp"
 

@@ -33,17 +33,14 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 TEST(CodeSeal, EveryWrittenSealReadsBackTheSameWhicheverReaderTakesIt) {
     CodeSeal plain = teamSeal("plain name.txt");
     std::string plainBytes = plain.propertyList();
-    ASSERT_TRUE(readWrittenSealLayout(plainBytes).has_value());
-    EXPECT_EQ(*readWrittenSealLayout(plainBytes), plain);
-    EXPECT_EQ(CodeSeal::fromPropertyList(plainBytes), plain);
+    EXPECT_EQ(readWrittenSealLayout(plainBytes), plain);
 
     CodeSeal adHoc = plain;
     adHoc.teamIdentifier.reset();
     adHoc.publicKey.reset();
     adHoc.signature.clear();
     adHoc.nested.clear();
-    ASSERT_TRUE(readWrittenSealLayout(adHoc.propertyList()).has_value());
-    EXPECT_EQ(CodeSeal::fromPropertyList(adHoc.propertyList()), adHoc);
+    EXPECT_EQ(readWrittenSealLayout(adHoc.propertyList()), adHoc);
 
     for (const std::string& oddName : {std::string("a&b<c>.txt"), std::string("caf\xC3\xA9"), std::string("tab\there")}) {
         CodeSeal odd = teamSeal(oddName);

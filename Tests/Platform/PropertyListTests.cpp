@@ -3,7 +3,6 @@
 
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -105,14 +104,14 @@ TEST(PropertyList, XmlAndBinaryRoundTripEveryValueTypeAndDepth) {
 // Every list a local client could send the helper that the list library would abort on,
 // read differently from the scan, or recurse or copy values on without bound is refused
 // before the library reads it, for the reason the row names. The library recurses once
-// per level and copies a shared value each time it is named.
+// per level and copies a shared value each time it is named. A UTF-16 string holding
+// NUL is sent to the real helper by its hostile-client test.
 TEST(PropertyList, ListsTheLibraryCouldMisreadOrOverflowOnAreRefused) {
     auto withByte = [](std::string list, const std::string& marker, char byte) {
         list[list.find(marker) + 1] = byte;
         return list;
     };
     std::string binary = PropertyList::binary(PropertyDictionary{{"kQy", "vQw"}});
-    std::string utf16 = PropertyList::binary(PropertyDictionary{{"k", "caf\xC3\xA9"}});
     // The input: 149,000 one-element arrays, each inside the one before.
     std::vector<std::string> deep;
     for (std::uint64_t object = 1; object < 149'000; ++object) deep.push_back(arrayObject({object}, 3));
@@ -126,7 +125,6 @@ TEST(PropertyList, ListsTheLibraryCouldMisreadOrOverflowOnAreRefused) {
         {withByte(binary, "kQy", '\0'), nul},
         {withByte(binary, "vQw", '\0'), nul},
         {withByte(binary, "vQw", '\xff'), "holds text that is not UTF-8"},
-        {withByte(utf16, std::string("\0f", 2), '\0'), nul},
         {std::string("<plist version=\"1.0\"><string>a\0b</string></plist>", 44), ""},
         {PropertyList::binary(nestedArrays(257)), "is nested too deeply"},
         {nestedXML(257), "is nested too deeply"},

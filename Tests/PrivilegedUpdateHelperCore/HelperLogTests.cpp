@@ -7,7 +7,6 @@
 #include "HelperLog.hpp"
 
 #include "Files.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include "Platform/FileSystem.hpp"
 

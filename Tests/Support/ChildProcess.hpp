@@ -5,7 +5,7 @@
 // test run as an ordinary user, and what the kernel tells about a process.
 
 #include "PrivateSystemPaths.hpp"
-#include "TemporaryDirectory.hpp"
+#include "Files.hpp"
 
 #include <chrono>
 #include <functional>

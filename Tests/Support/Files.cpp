@@ -3,14 +3,29 @@
 #include "WaitUntil.hpp"
 
 #include "Platform/FileSystem.hpp"
+#include "Platform/Process.hpp"
 
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
-#include <vector>
+#include <stdlib.h>
 
 namespace testsupport {
+
+TemporaryDirectory::TemporaryDirectory() {
+    std::string pattern = "/tmp/autoupdatekit-test-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+    try {
+        platform::removeRecursively(path_);
+    } catch (...) {
+        // A test that failed half-way may leave an unremovable entry; never throw here.
+    }
+}
 
 void writeFile(const std::string& path, const std::string& bytes, mode_t mode) {
     platform::createDirectories(path.substr(0, path.rfind('/')));
@@ -83,6 +98,15 @@ void writeStaleSampleBackups(const std::string& folder) {
         std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
         writeFile(folder + "/Sample.autoupdate-backup-" + stamp + ".app/stale", "old backup");
     }
+}
+
+SeparatedOutput runSeparatingOutput(const std::string& executablePath, const std::vector<std::string>& arguments) {
+    TemporaryDirectory folder;
+    std::vector<std::string> shell = {"-c", "out=$1 err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"", "sh",
+                                      folder / "stdout", folder / "stderr", executablePath};
+    shell.insert(shell.end(), arguments.begin(), arguments.end());
+    auto result = platform::runCapturingOutput("/bin/sh", shell);
+    return {result.status, readFile(folder / "stdout"), readFile(folder / "stderr")};
 }
 
 }  // namespace testsupport

@@ -1,12 +1,29 @@
 #pragma once
-// Small file helpers for tests: write, read and inspect real files.
+// Small file helpers for tests: a temporary folder, real files written, read and
+// inspected, and a program's output kept in files.
 
 #include "Platform/PropertyList.hpp"
 
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace testsupport {
+
+// A fresh folder under /tmp, removed with everything in it when the test ends.
+class TemporaryDirectory {
+public:
+    TemporaryDirectory();
+    ~TemporaryDirectory();
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+    const std::string& path() const noexcept { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
 
 void writeFile(const std::string& path, const std::string& bytes, mode_t mode = 0644);
 std::string readFile(const std::string& path);
@@ -27,5 +44,14 @@ std::string listTree(const std::string& folder);
 // Stale whole-bundle backups of <folder>/Sample.app named for every second of the minute
 // before and after now, each holding one file, so an install in that span meets one.
 void writeStaleSampleBackups(const std::string& folder);
+
+// A program run with its standard output and standard error kept apart, for tests of
+// which stream a tool writes to.
+struct SeparatedOutput {
+    int status = 0;
+    std::string standardOutput;
+    std::string standardError;
+};
+SeparatedOutput runSeparatingOutput(const std::string& executablePath, const std::vector<std::string>& arguments);
 
 }  // namespace testsupport

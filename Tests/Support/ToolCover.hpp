@@ -7,7 +7,7 @@
 // that ends a process group as a chosen run starts.
 
 #include "PrivateSystemPaths.hpp"
-#include "TemporaryDirectory.hpp"
+#include "Files.hpp"
 
 #include <functional>
 #include <list>

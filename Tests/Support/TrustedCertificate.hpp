@@ -4,8 +4,8 @@
 // only inside a test's private mount namespace (PrivateSystemPaths), and the product
 // code verifies servers exactly as it always does.
 
+#include "Files.hpp"
 #include "PrivateSystemPaths.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include <memory>
 #include <string>

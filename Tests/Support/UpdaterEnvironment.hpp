@@ -4,9 +4,9 @@
 // trust store trusts.
 
 #include "BundleBuilder.hpp"
+#include "Files.hpp"
 #include "PrivateSystemPaths.hpp"
 #include "SigningKeys.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,5 @@
 #include "Files.hpp"
 #include "PrivateSystemPaths.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include "Platform/Bundle.hpp"
 #include "Platform/ElfSection.hpp"

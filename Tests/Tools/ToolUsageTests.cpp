@@ -1,21 +1,14 @@
 #include "BundleBuilder.hpp"
 #include "Files.hpp"
-#include "SeparatedOutput.hpp"
-#include "TemporaryDirectory.hpp"
 
 #include "Platform/ToolPaths.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-using testsupport::runSeparatingOutput;
+using namespace testsupport;
 
 namespace {
-
-struct Invocation {
-    std::string tool;
-    std::vector<std::string> arguments;
-};
 
 // The platform tools sit in the tool folder, the project's programs in bin/.
 std::string pathOf(const std::string& tool) {
@@ -24,108 +17,91 @@ std::string pathOf(const std::string& tool) {
     return ::access(platformTool.c_str(), X_OK) == 0 ? platformTool : std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/" + tool;
 }
 
-std::string describe(const Invocation& invocation) {
-    std::string text = invocation.tool;
-    for (const auto& argument : invocation.arguments) text += " " + argument;
-    return text;
-}
+// An expected stream of this text only has to hold the usage somewhere.
+const std::string usage = "usage: ";
+
+struct Invocation {
+    std::string tool;
+    std::vector<std::string> arguments;
+    int status;
+    std::string standardOutput;
+    std::string standardError;
+};
 
 }  // namespace
 
-// Every program, the generic helper included (which must answer before it reads the
-// policy it lacks), prints its usage for -h and --help and "<program> <version>" for
-// --version, on standard output with status 0; so do the commands for -h and --help.
-TEST(ToolUsage, EveryToolAnswersHelpAndVersionOnStandardOutputWithStatus0) {
-    const std::string tools[] = {"codesign",  "ditto",  "open",  "defaults",  "launchctl", "autoupdatekit-launchd",
-                                 "autoupdatekit-bless", "autoupdate-manifest", "autoupdatectl", "autoupdate-helper",
-                                 "PrivilegedUpdateHelper"};
-    std::vector<std::pair<Invocation, std::string>> invocations = {
-        {{"autoupdate-manifest", {"sign", "-h"}}, "usage: "},
-        {{"autoupdatectl", {"check", "--help"}}, "usage: "},
-        {{"autoupdatectl", {"help"}}, "usage: "},
-        {{"autoupdate-helper", {"make", "-h"}}, "usage: "},
-    };
-    for (const auto& tool : tools) {
-        invocations.push_back({{tool, {"-h"}}, "usage: "});
-        invocations.push_back({{tool, {"--help"}}, "usage: "});
-        invocations.push_back({{tool, {"--version"}}, tool + " " + AUTOUPDATEKIT_PROJECT_VERSION + "\n"});
-    }
-    for (const auto& [invocation, expected] : invocations) {
-        auto result = runSeparatingOutput(pathOf(invocation.tool), invocation.arguments);
-        EXPECT_EQ(result.status, 0) << describe(invocation) << ": " << result.standardError;
-        std::string shown = expected == "usage: " ? result.standardOutput.substr(0, expected.size()) : result.standardOutput;
-        EXPECT_EQ(shown, expected) << describe(invocation) << ": " << result.standardOutput;
-        EXPECT_EQ(result.standardError, "") << describe(invocation);
-    }
-}
-
-// Bad usage gets the reason and the usage on standard error, nothing on standard
-// output, and exit status 2 from every tool, whatever the mistake.
-TEST(ToolUsage, BadUsageShowsTheUsageOnStandardErrorWithStatus2) {
-    const Invocation invocations[] = {
-        {"codesign", {}},
-        {"codesign", {"--verify"}},
-        {"codesign", {"--verify", "--sign", "-", "/tmp"}},
-        {"codesign", {"--sign", "key", "/tmp"}},
-        {"codesign", {"--verify", "--bogus", "/tmp"}},
-        {"codesign", {"--sign", "-", "--trusted-key", "key.pub", "/tmp"}},
-        {"codesign", {"--verify", "/tmp", "--trusted-key"}},
-        {"ditto", {"/tmp"}},
-        {"ditto", {"-q", "/tmp", "/tmp/x"}},
-        {"ditto", {"-x", "/tmp/a.zip", "/tmp"}},
-        {"open", {}},
-        {"open", {"/tmp/A.app", "/tmp/B.app"}},
-        {"defaults", {}},
-        {"defaults", {"frob", "com.example.sample"}},
-        {"launchctl", {}},
-        {"launchctl", {"print", "user/label"}},
-        {"autoupdatekit-launchd", {"extra"}},
-        {"autoupdatekit-bless", {"only-a-label"}},
-        {"launchctl", {"bootout", "label"}},
-        {"autoupdate-helper", {"install"}},
-        {"autoupdate-helper", {"uninstall", "a", "b"}},
-        {"autoupdate-manifest", {}},
-        {"autoupdate-manifest", {"frob"}},
-        {"autoupdate-manifest", {"sign", "payload.json"}},
-        {"autoupdatectl", {}},
-        {"autoupdatectl", {"check"}},
-        {"autoupdatectl", {"check", "--bogus", "/tmp"}},
-    };
-    for (const auto& invocation : invocations) {
-        auto result = runSeparatingOutput(pathOf(invocation.tool), invocation.arguments);
-        EXPECT_EQ(result.status, 2) << describe(invocation) << ": " << result.standardError;
-        EXPECT_NE(result.standardError.find("usage: "), std::string::npos) << describe(invocation) << ": " << result.standardError;
-        EXPECT_EQ(result.standardOutput, "") << describe(invocation);
-    }
-}
-
-// A failure is told on standard error alone, with status 1, so standard output holds
-// results only: autoupdatectl's in every command and with --json, and open's for a
-// bundle whose executable leaves it or is missing.
-TEST(ToolUsage, FailuresGoToStandardErrorAloneWithStatus1) {
-    testsupport::TemporaryDirectory folder;
+// Help and --version answer on standard output with status 0, from every program, the
+// generic helper included (which must answer before it reads the policy it lacks). Bad
+// usage gets the reason and the usage on standard error with status 2, whatever the
+// mistake; a failure is told on standard error alone with status 1 (autoupdatectl's in
+// every command and with --json, open's for a bundle whose executable leaves it or is
+// missing). Standard output holds results only.
+TEST(ToolUsage, EveryToolKeepsResultsOnStandardOutputAndTellsHelpUsageAndFailuresApart) {
+    TemporaryDirectory folder;
     // A bundle whose Info.plist names only its executable.
     auto naming = [&](const std::string& name, const std::string& executable) {
-        std::string app = testsupport::buildBundle(folder.path(), name);
-        testsupport::writeFile(app + "/Contents/Info.plist",
-                               platform::PropertyList::xml(platform::PropertyDictionary{{"CFBundleExecutable", executable}}));
+        std::string app = buildBundle(folder.path(), name);
+        writeFile(app + "/Contents/Info.plist", platform::PropertyList::xml(platform::PropertyDictionary{{"CFBundleExecutable", executable}}));
         return app;
     };
     std::string climbing = naming("Climbing", "../../x");
     std::string absent = naming("Absent", "Absent");
-    const std::string notABundle = " is not an app bundle (no Contents/Info.plist with a CFBundleIdentifier)\n";
-    const std::pair<Invocation, std::string> invocations[] = {
-        {{"autoupdatectl", {"check", folder.path()}}, "autoupdatectl check: " + folder.path() + notABundle},
-        {{"autoupdatectl", {"check", "--json", folder.path()}}, "autoupdatectl check: " + folder.path() + notABundle},
-        {{"autoupdatectl", {"install", folder.path()}}, "autoupdatectl install: " + folder.path() + notABundle},
-        {{"autoupdatectl", {"status", folder.path()}}, "autoupdatectl status: " + folder.path() + notABundle},
-        {{"open", {climbing}}, "open: " + climbing + ": the bundle names no plain CFBundleExecutable\n"},
-        {{"open", {absent}}, "open: could not launch " + absent + "/Contents/MacOS/Absent: No such file or directory\n"},
+    const std::string notABundle = folder.path() + " is not an app bundle (no Contents/Info.plist with a CFBundleIdentifier)\n";
+    std::vector<Invocation> runs = {
+        {"autoupdate-manifest", {"sign", "-h"}, 0, usage, ""},
+        {"autoupdatectl", {"check", "--help"}, 0, usage, ""},
+        {"autoupdatectl", {"help"}, 0, usage, ""},
+        {"autoupdate-helper", {"make", "-h"}, 0, usage, ""},
+        {"codesign", {}, 2, "", usage},
+        {"codesign", {"--verify"}, 2, "", usage},
+        {"codesign", {"--verify", "--sign", "-", "/tmp"}, 2, "", usage},
+        {"codesign", {"--sign", "key", "/tmp"}, 2, "", usage},
+        {"codesign", {"--verify", "--bogus", "/tmp"}, 2, "", usage},
+        {"codesign", {"--sign", "-", "--trusted-key", "key.pub", "/tmp"}, 2, "", usage},
+        {"codesign", {"--verify", "/tmp", "--trusted-key"}, 2, "", usage},
+        {"ditto", {"/tmp"}, 2, "", usage},
+        {"ditto", {"-q", "/tmp", "/tmp/x"}, 2, "", usage},
+        {"ditto", {"-x", "/tmp/a.zip", "/tmp"}, 2, "", usage},
+        {"open", {}, 2, "", usage},
+        {"open", {"/tmp/A.app", "/tmp/B.app"}, 2, "", usage},
+        {"defaults", {}, 2, "", usage},
+        {"defaults", {"frob", "com.example.sample"}, 2, "", usage},
+        {"launchctl", {}, 2, "", usage},
+        {"launchctl", {"print", "user/label"}, 2, "", usage},
+        {"launchctl", {"bootout", "label"}, 2, "", usage},
+        {"autoupdatekit-launchd", {"extra"}, 2, "", usage},
+        {"autoupdatekit-bless", {"only-a-label"}, 2, "", usage},
+        {"autoupdate-helper", {"install"}, 2, "", usage},
+        {"autoupdate-helper", {"uninstall", "a", "b"}, 2, "", usage},
+        {"autoupdate-manifest", {}, 2, "", usage},
+        {"autoupdate-manifest", {"frob"}, 2, "", usage},
+        {"autoupdate-manifest", {"sign", "payload.json"}, 2, "", usage},
+        {"autoupdatectl", {}, 2, "", usage},
+        {"autoupdatectl", {"check"}, 2, "", usage},
+        {"autoupdatectl", {"check", "--bogus", "/tmp"}, 2, "", usage},
+        {"autoupdatectl", {"check", folder.path()}, 1, "", "autoupdatectl check: " + notABundle},
+        {"autoupdatectl", {"check", "--json", folder.path()}, 1, "", "autoupdatectl check: " + notABundle},
+        {"autoupdatectl", {"install", folder.path()}, 1, "", "autoupdatectl install: " + notABundle},
+        {"autoupdatectl", {"status", folder.path()}, 1, "", "autoupdatectl status: " + notABundle},
+        {"open", {climbing}, 1, "", "open: " + climbing + ": the bundle names no plain CFBundleExecutable\n"},
+        {"open", {absent}, 1, "", "open: could not launch " + absent + "/Contents/MacOS/Absent: No such file or directory\n"},
     };
-    for (const auto& [invocation, error] : invocations) {
-        auto result = runSeparatingOutput(pathOf(invocation.tool), invocation.arguments);
-        EXPECT_EQ(result.status, 1) << describe(invocation);
-        EXPECT_EQ(result.standardOutput, "") << describe(invocation);
-        EXPECT_EQ(result.standardError, error) << describe(invocation);
+    for (const std::string tool : {"codesign", "ditto", "open", "defaults", "launchctl", "autoupdatekit-launchd", "autoupdatekit-bless",
+                                   "autoupdate-manifest", "autoupdatectl", "autoupdate-helper", "PrivilegedUpdateHelper"}) {
+        runs.push_back({tool, {"-h"}, 0, usage, ""});
+        runs.push_back({tool, {"--help"}, 0, usage, ""});
+        runs.push_back({tool, {"--version"}, 0, tool + " " + AUTOUPDATEKIT_PROJECT_VERSION + "\n", ""});
+    }
+    auto shows = [](const std::string& stream, const std::string& expected) {
+        return expected == usage ? stream.find(usage) != std::string::npos : stream == expected;
+    };
+    for (const auto& run : runs) {
+        std::string invocation = run.tool;
+        for (const auto& argument : run.arguments) invocation += " " + argument;
+        SCOPED_TRACE(invocation);
+        auto result = runSeparatingOutput(pathOf(run.tool), run.arguments);
+        EXPECT_EQ(result.status, run.status) << result.standardError;
+        EXPECT_TRUE(shows(result.standardOutput, run.standardOutput)) << result.standardOutput;
+        EXPECT_TRUE(shows(result.standardError, run.standardError)) << result.standardError;
     }
 }
