@@ -204,6 +204,18 @@ TEST_F(ManifestTool, MakeAndSignPublishSeveralChannelsCriticalReleasesAndSteppin
     EXPECT_EQ(extension->steppingStones.at(0).payload.version, "1.5");
     EXPECT_EQ(extension->channels.at("beta").payload.version, "2.1-beta.1");
     EXPECT_EQ(extension->channels.at("beta").critical, autoupdatekit::CriticalUpdate{});
+    // print shows the publisher what the extension signs.
+    writeFile(folder_ / "channels.json", signed_.bytes);
+    std::string shown = tool({"print", folder_ / "channels.json"}).bytes;
+    for (const char* line : {"Channel:                stable\n", "Critical:               below 1.8\n", "Applies from version:   1.5\n",
+                             "Stepping stone:         1.5 (build 7)\n", "Channel beta: 2.1-beta.1 (build 7), critical\n",
+                             "Extension signatures:   1\n"}) {
+        EXPECT_NE(shown.find(line), std::string::npos) << line << shown;
+    }
+    // A channel name every client would refuse is refused before anything is signed.
+    auto misnamed = runSeparatingOutput(toolPath(), makeArguments({"--channel", "Beta Two"}));
+    EXPECT_EQ(misnamed.status, 2);
+    EXPECT_NE(misnamed.standardError.find("--channel takes 1 to 64 of a-z"), std::string::npos) << misnamed.standardError;
 
     auto twice = runSeparatingOutput(toolPath(), {"sign", "--key", folder_ / "publisher.key", stable, beta, beta});
     EXPECT_EQ(twice.status, 1);
