@@ -58,7 +58,10 @@ std::string rangeOf(const LocalHTTPServer& server, std::size_t n) {
 // strong tag, else the date, never a weak tag), and progress counts each byte once. A
 // server that answers it with the whole body, or whose file changed since (If-Range no
 // longer matches), has the file started over from byte 0: old bytes never mix with new.
-TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles) {
+// However the transfer breaks, the attempts stop at five; the signed size caps what the
+// archive server can write, also to a resumed file. A failure leaves the staging
+// directory empty, and nothing outside it grows.
+TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverWithinTheAttemptAndSizeLimits) {
     std::string oldBytes = readFile(publish({"2.0", "9"}).archive);
     std::string archive = readFile(publish().archive);
     ASSERT_NE(oldBytes, archive);
@@ -66,27 +69,55 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles)
     auto rangeAfter = [](const std::string& broken, const std::string& validator) {
         return "Range: bytes=" + std::to_string(broken.size() / 2) + "- | If-Range: " + validator;
     };
-    struct Case {
+    auto bytesOutsideStaging = [&] {
+        std::uint64_t total = 0;
+        std::istringstream entries(listTree(folder_.path()));
+        for (std::string entry; std::getline(entries, entry);) {
+            struct stat status = lstatOf(folder_ / entry);
+            if (S_ISREG(status.st_mode) && (folder_ / entry).rfind(staging(), 0) != 0) total += static_cast<std::uint64_t>(status.st_size);
+        }
+        return total;
+    };
+    std::uint64_t before = bytesOutsideStaging();
+    HTTPReply alwaysBroken = brokenHalfWay(archive, "\"v1\"");
+    alwaysBroken.rangeRequests = false;
+    const HTTPReply endless{200, archive, HTTPReply::Mode::endless};
+    const std::string staged = stagedOutcome();
+    const std::string tooLarge = "The transfer from the update server failed: " + server_.url("/Sample.zip") +
+                                 " (The response body is larger than " + std::to_string(archive.size()) + " bytes.)";
+    struct Row {
         std::vector<HTTPReply> replies;
-        std::string range;
+        std::string result;  // a part of it
+        std::size_t requests;
+        std::string range;  // of the second request
         bool resumed;
     };
-    const Case cases[] = {
-        {{brokenHalfWay(archive, "\"v1\""), whole(archive, "\"v1\"", true)}, rangeAfter(archive, "\"v1\""), true},
-        {{brokenHalfWay(archive, "W/\"weak\"", date), whole(archive, "W/\"weak\"", true, date)}, rangeAfter(archive, date), true},
-        {{brokenHalfWay(archive, "\"v1\""), whole(archive, "\"v1\"", false)}, rangeAfter(archive, "\"v1\""), false},
-        {{brokenHalfWay(oldBytes, "\"old\""), whole(archive, "\"new\"", true)}, rangeAfter(oldBytes, "\"old\""), false},
+    const Row rows[] = {
+        {{brokenHalfWay(archive, "\"v1\""), whole(archive, "\"v1\"", true)}, staged, 2, rangeAfter(archive, "\"v1\""), true},
+        {{brokenHalfWay(archive, "W/\"weak\"", date), whole(archive, "W/\"weak\"", true, date)}, staged, 2, rangeAfter(archive, date), true},
+        {{brokenHalfWay(archive, "\"v1\""), whole(archive, "\"v1\"", false)}, staged, 2, rangeAfter(archive, "\"v1\""), false},
+        {{brokenHalfWay(oldBytes, "\"old\""), whole(archive, "\"new\"", true)}, staged, 2, rangeAfter(oldBytes, "\"old\""), false},
+        {{alwaysBroken}, "transfer closed", 5, rangeAfter(archive, "\"v1\""), false},
+        {{endless}, tooLarge, 1, "", false},
+        {{brokenHalfWay(archive, "\"v1\""), endless}, tooLarge, 2, rangeAfter(archive, "\"v1\""), false},
     };
-    for (const auto& c : cases) {
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.result + " after " + row.range);
         platform::removeRecursively(staging());  // else the archive staged before is reused
-        server_.routeInTurn("/Sample.zip", c.replies);
-        std::size_t before = server_.requestCount("/Sample.zip");
+        server_.routeInTurn("/Sample.zip", row.replies);
+        std::size_t requests = server_.requestCount("/Sample.zip");
         ProgressLog progress;
-        EXPECT_EQ(outcome(manager(), progress.options()), stagedOutcome()) << c.range;
-        EXPECT_EQ(rangeOf(server_, before), "");
-        EXPECT_EQ(rangeOf(server_, before + 1), c.range);
-        EXPECT_EQ(readFile(staging() + "/Sample-2.0.zip"), archive) << c.range;
-        if (!c.resumed) continue;
+        EXPECT_NE(outcome(manager(), progress.options()).find(row.result), std::string::npos);
+        EXPECT_EQ(server_.requestCount("/Sample.zip") - requests, row.requests);
+        EXPECT_EQ(rangeOf(server_, requests), "");
+        EXPECT_EQ(rangeOf(server_, requests + 1), row.range);
+        if (row.result == staged) {
+            EXPECT_EQ(readFile(staging() + "/Sample-2.0.zip"), archive);
+        } else {
+            EXPECT_EQ(listTree(staging()), "");
+            EXPECT_EQ(bytesOutsideStaging(), before);
+        }
+        if (!row.resumed) continue;
         const auto& reports = progress.reports;
         ASSERT_FALSE(reports.empty());
         for (std::size_t n = 0; n < reports.size(); ++n) {
@@ -99,6 +130,13 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles)
         EXPECT_EQ(reports.back().receivedBytes, archive.size());
         EXPECT_GT(reports.back().bytesPerSecond, 0);
         EXPECT_TRUE(progress.rateLimited()) << reports.size();
+    }
+
+    // A size the publisher left at 0 caps nothing, and a larger one lets the right archive
+    // through.
+    for (std::int64_t size : {std::int64_t{0}, static_cast<std::int64_t>(archive.size()) + 1000}) {
+        publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSize = size; });
+        EXPECT_EQ(outcome(manager()), stagedOutcome()) << size;
     }
 
     // A fast download of many pieces is reported about ten times a second, not per piece.
@@ -116,54 +154,6 @@ TEST_F(UpdateCheck, ABrokenArchiveTransferResumesOrStartsOverButNeverMixesFiles)
     EXPECT_TRUE(fast.rateLimited()) << reports.size();
     EXPECT_TRUE(reports.back().finished);
     EXPECT_EQ(reports.back().receivedBytes, many.size());
-}
-
-// However the transfer breaks, the attempts stop at five; the signed size caps what the
-// archive server can write, also to a resumed file. A failure leaves the staging
-// directory empty, and nothing outside it grows. A size the publisher left at 0 caps
-// nothing, and a larger one lets the right archive through.
-TEST_F(UpdateCheck, ArchiveTransfersKeepTheAttemptAndSizeLimits) {
-    Release release = publish();
-    std::string archive = readFile(release.archive);
-    auto bytesOutsideStaging = [&] {
-        std::uint64_t total = 0;
-        std::istringstream entries(listTree(folder_.path()));
-        for (std::string entry; std::getline(entries, entry);) {
-            struct stat status = lstatOf(folder_ / entry);
-            if (S_ISREG(status.st_mode) && (folder_ / entry).rfind(staging(), 0) != 0) total += static_cast<std::uint64_t>(status.st_size);
-        }
-        return total;
-    };
-    std::uint64_t before = bytesOutsideStaging();
-    HTTPReply alwaysBroken = brokenHalfWay(archive, "\"v1\"");
-    alwaysBroken.rangeRequests = false;
-    const HTTPReply endless{200, archive, HTTPReply::Mode::endless};
-    const std::string tooLarge = "The transfer from the update server failed: " + server_.url("/Sample.zip") +
-                                 " (The response body is larger than " + std::to_string(archive.size()) + " bytes.)";
-    struct Row {
-        std::vector<HTTPReply> replies;
-        std::string result;  // a part of it
-        std::size_t requests;
-    };
-    const Row rows[] = {
-        {{alwaysBroken}, "transfer closed", 5},
-        {{endless}, tooLarge, 1},
-        {{brokenHalfWay(archive, "\"v1\""), endless}, tooLarge, 2},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.result);
-        std::size_t requests = server_.requestCount("/Sample.zip");
-        server_.routeInTurn("/Sample.zip", row.replies);
-        EXPECT_NE(outcome(manager()).find(row.result), std::string::npos);
-        EXPECT_EQ(server_.requestCount("/Sample.zip") - requests, row.requests);
-        EXPECT_EQ(listTree(staging()), "");
-        EXPECT_EQ(bytesOutsideStaging(), before);
-    }
-
-    for (std::int64_t size : {std::int64_t{0}, static_cast<std::int64_t>(archive.size()) + 1000}) {
-        publish({}, [&](UpdateManifestPayload& payload) { payload.archiveSize = size; });
-        EXPECT_EQ(outcome(manager()), stagedOutcome()) << size;
-    }
 }
 
 // Interrupted during a slow download (its archive comes a byte a second), autoupdatectl

@@ -1,5 +1,5 @@
-// Scheduled checks: the user's skipped release, phased rollout, the scheduler's timing,
-// lock and stop.
+// Scheduled checks: phased rollout, critical releases, the scheduler's timing, lock
+// and stop (the skipped release is checked with autoupdatectl).
 
 #include "BundleBuilder.hpp"
 #include "CheckLock.hpp"
@@ -59,33 +59,6 @@ std::chrono::sys_seconds hoursFromNow(int hours) {
 }
 
 }  // namespace
-
-// A skipped release is passed over by scheduled checks only, before anything is
-// downloaded or a suppression cleared; a newer release is offered again.
-TEST_F(UpdateCheck, ASkippedReleaseIsPassedOverOnlyByScheduledChecks) {
-    publish();
-    auto result = manager().checkForUpdate();
-    const auto* ready = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
-    ASSERT_NE(ready, nullptr) << result.logDescription();
-    LogLines lines;
-    auto skip = [](const AutoUpdateCandidate& candidate) {
-        return candidate.manifest.payload.version == "2.0" ? AutoUpdateDecision::skipThisVersion : AutoUpdateDecision::later;
-    };
-    EXPECT_EQ(AutoUpdateManager::decideAndAct(ready->candidate, configuration(), {.log = lines.recorder(), .consent = skip}), AutoUpdateDecision::skipThisVersion);
-    EXPECT_EQ(defaults().string("AutoUpdateSkippedVersion"), "2.0-2");
-    EXPECT_EQ(lines.count("update 2.0 (2): the app decided skipThisVersion"), 1u);
-
-    defaults().set("AutoUpdateSuppressedUpdateIdentifier", platform::PropertyValue("1.5-1"));
-    std::size_t downloads = server_.requestCount("/Sample.zip");
-    EXPECT_EQ(outcome(manager(), scheduled(lines)), "ok: up to date at 1.0 (1); server has 2.0 (2)");
-    EXPECT_EQ(lines.count("AutoUpdateKit: update 2.0 (2) skipped by the user"), 1u);
-    EXPECT_EQ(server_.requestCount("/Sample.zip"), downloads);
-    EXPECT_EQ(defaults().string("AutoUpdateSuppressedUpdateIdentifier"), "1.5-1");
-
-    EXPECT_EQ(outcome(manager()), stagedOutcome());
-    publish({"2.1", "3"});
-    EXPECT_EQ(outcome(manager(), scheduled(lines)), stagedOutcome("Sample", "2.1 (3)"));
-}
 
 // The app's channel ("AutoUpdateChannel") picks the release: a beta app gets beta's
 // critical release, offered whatever the user skipped or the rollout phase say; the

@@ -268,11 +268,27 @@ TEST_F(UpdateCheck, AutoupdatectlReportsWhatTheFeedWouldDoShowsTheStatusAndProgr
     EXPECT_NE(ready.bytes.find("update 2.0 (2) staged at " + staging() + "/Extracted/Sample.app"), std::string::npos) << ready.bytes;
     EXPECT_EQ(ready.bytes.find("MiB/s"), std::string::npos) << ready.bytes;
 
-    defaults().set("AutoUpdateSkippedVersion", platform::PropertyValue("2.0-2"));
-    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(4));
+    // The user skips 2.0: the choice is kept for the scheduled checks.
+    auto result = manager().checkForUpdate();
+    const auto* offered = std::get_if<AutoUpdateCheckResult::UpdateReady>(&result.value);
+    ASSERT_NE(offered, nullptr) << result.logDescription();
+    std::vector<std::string> lines;
+    auto skip = [](const AutoUpdateCandidate&) { return AutoUpdateDecision::skipThisVersion; };
+    auto log = [&](const std::string& line) { lines.push_back(line); };
+    EXPECT_EQ(AutoUpdateManager::decideAndAct(offered->candidate, configuration(), {.log = log, .consent = skip}), AutoUpdateDecision::skipThisVersion);
+    EXPECT_EQ(lines, std::vector<std::string>{"AutoUpdateKit: update 2.0 (2): the app decided skipThisVersion"});
+
+    // Passed over by a scheduled check before anything is downloaded or a suppression
+    // cleared.
+    defaults().set("AutoUpdateSuppressedUpdateIdentifier", platform::PropertyValue("1.5-1"));
+    std::size_t downloads = server_.requestCount("/Sample.zip");
     auto passed = autoupdatectl({"check", "--scheduled", installed_});
     EXPECT_EQ(passed.status, 0) << passed.bytes;
     EXPECT_NE(passed.bytes.find("AutoUpdateKit: update 2.0 (2) skipped by the user"), std::string::npos) << passed.bytes;
+    EXPECT_EQ(server_.requestCount("/Sample.zip"), downloads);
+    EXPECT_EQ(defaults().string("AutoUpdateSuppressedUpdateIdentifier"), "1.5-1");
+    defaults().removeObject("AutoUpdateSuppressedUpdateIdentifier");
+    defaults().set("AutoUpdateRolloutGroup", platform::PropertyValue(4));
     auto shown = autoupdatectl({"status", installed_});
     EXPECT_EQ(shown.status, 0) << shown.bytes;
     std::string expected = "last check:        " + *defaults().string("AutoUpdateLastCheckTime") + "\n" +
@@ -282,6 +298,11 @@ TEST_F(UpdateCheck, AutoupdatectlReportsWhatTheFeedWouldDoShowsTheStatusAndProgr
                            "staged:            " + staging() + "/Sample-2.0.zip\n" +
                            "                   " + staging() + "/Extracted/Sample.app\n";
     EXPECT_EQ(shown.bytes, expected);
+
+    // A manual check still stages it, and a newer release is offered again.
+    EXPECT_EQ(autoupdatectl({"check", installed_}).status, 3);
+    publish({"2.1", "3"});
+    EXPECT_EQ(autoupdatectl({"check", "--scheduled", installed_}).status, 3);
 
     publish({"1.0", "1"});
     EXPECT_EQ(autoupdatectl({"check", installed_}).status, 0);
