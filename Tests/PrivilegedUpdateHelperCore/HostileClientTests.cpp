@@ -186,6 +186,6 @@ TEST_F(HostileClient, OutOfDescriptorsTheAcceptLoopWaitsInsteadOfSpinning) {
 // Started by the service manager, the helper serves the socket it is handed.
 TEST_F(HostileClient, SocketActivatedHelperServesTheHandedOverSocket) {
     helper_.reset();
-    HelperProcess activated(HelperProcess::Start::socketActivated);
+    HelperProcess activated(socketForActivation());
     EXPECT_EQ(scheduleInstallWithin(request(), 10s), answer);
 }
