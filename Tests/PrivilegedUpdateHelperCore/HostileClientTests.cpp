@@ -13,7 +13,6 @@
 #include "Platform/PropertyList.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
