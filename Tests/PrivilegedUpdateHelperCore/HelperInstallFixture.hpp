@@ -30,6 +30,8 @@ protected:
         platform::giveTreeToOwner(attackerFolder(), testsupport::nobodyIdentifier, testsupport::nobodyIdentifier);
         platform::createDirectories(folder_ / "markers");
         ::chmod((folder_ / "markers").c_str(), 0777);  // a relaunch as the user writes here
+        testsupport::writeFile(vault() + "/Sample.app/Contents/Resources/secret.txt", "root-only secret");
+        ::chmod(vault().c_str(), 0700);
         before_ = systemState();
         helper_ = std::make_unique<testsupport::HelperProcess>();
     }
@@ -46,6 +48,8 @@ protected:
     }
 
     std::string attackerFolder() const { return folder_ / "attacker"; }
+    // A folder only root may enter, holding an app-shaped folder with a secret in it.
+    std::string vault() const { return folder_ / "vault"; }
 
     // A signed app at version, owned by the attacker.
     std::string attackersApp(const std::string& name, const std::string& version, testsupport::SampleBundle sample = {}) {

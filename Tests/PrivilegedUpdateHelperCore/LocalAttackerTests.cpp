@@ -69,9 +69,6 @@ TEST_F(LocalAttacker, RequestsForAnythingButTheAllowedAppAreRefused) {
     ::chmod((setID + "/Contents/MacOS/tool").c_str(), 04755);  // the change of owner cleared the bit
     std::string link = attackerFolder() + "/link.app";
     std::string viaLink = attackerFolder() + "/d/staged/Sample.app";
-    std::string vault = folder_ / "vault";
-    platform::createDirectories(vault + "/Sample.app/Contents");
-    ::chmod(vault.c_str(), 0700);
     auto naming = [&](const std::string& current, const std::string& team, const std::string& bundle, const std::string& path = "") {
         return PrivilegedUpdateRequest(current, path.empty() ? staged : path, bundle, team, "2.0-1", 0, true);
     };
@@ -98,7 +95,7 @@ TEST_F(LocalAttacker, RequestsForAnythingButTheAllowedAppAreRefused) {
         {naming("/Applications/./Sample.app/", "TEAMA1", "com.example.sample", missing), "App bundle does not exist at " + missing + "."},
         {naming("/Applications/Sub/../Sample.app", "TEAMA1", "com.example.sample", missing), "App bundle does not exist at " + missing + "."},
         {asking(viaLink), "App bundle does not exist at " + viaLink + ".", [&] { ::symlink(attackerFolder().c_str(), (attackerFolder() + "/d").c_str()); }},
-        {asking(vault + "/Sample.app"), "App bundle does not exist at " + vault + "/Sample.app."},
+        {asking(vault() + "/Sample.app"), "App bundle does not exist at " + vault() + "/Sample.app."},
         {asking(destination), std::string("The staged app at ") + destination + " does not belong to the requesting user."},
         {asking(old), "Staged version 0.9 (7) is older than the installed version 1.0 (5)."},
         {asking(olderBuild), "Staged version 1.0 (3) is older than the installed version 1.0 (5)."},
@@ -265,9 +262,6 @@ TEST_F(LocalAttacker, RefusalsReachTheLogBoundedEscapedAndTwentyAMinute) {
 // saw: the checked app installs, or the copy fails before writing, and the secret is
 // never copied anywhere.
 TEST_F(LocalAttacker, ChangesAfterTheCheckNeverInstallWhatWasNotVerifiedNorReachFurther) {
-    std::string vault = folder_ / "vault";
-    writeFile(vault + "/pub/Contents/Resources/secret.txt", "root-only secret");
-    ::chmod(vault.c_str(), 0700);
     std::string foreign = buildBundle(attackerFolder() + "/foreign", "Sample");  // unsigned
     platform::giveTreeToOwner(attackerFolder(), nobodyIdentifier, nobodyIdentifier);
     auto aside = [](const std::string& path) { return ::rename(path.c_str(), (path + ".aside").c_str()) == 0; };
@@ -296,7 +290,7 @@ TEST_F(LocalAttacker, ChangesAfterTheCheckNeverInstallWhatWasNotVerifiedNorReach
              if (aside(app)) ::rename(foreign.c_str(), app.c_str());
          }, "installed"},
         {"swaps the path for a link", [&](const std::string& app) {
-             if (aside(app)) ::symlink((vault + "/pub").c_str(), app.c_str());
+             if (aside(app)) ::symlink((vault() + "/Sample.app").c_str(), app.c_str());
          }, "installed"},
     };
     int index = 0;

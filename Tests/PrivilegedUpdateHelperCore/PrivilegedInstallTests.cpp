@@ -1,5 +1,5 @@
-// Installs by the real root helper as an app asks for them: the relaunch, a helper
-// killed at any step, many clients at once and the system LaunchAgent. What an
+// Installs by the real root helper as an app asks for them: a helper killed at any
+// step, many clients at once with their relaunches, and the system LaunchAgent. What an
 // attacker tries, and the refusals of staged apps that do not verify, are in
 // LocalAttackerTests.
 
@@ -20,22 +20,6 @@
 using namespace testsupport;
 
 class PrivilegedInstall : public HelperInstall {};
-
-// The relaunch runs as the requesting user: a nobody's into an empty destination, then
-// root's over the app it made.
-TEST_F(PrivilegedInstall, RelaunchRunsAsTheRequestingUser) {
-    platform::removeRecursively(destination);
-    std::string v2 = launchingApp(attackerFolder() + "/staged", "2.0");
-    platform::giveTreeToOwner(attackerFolder() + "/staged", nobodyIdentifier, nobodyIdentifier);
-    EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(v2, "2.0-2", 0, true)); }), "Install scheduled.");
-    ASSERT_TRUE(waitForLogLine("installed update 2.0-2")) << helperLogMessages();
-    EXPECT_EQ(launched(), "65534 2.0\n");
-
-    EXPECT_EQ(scheduleInstallReply(requestFor(launchingApp(folder_ / "staged3", "3.0"), "3.0-3", 0, true)), "Install scheduled.");
-    ASSERT_TRUE(waitForLogLine("installed update 3.0-3")) << helperLogMessages();
-    EXPECT_TRUE(waitUntil([&] { return launched() == "65534 2.0\n0 3.0\n"; }, std::chrono::seconds(5))) << launched();
-    EXPECT_EQ(versionAt(destination), "3.0");
-}
 
 // The helper is killed as each of its tool runs starts: the checks of the request, of
 // the copy and of the result. The destination always holds the old or the new app,
@@ -74,10 +58,19 @@ TEST_F(PrivilegedInstall, AHelperKilledAtAnyStepLeavesTheOldOrTheNewVerifiedApp)
     EXPECT_TRUE(exists(folder_ / "staged/Sample.app"));
 }
 
-// Every one of 200 clients at once gets its reply, and the accepted installs all run,
-// one at a time (never two copies in flight).
-TEST_F(PrivilegedInstall, TwoHundredClientsAtOnceAreAnsweredAndTheirInstallsRunOneAtATime) {
-    std::string staged = signedApp(folder_ / "staged", "2.0");
+// A nobody's install into an empty destination relaunches the app as that user. Then
+// every one of 200 clients at once gets its reply, the accepted installs all run, one at
+// a time (never two copies in flight), and the one that asks for it relaunches the app
+// as root.
+TEST_F(PrivilegedInstall, TwoHundredClientsAtOnceAreAnsweredAndTheirInstallsRunOneAtATimeRelaunchingAsTheRequester) {
+    platform::removeRecursively(destination);
+    std::string byNobody = launchingApp(attackerFolder() + "/staged", "2.0");
+    platform::giveTreeToOwner(attackerFolder() + "/staged", nobodyIdentifier, nobodyIdentifier);
+    EXPECT_EQ(runAsNobody([&] { return scheduleInstallReply(requestFor(byNobody, "2.0-200", 0, true)); }), "Install scheduled.");
+    ASSERT_TRUE(waitForLogLine("installed update 2.0-200")) << helperLogMessages();
+    EXPECT_EQ(launched(), "65534 2.0\n");
+
+    std::string staged = launchingApp(folder_ / "staged", "2.0");
     std::atomic<bool> watching{true};
     auto mostCopiesAtOnce = std::async(std::launch::async, [&] {
         std::size_t most = 0;
@@ -94,9 +87,11 @@ TEST_F(PrivilegedInstall, TwoHundredClientsAtOnceAreAnsweredAndTheirInstallsRunO
     constexpr int clients = 200;
     std::vector<std::future<HelperOutcome>> calls;
     for (int client = 0; client < clients; ++client) {
-        calls.push_back(std::async(std::launch::async, [&, client] { return scheduleInstallOnce(requestFor(staged, "2.0-" + std::to_string(client))); }));
+        calls.push_back(std::async(std::launch::async, [&, client] {
+            return scheduleInstallOnce(requestFor(staged, "2.0-" + std::to_string(client), 0, client == 0));
+        }));
     }
-    std::set<std::string> expected;
+    std::set<std::string> expected{"installed update 2.0-200"};
     for (int client = 0; client < clients; ++client) {
         HelperOutcome outcome = calls[static_cast<std::size_t>(client)].get();
         EXPECT_EQ(outcome.callbacks, 1);
@@ -117,6 +112,7 @@ TEST_F(PrivilegedInstall, TwoHundredClientsAtOnceAreAnsweredAndTheirInstallsRunO
     watching = false;
     EXPECT_EQ(installed, std::multiset<std::string>(expected.begin(), expected.end()));
     EXPECT_EQ(mostCopiesAtOnce.get(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return launched() == "65534 2.0\n0 2.0\n"; }, std::chrono::seconds(5))) << launched();
     expectInstalledAppIntact("many installs");
     EXPECT_EQ(versionAt(destination), "2.0");
 }

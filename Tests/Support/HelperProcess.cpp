@@ -30,18 +30,6 @@ platform::FileDescriptor serviceSocket(sockaddr_un& address) {
     return platform::FileDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
 }
 
-platform::FileDescriptor bindForActivation() {
-    std::string path = servicePath();
-    ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
-    ::unlink(path.c_str());
-    sockaddr_un address{};
-    platform::FileDescriptor fd = serviceSocket(address);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd.get(), 16) != 0) {
-        throw std::runtime_error("cannot bind " + path + ": " + std::strerror(errno));
-    }
-    return fd;
-}
-
 template <typename Call>
 HelperOutcome callOnce(Call call) {
     platform::ipc::Connection connection(testHelperServiceName, platform::ipc::privilegedOption);
@@ -61,8 +49,17 @@ HelperOutcome callOnce(Call call) {
 
 }  // namespace
 
-HelperProcess::HelperProcess(Start start)
-    : HelperProcess(start == Start::socketActivated ? bindForActivation() : platform::FileDescriptor()) {}
+platform::FileDescriptor socketForActivation() {
+    std::string path = servicePath();
+    ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+    ::unlink(path.c_str());
+    sockaddr_un address{};
+    platform::FileDescriptor fd = serviceSocket(address);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd.get(), 16) != 0) {
+        throw std::runtime_error("cannot bind " + path + ": " + std::strerror(errno));
+    }
+    return fd;
+}
 
 HelperProcess::HelperProcess(const platform::FileDescriptor& activation)
     : ChildProcess({std::string(AUTOUPDATEKIT_BUILD_BIN_DIR) + "/TestPrivilegedUpdateHelper"}, "", activation.get()) {

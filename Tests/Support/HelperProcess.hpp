@@ -20,17 +20,15 @@ inline constexpr const char* testHelperServiceName = "com.example.sample.Privile
 inline constexpr const char* testHelperLogPath = "/Library/Logs/SamplePrivilegedUpdater.log";
 
 // The helper executable built with the sample test policy, started standalone (it binds
-// its own socket) or socket-activated (the test binds and hands the socket over); ready
+// its own socket) or socket-activated (handed a socket from socketForActivation); ready
 // once its socket takes connections (at most 10 s). Its tool runs share its group.
 class HelperProcess : public ChildProcess {
 public:
-    enum class Start { standalone, socketActivated };
-
-    explicit HelperProcess(Start start = Start::standalone);
-
-private:
-    explicit HelperProcess(const platform::FileDescriptor& activation);
+    explicit HelperProcess(const platform::FileDescriptor& activation = platform::FileDescriptor());
 };
+
+// The service's socket, bound and listening, as a service manager makes it.
+platform::FileDescriptor socketForActivation();
 
 struct HelperOutcome {
     std::optional<autoupdatekit::PrivilegedUpdateReply> reply;
