@@ -12,23 +12,12 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
-#include <stdexcept>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace testsupport {
 namespace {
-
-std::string servicePath() { return platform::ipc::socketPath(testHelperServiceName, platform::ipc::privilegedOption); }
-
-// A new socket and the service's address, for a bind or a connect.
-platform::FileDescriptor serviceSocket(sockaddr_un& address) {
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, servicePath().c_str(), sizeof address.sun_path - 1);
-    return platform::FileDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-}
 
 template <typename Call>
 HelperOutcome callOnce(Call call) {
@@ -50,15 +39,7 @@ HelperOutcome callOnce(Call call) {
 }  // namespace
 
 platform::FileDescriptor socketForActivation() {
-    std::string path = servicePath();
-    ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
-    ::unlink(path.c_str());
-    sockaddr_un address{};
-    platform::FileDescriptor fd = serviceSocket(address);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd.get(), 16) != 0) {
-        throw std::runtime_error("cannot bind " + path + ": " + std::strerror(errno));
-    }
-    return fd;
+    return platform::ipc::bindServiceSocket(testHelperServiceName, platform::ipc::privilegedOption);
 }
 
 HelperProcess::HelperProcess(const platform::FileDescriptor& activation)
@@ -81,7 +62,9 @@ HelperOutcome installSystemLaunchAgentOnce() {
 
 platform::FileDescriptor connectToTestHelper() {
     sockaddr_un address{};
-    platform::FileDescriptor fd = serviceSocket(address);
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, platform::ipc::socketPath(testHelperServiceName, platform::ipc::privilegedOption).c_str(), sizeof address.sun_path - 1);
+    platform::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.valid() || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
     return fd;
 }

@@ -13,8 +13,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,22 +23,6 @@ namespace launchd {
 namespace {
 
 using platform::PropertyDictionary;
-
-platform::FileDescriptor bindJobSocket(const std::string& serviceName) {
-    std::string path = platform::ipc::socketPath(serviceName, platform::ipc::privilegedOption);
-    platform::createDirectories(path.substr(0, path.rfind('/')));
-    platform::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long: " + path);
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    ::unlink(path.c_str());
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd.get(), 128) != 0) {
-        platform::throwSystemError("bind " + path);
-    }
-    ::chmod(path.c_str(), 0666);
-    return fd;
-}
 
 Job jobFrom(const std::string& plistPath) {
     platform::PropertyValue value = platform::PropertyList::readFile(plistPath);
@@ -154,7 +136,7 @@ void JobSupervisor::load(const std::string& plistPath) {
         SupervisorLog::write("reloaded " + job.label + " from " + plistPath);
         return;
     }
-    job.socket = bindJobSocket(job.serviceName);
+    job.socket = platform::ipc::bindServiceSocket(job.serviceName, platform::ipc::privilegedOption);
     std::string label = job.label;
     jobs_.emplace(label, std::move(job));
     SupervisorLog::write("loaded " + label + " from " + plistPath);

@@ -59,23 +59,6 @@ FileDescriptor activatedListenSocket() {
     return FileDescriptor(activatedSocket);
 }
 
-FileDescriptor bindServiceSocket(const std::string& serviceName, std::uint64_t options) {
-    std::string path = socketPath(serviceName, options);
-    std::string folder = path.substr(0, path.rfind('/'));
-    createDirectories(folder, (options & privilegedOption) ? 0755 : 0700);
-    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd.valid()) throw IPCError(std::string("socket: ") + std::strerror(errno));
-    sockaddr_un address = addressFor(path);
-    ::unlink(path.c_str());
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throw IPCError("bind " + path + ": " + std::strerror(errno));
-    }
-    // Any local user may connect; what a request may do is limited by the service.
-    ::chmod(path.c_str(), (options & privilegedOption) ? 0666 : 0600);
-    if (::listen(fd.get(), 128) != 0) throw IPCError(std::string("listen: ") + std::strerror(errno));
-    return fd;
-}
-
 // The peer's supplementary groups; none when the socket cannot tell.
 std::vector<gid_t> peerGroups(int socket) {
     std::vector<gid_t> groups(64);
@@ -141,6 +124,23 @@ void serveConnection(std::shared_ptr<FileDescriptor> socket, std::shared_ptr<Exp
 }
 
 }  // namespace
+
+FileDescriptor bindServiceSocket(const std::string& serviceName, std::uint64_t options) {
+    std::string path = socketPath(serviceName, options);
+    std::string folder = path.substr(0, path.rfind('/'));
+    createDirectories(folder, (options & privilegedOption) ? 0755 : 0700);
+    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) throw IPCError(std::string("socket: ") + std::strerror(errno));
+    sockaddr_un address = addressFor(path);
+    ::unlink(path.c_str());
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        throw IPCError("bind " + path + ": " + std::strerror(errno));
+    }
+    // Any local user may connect; what a request may do is limited by the service.
+    ::chmod(path.c_str(), (options & privilegedOption) ? 0666 : 0600);
+    if (::listen(fd.get(), 128) != 0) throw IPCError(std::string("listen: ") + std::strerror(errno));
+    return fd;
+}
 
 struct Listener::ConnectionCounts {
     std::mutex lock;

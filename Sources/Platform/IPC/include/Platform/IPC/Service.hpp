@@ -43,6 +43,10 @@ inline constexpr std::chrono::milliseconds acceptBackoff{100};
 // The socket path of a service. A name that is empty, starts with "." or holds "/"
 // throws IPCError.
 std::string socketPath(const std::string& serviceName, std::uint64_t options);
+// A socket listening at the service's path (a stale one removed), for the service or
+// for a supervisor that starts it on demand: privileged services take any local user,
+// others only their own.
+FileDescriptor bindServiceSocket(const std::string& serviceName, std::uint64_t options);
 
 // Who is on the other end of a connection, taken when it was accepted.
 struct PeerCredentials {
